@@ -1,0 +1,144 @@
+#include "qt_serial_port.h"
+
+#include <QFileInfo>
+
+namespace wire {
+
+QtSerialPort::QtSerialPort(std::string programFolder, QObject* parent)
+    : QObject(parent), programFolder_(std::move(programFolder)) {
+    QObject::connect(&port_, &QSerialPort::readyRead, this,
+                     [this] { NotifyReceive(CommEvent::Receive); });
+    QObject::connect(&port_, &QSerialPort::errorOccurred, this,
+                     [this](QSerialPort::SerialPortError e) { OnError(e); });
+}
+
+QtSerialPort::~QtSerialPort() { port_.close(); }
+
+void QtSerialPort::SetPortNumber(int n) { portNumber_ = n; }
+
+std::string QtSerialPort::DevicePath() const {
+    return DevicePathForPort(portNumber_, programFolder_);
+}
+
+bool QtSerialPort::SetDtr(bool on) {
+    if (!port_.isOpen() && !lost_) dtrRequest_ = on ? 1 : 0;
+    return ApplyModemLine(true, on);
+}
+
+bool QtSerialPort::SetRts(bool on) {
+    if (!port_.isOpen() && !lost_) rtsRequest_ = on ? 1 : 0;
+    return ApplyModemLine(false, on);
+}
+
+bool QtSerialPort::ApplyModemLine(bool dtr, bool on) {
+    if (lost_) {
+        Fail(QStringLiteral("the device is gone"));
+        return false;
+    }
+    // Before opening, the lines are remembered and raised by Open().
+    if (!port_.isOpen()) return true;
+    const bool ok = dtr ? port_.setDataTerminalReady(on) : port_.setRequestToSend(on);
+    if (ok) return true;
+    if (port_.error() == QSerialPort::UnsupportedOperationError) {
+        // No modem lines on this device (a pseudo-terminal): nothing to drive.
+        port_.clearError();
+        return true;
+    }
+    Fail(port_.errorString());
+    return false;
+}
+
+bool QtSerialPort::Open() {
+    if (port_.isOpen() || lost_) {
+        Fail(QStringLiteral("the port is already open"));
+        return false;
+    }
+    const QString path = QString::fromStdString(DevicePath());
+    // Open the device itself, not the ports/ link, so that its lock file is
+    // named after the device and two links to one device still exclude each
+    // other.
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    port_.setPortName(canonical.isEmpty() ? path : canonical);
+    port_.setBaudRate(QSerialPort::Baud4800);
+    port_.setDataBits(QSerialPort::Data8);
+    port_.setParity(QSerialPort::NoParity);
+    port_.setStopBits(QSerialPort::OneStop);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    port_.setReadBufferSize(0);  // the reply parser drains it at every notification
+    port_.clearError();
+    if (!port_.open(QIODevice::ReadWrite)) {
+        QString reason = port_.errorString();
+        if (port_.error() == QSerialPort::PermissionError) {
+            reason += QStringLiteral(
+                " (the user must belong to the group that owns %1, usually 'dialout')")
+                          .arg(port_.portName());
+        } else if (port_.error() == QSerialPort::DeviceNotFoundError) {
+            reason = QStringLiteral("%1: no such device").arg(path);
+        }
+        Fail(reason);
+        return false;
+    }
+    const bool linesOk = (dtrRequest_ < 0 || ApplyModemLine(true, dtrRequest_ == 1)) &&
+                         (rtsRequest_ < 0 || ApplyModemLine(false, rtsRequest_ == 1));
+    dtrRequest_ = rtsRequest_ = -1;
+    if (!linesOk) {
+        port_.close();
+        return false;
+    }
+    lastError_.clear();
+    return true;
+}
+
+void QtSerialPort::Close() {
+    lost_ = false;
+    if (port_.isOpen()) port_.close();
+}
+
+bool QtSerialPort::IsOpen() const { return port_.isOpen() || lost_; }
+
+bool QtSerialPort::Write(const std::string& bytes) {
+    if (lost_ || !port_.isOpen()) {
+        Fail(lost_ ? QStringLiteral("the device is gone") : QStringLiteral("the port is not open"));
+        return false;
+    }
+    const qint64 written = port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    if (written != static_cast<qint64>(bytes.size())) {
+        Fail(port_.errorString());
+        return false;
+    }
+    // Hand the bytes to the device now, without waiting, so a tick's command
+    // leaves in the tick that sent it.
+    port_.flush();
+    if (lost_) return false;
+    return true;
+}
+
+std::string QtSerialPort::ReadAll() {
+    if (!port_.isOpen()) return {};
+    const QByteArray data = port_.readAll();
+    return std::string(data.constData(), static_cast<std::size_t>(data.size()));
+}
+
+std::string QtSerialPort::Settings() const { return kLineSettings; }
+
+void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
+    switch (error) {
+        case QSerialPort::ResourceError:
+        case QSerialPort::ReadError:
+        case QSerialPort::WriteError:
+            if (port_.isOpen()) {
+                Fail(port_.errorString());
+                // Stop listening: a dead device would otherwise signal this
+                // error hundreds of thousands of times a second.
+                lost_ = true;
+                port_.close();
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void QtSerialPort::Fail(const QString& reason) { lastError_ = reason.toStdString(); }
+
+}  // namespace wire

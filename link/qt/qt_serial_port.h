@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QSerialPort>
+#include <string>
+
+#include "serial_port.h"
+
+namespace wire {
+
+// The serial line through QSerialPort. COMn is mapped to a device by
+// DevicePathForPort. Two things QSerialPort does not do for us:
+//  - pseudo-terminals and some USB adapters have no modem lines; a DTR or RTS
+//    request there is not a failure;
+//  - a device that vanished (cable out, peer closed) makes QSerialPort report
+//    ReadError/ResourceError over and over while its notifier stays armed. We
+//    let go of the device at the first such error and fail every later write
+//    and RTS request, so the port-error recovery runs, while the port still
+//    counts as open until it is closed.
+class QtSerialPort : public QObject, public SerialPort {
+public:
+    explicit QtSerialPort(std::string programFolder, QObject* parent = nullptr);
+    ~QtSerialPort() override;
+
+    void SetPortNumber(int n) override;
+    int PortNumber() const override { return portNumber_; }
+    bool SetDtr(bool on) override;
+    bool SetRts(bool on) override;
+    bool Open() override;
+    void Close() override;
+    bool IsOpen() const override;
+    bool Write(const std::string& bytes) override;
+    std::string ReadAll() override;
+    std::string Settings() const override;
+    std::string LastError() const override { return lastError_; }
+
+    // The device the current port number opens.
+    std::string DevicePath() const;
+
+private:
+    bool ApplyModemLine(bool dtr, bool on);
+    void OnError(QSerialPort::SerialPortError error);
+    void Fail(const QString& reason);
+
+    std::string programFolder_;
+    QSerialPort port_;
+    int portNumber_ = 1;
+    // Modem lines asked for before opening; raised by Open(). Discovery asks
+    // for none, so probing a port leaves its lines as they are.
+    int dtrRequest_ = -1;
+    int rtsRequest_ = -1;
+    bool lost_ = false;  // the device went away while open
+    std::string lastError_;
+};
+
+}  // namespace wire

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace wire {
+
+enum class CommEvent { Receive, Other };
+
+// The serial line to the module: exactly what the tools need. Every
+// operation that can fail says so; nothing is swallowed here.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Port n (1..255) is used by the next open.
+    virtual void SetPortNumber(int n) = 0;
+    virtual int PortNumber() const = 0;
+
+    virtual bool SetDtr(bool on) = 0;
+    virtual bool SetRts(bool on) = 0;
+    virtual bool Open() = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+
+    // Bytes go out one to one: the lead-in byte is the single byte 0x80.
+    virtual bool Write(const std::string& bytes) = 0;
+    // Everything received so far; the input buffer is emptied.
+    virtual std::string ReadAll() = 0;
+
+    // "4800,n,8,1": baud rate, parity, data bits, stop bits.
+    virtual std::string Settings() const = 0;
+
+    // Why the last failing operation failed, for the operator's tooltip.
+    virtual std::string LastError() const = 0;
+
+    // Called on arrival of data (and other line events).
+    void SetReceiveHandler(std::function<void(CommEvent)> handler) {
+        receiveHandler_ = std::move(handler);
+    }
+
+protected:
+    void NotifyReceive(CommEvent event) {
+        if (receiveHandler_) receiveHandler_(event);
+    }
+
+private:
+    std::function<void(CommEvent)> receiveHandler_;
+};
+
+// The fixed line settings.
+constexpr const char* kLineSettings = "4800,n,8,1";
+constexpr int kBaudRate = 4800;
+
+// The line speed read back from a settings text: the value of its first four
+// characters (so "19200,..." reads 1920).
+int LineSpeed(const std::string& settings);
+
+// One tick of the sequences: 10^6 / speed ms (times factor), rounded half to
+// even; 208 ms at 4800 baud, 146 ms for the check's factor 0.7. A speed of 0
+// gives the longest interval a timer takes rather than a division by zero.
+int TickPeriod(int lineSpeed, double factor = 1.0);
+
+// "COM1".."COM255" -> 1..255; anything else (also "com3", "COM03", "COM0",
+// "COM256", " COM3") -> 0.
+int PortNumberFromName(const std::string& name);
+
+// The device a COM name stands for on Linux: programFolder/ports/COMn when
+// that exists, else the fixed families (COM1-4 /dev/ttyS0-3, COM5-12
+// /dev/ttyUSB0-7, COM13-16 /dev/ttyACM0-3, COM17 onwards continuing through
+// the same families in turn).
+std::string DevicePathForPort(int n, const std::string& programFolder);
+
+}  // namespace wire

@@ -1,0 +1,111 @@
+#include "text_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using namespace store;
+
+namespace {
+
+class TextFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "store_test.XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        dir_ = templ;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
+    void write(const std::string& name, const std::string& content) const {
+        std::ofstream(path(name), std::ios::binary) << content;
+    }
+    std::size_t entries() const {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
+    }
+
+    std::string dir_;
+};
+
+const char kBinaryBytes[] = "TOP  , 1440 ,\r\n\0\xff\r";
+const std::string kBinary(kBinaryBytes, sizeof kBinaryBytes - 1);
+
+}  // namespace
+
+TEST_F(TextFile, ReadsBytesAsTheyAre) {
+    write("a", kBinary);
+    fs::create_directory(path("folder"));
+    EXPECT_EQ(ReadTextFile(path("a")), kBinary);
+    EXPECT_EQ(ReadTextFile(path("a"), 3), "TOP");
+    EXPECT_EQ(FileSize(path("a")), kBinary.size());
+    EXPECT_EQ(ReadTextFile(path("missing")), std::nullopt);
+    EXPECT_EQ(ReadTextFile(path("folder")), std::nullopt);
+    EXPECT_EQ(FileSize(path("missing")), std::nullopt);
+}
+
+TEST_F(TextFile, EnsureFileExistsCreatesButNeverTruncates) {
+    write("old", "keep");
+    fs::create_directory(path("folder"));
+    EXPECT_TRUE(EnsureFileExists(path("old")));
+    EXPECT_EQ(ReadTextFile(path("old")), "keep");
+    EXPECT_TRUE(EnsureFileExists(path("new")));
+    EXPECT_EQ(ReadTextFile(path("new")), "");
+    EXPECT_FALSE(EnsureFileExists(path("nofolder/x")));
+    EXPECT_FALSE(EnsureFileExists(path("folder")));
+}
+
+TEST_F(TextFile, ReplaceKeepsPermissionsAndGivesNewFilesTheUsualOnes) {
+    write("settings", "old");
+    ASSERT_EQ(chmod(path("settings").c_str(), 0640), 0);
+    EXPECT_TRUE(ReplaceFileContent(path("settings"), kBinary));
+    EXPECT_EQ(ReadTextFile(path("settings")), kBinary);
+
+    const mode_t oldMask = umask(022);
+    EXPECT_TRUE(ReplaceFileContent(path("new"), "x"));
+    umask(oldMask);
+
+    struct stat st;
+    ASSERT_EQ(stat(path("settings").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    ASSERT_EQ(stat(path("new").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(entries(), 2u);  // no temporary file left over
+}
+
+TEST_F(TextFile, FailedReplaceLeavesEverythingAsItWas) {
+    write("plainfile", "x");
+    fs::create_directory(path("table"));
+    write("table/inside", "survives");
+    for (const std::string target : {"nofolder/t", "plainfile/t", "table"}) {
+        std::string error;
+        EXPECT_FALSE(ReplaceFileContent(path(target), "new", &error)) << target;
+        EXPECT_FALSE(error.empty()) << target;
+        EXPECT_EQ(entries(), 2u) << target;
+    }
+    EXPECT_EQ(ReadTextFile(path("table/inside")), "survives");
+    EXPECT_EQ(ReadTextFile(path("plainfile")), "x");
+}
+
+TEST_F(TextFile, AppendAddsToTheEndAndReportsFailures) {
+    EXPECT_TRUE(AppendToFile(path("log"), "one\r\n"));
+    EXPECT_TRUE(AppendToFile(path("log"), "two\r\n"));
+    EXPECT_EQ(ReadTextFile(path("log")), "one\r\ntwo\r\n");
+
+    // A full disk must neither go unnoticed nor leak the descriptor.
+    const auto openFiles = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto before = openFiles();
+    std::string error;
+    EXPECT_FALSE(AppendToFile("/dev/full", "line\r\n", &error));
+    EXPECT_NE(error.find(std::strerror(ENOSPC)), std::string::npos) << error;
+    EXPECT_EQ(openFiles(), before);
+    fs::create_directory(path("folder"));
+    EXPECT_FALSE(AppendToFile(path("folder"), "x"));
+    EXPECT_FALSE(AppendToFile(path("nofolder/log"), "x"));
+}

@@ -1,0 +1,143 @@
+// The channel plan: frequency boxes, their check, the step buttons, the
+// default plan, the register refresh and the frequency table file.
+#include "form_model.h"
+#include "freq_table.h"
+#include "frequency.h"
+#include "field_reader.h"
+#include "text_file.h"
+
+namespace window {
+
+namespace {
+
+constexpr const char* kTableReadError = "Table File Read Error!!";
+constexpr const char* kTableWriteError = "Table File Write Error!!";
+
+}  // namespace
+
+void FormModel::SetFrequencyText(int index, const std::string& text) {
+    Control& box = Frequency[static_cast<std::size_t>(index)];
+    // Like a toolkit text box: writing the same text is no change.
+    if (box.text == text) return;
+    box.text = text;
+    ValidateChannelFrequency(index);
+}
+
+void FormModel::OnFrequencyChange(int index, const std::string& text) {
+    Frequency[static_cast<std::size_t>(index)].text = text;
+    ValidateChannelFrequency(index);
+}
+
+void FormModel::OnFrequencyLostFocus(int index) { ValidateChannelFrequency(index); }
+
+void FormModel::ValidateChannelFrequency(int index) {
+    Control& box = Frequency[static_cast<std::size_t>(index)];
+    box.back = channel::FrequencyAcceptable(box.text, profile_.gridCheck) ? Colour::Normal
+                                                                          : Colour::RangeError;
+}
+
+void FormModel::SetDefaultFrequencies() {
+    for (int n = 3; n >= 0; --n) {
+        SetFrequencyText(n, channel::kDefaultFrequencies[static_cast<std::size_t>(n)]);
+    }
+}
+
+void FormModel::OnFreqDefaultSWClick() {
+    SetDefaultFrequencies();
+    if (profile_.defaultSetResetsColours) {
+        for (auto& box : Frequency) box.back = Colour::Normal;
+    }
+}
+
+void FormModel::OnFupClick(int index) {
+    SetFrequencyText(index, channel::StepFrequency(Frequency[static_cast<std::size_t>(index)].text,
+                                                   channel::StepDirection::Up));
+}
+
+void FormModel::OnFdownClick(int index) {
+    SetFrequencyText(index, channel::StepFrequency(Frequency[static_cast<std::size_t>(index)].text,
+                                                   channel::StepDirection::Down));
+}
+
+// --- Register refresh --------------------------------------------------------
+
+void FormModel::OnIntervalTimerTick() {
+    for (int i = 0; i < 4; ++i) ComputeChannelRegisters(i);
+}
+
+void FormModel::ComputeChannelRegisters(int index) {
+    const auto i = static_cast<std::size_t>(index);
+    const ChannelRegisters r = profile_.computeRegisters(Frequency[i].text);
+    if (r.hasCounters) {
+        ChStep[i].text = r.stepText;
+        LoFrequency[i].text =
+            r.loValid ? channel::FormatFixed(r.loFrequency, 4, platform_.DecimalSeparator()) : "--";
+        Rcounter[i].text = r.rCounter;
+        ProgramCounter[i].text = r.programCounter;
+        SwallowCounter[i].text = r.swallowCounter;
+    }
+    for (std::size_t k = 0; k < r.registers.size(); ++k) {
+        MSFlexGrid1.SetCell(static_cast<int>(k) + 1, index + 1, r.registers[k]);
+    }
+    // Never reset here: the box check does that on the next edit.
+    if (r.inexact) Frequency[i].back = Colour::Inexact;
+}
+
+std::vector<std::string> FormModel::ChannelValues(int channel) const {
+    std::vector<std::string> values;
+    for (int k = 1; k <= profile_.RegisterRows(); ++k) {
+        values.push_back(MSFlexGrid1.Cell(k, channel + 1));
+    }
+    return values;
+}
+
+// --- Frequency table file ----------------------------------------------------
+
+void FormModel::OnFreqLoadSaveSWClick(int index) {
+    if (index == 0) {
+        LoadFrequencyTable();
+    } else {
+        SaveFrequencyTable();
+    }
+}
+
+void FormModel::LoadFrequencyTable() {
+    const auto name = dialogs_.OpenFileName(CommonDialog1.filter, CommonDialog1.initialFolder);
+    if (!name || name->empty()) return;
+    const auto data = store::ReadTextFile(*name);
+    if (!data) {
+        T_Message.text = kTableReadError;
+        return;
+    }
+    // Values go into the boxes as read; the box check colours them. A record
+    // cut short at the end leaves what came before it applied.
+    for (const store::Record& record : store::ReadRecords(*data).records) {
+        const int channel = store::ChannelForKey(record.key);
+        if (channel >= 0) SetFrequencyText(channel, record.value);
+    }
+}
+
+void FormModel::SaveFrequencyTable() {
+    const auto name = dialogs_.SaveFileName(CommonDialog1.filter, CommonDialog1.initialFolder);
+    if (!name || name->empty()) return;
+    if (!store::EnsureFileExists(*name)) {
+        T_Message.text = kTableWriteError;
+        return;
+    }
+    const auto size = store::FileSize(*name);
+    if (size && *size != 0) {
+        const std::string text =
+            *name + "\r\nThis file already exists.\r\r\nDo you want to overwite.";
+        if (!dialogs_.AskOkCancel("Save frequency table.", text)) return;
+    }
+    std::array<std::string, 4> channels;
+    for (int n = 0; n < 4; ++n) {
+        SetFrequencyText(n, channel::CommasToPoints(Frequency[static_cast<std::size_t>(n)].text));
+        channels[static_cast<std::size_t>(n)] = Frequency[static_cast<std::size_t>(n)].text;
+    }
+    if (!store::ReplaceFileContent(*name, store::FormatFrequencyTable(channels))) {
+        T_Message.text = kTableWriteError;
+    }
+}
+
+}  // namespace window

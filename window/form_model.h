@@ -1,0 +1,180 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "control.h"
+#include "seams.h"
+#include "serial_port.h"
+#include "tool_profile.h"
+
+namespace window {
+
+// Window sizes, twips.
+constexpr long kNormalWidth = 6060;
+constexpr long kDebugWidth = 12300;
+constexpr long kWindowHeight = 7830;
+constexpr long kFrame5NormalX = -6000;
+constexpr long kFrame5DebugX = 6120;
+
+// The window Form1 as plain data plus its event handlers. Every control the
+// behaviour reads or writes is a member named as the control; a handler runs
+// to its end and changes only this state and the seams. The Qt adapter
+// renders the state after every handler.
+class FormModel {
+public:
+    FormModel(const ToolProfile& profile, wire::SerialPort& port, TimerBackend& timers,
+              Dialogs& dialogs, const Platform& platform);
+
+    const ToolProfile& Profile() const { return profile_; }
+
+    // --- Window --------------------------------------------------------
+    std::string Caption;
+    long Width = kNormalWidth;  // outer size, twips
+    long Height = kWindowHeight;
+    bool PositionSet = false;  // false: the window system places the window
+    long Top = 0;              // twips
+    long Left = 0;
+    long Frame5Left = kFrame5NormalX;
+    std::string DebugMode;  // "ON" in the debug layout
+
+    // --- Frame1 "Port select" -------------------------------------------
+    Control Combo1;
+    Control ComStart;
+    Control P_Message;
+
+    // --- "Get Target Information" ---------------------------------------
+    Control Version;
+    Control Serial;
+    Control GetInfoSW;
+    Control C_Message;
+
+    // --- "Ch Setting" ---------------------------------------------------
+    std::array<Control, 4> Frequency;  // RxFrequency / ChFrequency, index = channel
+    std::array<Control, 4> Fup;
+    std::array<Control, 4> Fdown;
+    std::array<Control, 4> ChTestSW;
+    std::array<Control, 2> FreqLoadSaveSW;
+    Control FreqDefaultSW;
+    Control ChCheckSW;
+    Control ChWriteSW;
+    Control T_Message;
+    struct FileDialogSetup {
+        std::string filter;
+        std::string initialFolder;
+    } CommonDialog1;
+
+    // --- Frame4 "Log File" ----------------------------------------------
+    Control Check1;
+    Control LogFileName;
+    Control L_Message;
+
+    // --- Frame5 "Debug" -------------------------------------------------
+    Control FactoryDate;
+    Control FOffsetV;
+    Grid MSFlexGrid1;
+    std::array<Control, 4> LoFrequency;
+    std::array<Control, 4> ChStep;
+    std::array<Control, 4> Rcounter;
+    std::array<Control, 4> ProgramCounter;
+    std::array<Control, 4> SwallowCounter;
+    Control Term;
+
+    // --- Timers ---------------------------------------------------------
+    Timer IntervalTimer{TimerId::IntervalTimer, 50};
+    Timer GetInfoTimer{TimerId::GetInfoTimer, 200};
+    Timer TestTimer{TimerId::TestTimer, 200};
+    Timer ReadAllTimer{TimerId::ReadAllTimer, 100};
+    Timer WriteAllTimer{TimerId::WriteAllTimer, 100};
+
+    // --- Window-level sequence state ------------------------------------
+    std::string RxBuffer;
+    int ReplyFlag = 0;
+    int SeqStep = 0;
+    int CurChannel = 0;
+    std::string CommonParam;
+
+    // Set while a channel test runs: the module buttons stay locked so that
+    // no other sequence restarts the shared step counter under it.
+    bool TestRunning = false;
+
+    // --- Start-up and shutdown ------------------------------------------
+    void StartUp();
+    void ShutDown();
+
+    // --- Event handlers -------------------------------------------------
+    void OnComStartClick();
+    void OnCombo1Change(const std::string& text);
+    void OnGetInfoSWClick();
+    void OnChTestSWClick(int index);
+    void OnChCheckSWClick();
+    void OnChWriteSWClick();
+    void OnFreqDefaultSWClick();
+    void OnFupClick(int index);
+    void OnFdownClick(int index);
+    void OnFreqLoadSaveSWClick(int index);
+    void OnFrequencyChange(int index, const std::string& text);
+    void OnFrequencyLostFocus(int index);
+    void OnCheck1Click(int value);
+    void OnLogFileNameChange(const std::string& text);
+    void OnTimer(TimerId id);
+    void OnMSComm1Receive(wire::CommEvent event);
+    // Window moved by the operator or the window system.
+    void OnFormMove(long top, long left);
+
+    // --- Procedures -----------------------------------------------------
+    void DisableModuleButtons();
+    void EnableModuleButtons();
+    void EnableGetInfoOnly();
+    void SetDefaultFrequencies();
+    // Sets a channel text as if typed: a change runs the box check.
+    void SetFrequencyText(int index, const std::string& text);
+    void ComputeChannelRegisters(int index);
+    void ApplyDebugLayout();
+    void PortDiscovery();
+    void LoadSettings();
+    void SaveSettings();
+    void AppendLogRecord();
+    int LineSpeed() const;
+
+    std::string SettingsPath() const;
+    std::string LogPath() const;
+
+    Timer& TimerById(TimerId id);
+
+private:
+    void ValidateChannelFrequency(int index);
+    void OnIntervalTimerTick();
+    void OnGetInfoTimerTick();
+    void OnTestTimerTick();
+    void OnReadAllTimerTick();
+    void OnWriteAllTimerTick();
+    void PortErrorRecovery(Timer* failed);
+    // Writes a command; a failure runs the port-error recovery for the timer.
+    bool Send(const std::string& bytes, Timer* timer);
+    void ClearIdentity();
+    void ResetChannelColours();
+    std::vector<std::string> ChannelValues(int channel) const;
+    void OpenPort();
+    void ClosePort();
+    void SaveFrequencyTable();
+    void LoadFrequencyTable();
+    // Reply dispatch; false stops the line loop.
+    bool DispatchReply(const std::string& line);
+    bool OnReadBackReply(const std::string& line);
+    bool OnTestEchoReply(const std::string& line);
+    bool OnVersionReply(const std::string& line);
+    bool OnWriteReply(const std::string& line);
+    void OnIdentityReply(const std::string& line);
+    void OnFlashClearReply(const std::string& line);
+    void OnCommonParamReply(const std::string& line);
+    void AppendToTerm(const std::string& received);
+
+    const ToolProfile& profile_;
+    wire::SerialPort& port_;
+    Dialogs& dialogs_;
+    const Platform& platform_;
+    std::string termBytes_;  // what Term shows, as received
+};
+
+}  // namespace window

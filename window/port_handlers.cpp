@@ -1,0 +1,90 @@
+// The serial line: discovery, open and close, and the port-error recovery.
+#include "form_model.h"
+
+namespace window {
+
+namespace {
+
+constexpr const char* kComPortError = "Com port Error!";
+
+}  // namespace
+
+int FormModel::LineSpeed() const { return wire::LineSpeed(port_.Settings()); }
+
+void FormModel::PortDiscovery() {
+    for (int n = 1; n <= 255; ++n) {
+        port_.SetPortNumber(n);
+        if (port_.Open() && port_.IsOpen()) Combo1.items.push_back("COM" + std::to_string(n));
+        if (port_.IsOpen()) port_.Close();
+    }
+    Combo1.text = Combo1.items.empty() ? std::string() : Combo1.items.front();
+}
+
+void FormModel::OnCombo1Change(const std::string& text) { Combo1.text = text; }
+
+void FormModel::OnComStartClick() {
+    if (port_.IsOpen()) {
+        ClosePort();
+    } else {
+        OpenPort();
+    }
+}
+
+void FormModel::OpenPort() {
+    // Only a real port name selects a port. Any other text must not fall back
+    // on whichever port was used before: the operator could write the flash
+    // of the wrong module.
+    const int n = wire::PortNumberFromName(Combo1.text);
+    if (n == 0) {
+        P_Message.text = profile_.comNotOpenMessage;
+        P_Message.toolTip = "\"" + Combo1.text + "\" is not a port name (COM1 to COM255).";
+        return;
+    }
+    port_.SetPortNumber(n);
+    if (!port_.SetDtr(true) || !port_.SetRts(true) || !port_.Open()) {
+        P_Message.text = profile_.comNotOpenMessage;
+        P_Message.toolTip = Combo1.text + ": " + port_.LastError();
+        return;
+    }
+
+    for (Control* m : {&P_Message, &C_Message, &T_Message, &L_Message}) m->text.clear();
+    P_Message.toolTip.clear();
+    ClearIdentity();
+    for (int i = 3; i >= 0; --i) Frequency[static_cast<std::size_t>(i)].back = Colour::Normal;
+    if (profile_.hasCounters) {
+        for (int i = 3; i >= 0; --i) ChStep[static_cast<std::size_t>(i)].back = Colour::Blank;
+    }
+    ComStart.text = "Close";
+    Combo1.enabled = false;
+    Combo1.back = Colour::Ok;
+    GetInfoSW.enabled = true;
+}
+
+void FormModel::ClosePort() {
+    // A running sequence is not stopped here: its next write fails and the
+    // port-error recovery ends it.
+    port_.Close();
+    ComStart.text = "Open";
+    Combo1.enabled = true;
+    Combo1.back = Colour::Normal;
+    DisableModuleButtons();
+}
+
+void FormModel::PortErrorRecovery(Timer* failed) {
+    if (failed) failed->Stop();
+    P_Message.text = kComPortError;
+    P_Message.toolTip = port_.LastError();
+    if (port_.IsOpen()) port_.Close();
+    ComStart.text = "Open";
+    Combo1.enabled = true;
+    Combo1.back = Colour::Normal;
+    DisableModuleButtons();
+}
+
+bool FormModel::Send(const std::string& bytes, Timer* timer) {
+    if (port_.Write(bytes)) return true;
+    PortErrorRecovery(timer);
+    return false;
+}
+
+}  // namespace window

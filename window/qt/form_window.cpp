@@ -1,0 +1,466 @@
+#include "form_window.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTableWidget>
+#include <QToolButton>
+
+#include "twips.h"
+
+namespace window {
+
+namespace {
+
+// The window's outer size in the model includes a classic title bar and
+// border; the client area is what is left of it.
+constexpr long kBorderTwips = 90;
+constexpr long kTitleAndBorderTwips = 405;
+
+QFont ControlFont(double points) {
+    QFont font;
+    // Arial where present, its metric twin otherwise.
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    font.setPointSizeF(points);
+    return font;
+}
+
+QString FromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+
+// Term shows received CR and CR LF as line breaks.
+QString TermText(const std::string& text) {
+    QString shown = FromUtf8(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace('\r', '\n');
+    return shown;
+}
+
+}  // namespace
+
+FormWindow::FormWindow(FormModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    setObjectName(QStringLiteral("Form1"));
+    // A fixed form: no maximise button, no resizing.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFont(ControlFont(9.75));
+    Build();
+}
+
+QWidget* FormWindow::Widget(const std::string& name) const {
+    const auto it = widgets_.find(name);
+    return it == widgets_.end() ? nullptr : it->second;
+}
+
+void FormWindow::Build() {
+    for (const ControlSpec& spec : ControlTable(model_.Profile())) {
+        QWidget* parent = spec.parent.empty() ? this : Widget(spec.parent);
+        QWidget* w = MakeWidget(spec, parent);
+        w->setObjectName(QString::fromStdString(spec.name));
+        w->setGeometry(TwipsToPixels(spec.x), TwipsToPixels(spec.y), TwipsToPixels(spec.w),
+                       std::max(1, TwipsToPixels(spec.h)));
+        w->setAccessibleName(QString::fromStdString(
+            spec.accessibleName.empty() ? (spec.caption.empty() ? spec.name : spec.caption)
+                                        : spec.accessibleName));
+        if (spec.fontPoints != 9.75) w->setFont(ControlFont(spec.fontPoints));
+        widgets_[spec.name] = w;
+        if (spec.name == "Frame5") frame5_ = static_cast<QGroupBox*>(w);
+        if (spec.kind == ControlKind::Grid) grid_ = static_cast<QTableWidget*>(w);
+
+        Bound b;
+        b.spec = spec;
+        b.widget = w;
+        b.control = BoundControl(model_, spec.name);
+        bound_.push_back(std::move(b));
+    }
+    for (Bound& b : bound_) {
+        if (b.control) Connect(b);
+    }
+    const std::vector<std::string> order = FocusOrder(model_.Profile());
+    for (std::size_t i = 0; i + 1 < order.size(); ++i) {
+        QWidget* a = Widget(order[i]);
+        QWidget* b = Widget(order[i + 1]);
+        if (a && b) setTabOrder(a, b);
+    }
+}
+
+QWidget* FormWindow::MakeWidget(const ControlSpec& spec, QWidget* parent) {
+    const QString caption = QString::fromStdString(spec.caption);
+    switch (spec.kind) {
+        case ControlKind::Frame: return new QGroupBox(caption, parent);
+        case ControlKind::Label: return new QLabel(caption, parent);
+        case ControlKind::MessageLabel: {
+            auto* label = new QLabel(parent);
+            QPalette p = label->palette();
+            p.setColor(QPalette::WindowText, QColor(255, 0, 0));
+            label->setPalette(p);
+            return label;
+        }
+        case ControlKind::CounterLabel: {
+            auto* label = new QLabel(parent);
+            label->setAlignment(Qt::AlignCenter);
+            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            label->setAutoFillBackground(true);
+            return label;
+        }
+        case ControlKind::TextBox: return new QLineEdit(parent);
+        case ControlKind::IdentityBox: {
+            // Filled only by the module's replies.
+            auto* box = new QLineEdit(parent);
+            box->setReadOnly(true);
+            box->setAlignment(Qt::AlignCenter);
+            return box;
+        }
+        case ControlKind::ComboBox: {
+            auto* combo = new QComboBox(parent);
+            combo->setEditable(true);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            combo->setMaxVisibleItems(16);
+            return combo;
+        }
+        case ControlKind::Button: return new QPushButton(parent);
+        case ControlKind::UpArrow:
+        case ControlKind::DownArrow: {
+            auto* button = new QToolButton(parent);
+            button->setArrowType(spec.kind == ControlKind::UpArrow ? Qt::UpArrow : Qt::DownArrow);
+            button->setFocusPolicy(Qt::StrongFocus);
+            return button;
+        }
+        case ControlKind::CheckBox: return new QCheckBox(parent);
+        case ControlKind::Line: {
+            auto* line = new QFrame(parent);
+            line->setFrameShape(QFrame::HLine);
+            line->setFrameShadow(QFrame::Sunken);
+            return line;
+        }
+        case ControlKind::Grid: {
+            auto* grid = new QTableWidget(parent);
+            grid->horizontalHeader()->hide();
+            grid->verticalHeader()->hide();
+            grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+            grid->setSelectionMode(QAbstractItemView::NoSelection);
+            grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            grid->verticalHeader()->setMinimumSectionSize(1);
+            grid->horizontalHeader()->setMinimumSectionSize(1);
+            // Tab moves on to the next control, not to the next cell.
+            grid->setTabKeyNavigation(false);
+            return grid;
+        }
+        case ControlKind::Term: {
+            auto* term = new QPlainTextEdit(parent);
+            term->setReadOnly(true);
+            term->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            term->setTabChangesFocus(true);
+            return term;
+        }
+    }
+    return new QWidget(parent);
+}
+
+void FormWindow::Connect(Bound& b) {
+    const auto [base, index] = SplitControlName(b.spec.name);
+    const std::string& name = b.spec.name;
+    FormModel& m = model_;
+    auto click = [this, &b](std::function<void()> handler) {
+        QObject::connect(static_cast<QAbstractButton*>(b.widget), &QAbstractButton::clicked, this,
+                         [this, handler] { Handle(handler); });
+    };
+
+    if (name == "ComStart") click([&m] { m.OnComStartClick(); });
+    if (name == "GetInfoSW") click([&m] { m.OnGetInfoSWClick(); });
+    if (name == "ChCheckSW") click([&m] { m.OnChCheckSWClick(); });
+    if (name == "ChWriteSW") click([&m] { m.OnChWriteSWClick(); });
+    if (name == "FreqDefaultSW") click([&m] { m.OnFreqDefaultSWClick(); });
+    if (base == "ChTestSW") click([&m, i = index] { m.OnChTestSWClick(i); });
+    if (base == "Fup") click([&m, i = index] { m.OnFupClick(i); });
+    if (base == "Fdown") click([&m, i = index] { m.OnFdownClick(i); });
+    if (base == "FreqLoadSaveSW") click([&m, i = index] { m.OnFreqLoadSaveSWClick(i); });
+    if (name == "Check1") {
+        auto* check = static_cast<QCheckBox*>(b.widget);
+        QObject::connect(check, &QCheckBox::clicked, this, [this, &m](bool on) {
+            Handle([&m, on] { m.OnCheck1Click(on ? 1 : 0); });
+        });
+    }
+    if (name == "LogFileName") {
+        QObject::connect(static_cast<QLineEdit*>(b.widget), &QLineEdit::textEdited, this,
+                         [this, &m](const QString& text) {
+                             Handle([&m, t = text.toStdString()] { m.OnLogFileNameChange(t); });
+                         });
+    }
+    if (name == "Combo1") {
+        QObject::connect(static_cast<QComboBox*>(b.widget), &QComboBox::editTextChanged, this,
+                         [this, &m](const QString& text) {
+                             if (rendering_) return;
+                             Handle([&m, t = text.toStdString()] { m.OnCombo1Change(t); });
+                         });
+    }
+    if (base == m.Profile().frequencyControl) {
+        auto* combo = static_cast<QComboBox*>(b.widget);
+        QObject::connect(combo, &QComboBox::editTextChanged, this,
+                         [this, &m, i = index](const QString& text) {
+                             if (rendering_) return;
+                             Handle([&m, i, t = text.toStdString()] { m.OnFrequencyChange(i, t); });
+                         });
+        combo->lineEdit()->setProperty("channel", index);
+        combo->lineEdit()->installEventFilter(this);
+    }
+}
+
+bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut) {
+        const QVariant channel = watched->property("channel");
+        if (channel.isValid()) {
+            const int i = channel.toInt();
+            Handle([this, i] { model_.OnFrequencyLostFocus(i); });
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FormWindow::Handle(const std::function<void()>& handler) {
+    if (shutDown_) return;
+    handler();
+    Render();
+}
+
+QColor FormWindow::QtColour(Colour colour) const {
+    if (colour == Colour::Normal) return QPalette().color(QPalette::Base);
+    const Rgb rgb = ColourValue(colour);
+    return QColor(rgb.r, rgb.g, rgb.b);
+}
+
+void FormWindow::ApplyBackground(Bound& b, Colour colour) {
+    QWidget* target = b.widget;
+    if (auto* combo = qobject_cast<QComboBox*>(b.widget)) {
+        if (combo->lineEdit()) target = combo->lineEdit();
+    }
+    QPalette p = target->palette();
+    const QColor c = QtColour(colour);
+    p.setColor(QPalette::Base, c);
+    if (qobject_cast<QLabel*>(target)) p.setColor(QPalette::Window, c);
+    if (qobject_cast<QComboBox*>(b.widget)) p.setColor(QPalette::Button, c);
+    target->setPalette(p);
+}
+
+void FormWindow::Render() {
+    if (rendering_) return;
+    rendering_ = true;
+    RenderWindow();
+    for (Bound& b : bound_) {
+        if (b.control) RenderControl(b);
+    }
+    RenderGrid();
+    rendering_ = false;
+}
+
+void FormWindow::RenderControl(Bound& b) {
+    const Control& c = *b.control;
+    Control& shown = b.shown;
+    QWidget* w = b.widget;
+    const QSignalBlocker block(w);
+    const bool first = b.firstRender;
+    b.firstRender = false;
+
+    if (first || c.enabled != shown.enabled) {
+        w->setEnabled(c.enabled);
+        shown.enabled = c.enabled;
+        ++widgetWrites_;
+    }
+    if (first || c.toolTip != shown.toolTip) {
+        w->setToolTip(FromUtf8(c.toolTip));
+        shown.toolTip = c.toolTip;
+        ++widgetWrites_;
+    }
+    const bool hasBackground =
+        b.spec.kind == ControlKind::ComboBox || b.spec.kind == ControlKind::TextBox ||
+        b.spec.kind == ControlKind::IdentityBox || b.spec.kind == ControlKind::CounterLabel;
+    if (hasBackground && (first || c.back != shown.back)) {
+        ApplyBackground(b, c.back);
+        shown.back = c.back;
+        ++widgetWrites_;
+    }
+
+    switch (b.spec.kind) {
+        case ControlKind::ComboBox: {
+            auto* combo = static_cast<QComboBox*>(w);
+            const QSignalBlocker blockEdit(combo->lineEdit());
+            if (first || c.items != shown.items) {
+                const QString text = combo->currentText();
+                combo->clear();
+                QStringList items;
+                for (const std::string& item : c.items) items << FromUtf8(item);
+                combo->addItems(items);
+                combo->setEditText(text);
+                shown.items = c.items;
+                ++widgetWrites_;
+            }
+            if (first || c.text != shown.text) {
+                if (combo->currentText() != FromUtf8(c.text)) combo->setEditText(FromUtf8(c.text));
+                shown.text = c.text;
+                ++widgetWrites_;
+            }
+            break;
+        }
+        case ControlKind::TextBox:
+        case ControlKind::IdentityBox:
+            if (first || c.text != shown.text) {
+                auto* edit = static_cast<QLineEdit*>(w);
+                if (edit->text() != FromUtf8(c.text)) edit->setText(FromUtf8(c.text));
+                shown.text = c.text;
+                ++widgetWrites_;
+            }
+            break;
+        case ControlKind::Button:
+            if (first || c.text != shown.text) {
+                static_cast<QAbstractButton*>(w)->setText(FromUtf8(c.text));
+                shown.text = c.text;
+                ++widgetWrites_;
+            }
+            break;
+        case ControlKind::CheckBox:
+            if (first || c.value != shown.value) {
+                static_cast<QCheckBox*>(w)->setChecked(c.value == 1);
+                shown.value = c.value;
+                ++widgetWrites_;
+            }
+            break;
+        case ControlKind::Term:
+            if (first || c.text != shown.text) {
+                auto* term = static_cast<QPlainTextEdit*>(w);
+                term->setPlainText(TermText(c.text));
+                // Keep the newest text in view.
+                term->moveCursor(QTextCursor::End);
+                term->verticalScrollBar()->setValue(term->verticalScrollBar()->maximum());
+                shown.text = c.text;
+                ++widgetWrites_;
+            }
+            break;
+        case ControlKind::Label:
+        case ControlKind::MessageLabel:
+        case ControlKind::CounterLabel:
+            if (first || c.text != shown.text) {
+                static_cast<QLabel*>(w)->setText(FromUtf8(c.text));
+                shown.text = c.text;
+                ++widgetWrites_;
+            }
+            break;
+        default: break;
+    }
+}
+
+void FormWindow::RenderGrid() {
+    if (!grid_) return;
+    const Grid& g = model_.MSFlexGrid1;
+    const QSignalBlocker block(grid_);
+    if (grid_->rowCount() != g.rows || grid_->columnCount() != g.cols) {
+        grid_->setRowCount(g.rows);
+        grid_->setColumnCount(g.cols);
+        const QColor fixed = palette().color(QPalette::Button);
+        for (int r = 0; r < g.rows; ++r) {
+            for (int c = 0; c < g.cols; ++c) {
+                auto* item = new QTableWidgetItem();
+                if (r == 0 || c == 0) item->setBackground(fixed);
+                grid_->setItem(r, c, item);
+            }
+        }
+        ++widgetWrites_;
+    }
+    const int rowHeight = (grid_->height() - 4) / std::max(1, g.rows);
+    for (int r = 0; r < g.rows; ++r) {
+        if (grid_->rowHeight(r) != rowHeight) grid_->setRowHeight(r, rowHeight);
+    }
+    for (int c = 0; c < g.cols; ++c) {
+        const int width = TwipsToPixels(g.colWidth[static_cast<std::size_t>(c)]);
+        if (width > 0 && grid_->columnWidth(c) != width) {
+            grid_->setColumnWidth(c, width);
+            ++widgetWrites_;
+        }
+    }
+    for (int r = 0; r < g.rows; ++r) {
+        for (int c = 0; c < g.cols; ++c) {
+            QTableWidgetItem* item = grid_->item(r, c);
+            const QString text = FromUtf8(g.Cell(r, c));
+            if (item->text() != text) {
+                item->setText(text);
+                ++widgetWrites_;
+            }
+            const Qt::Alignment align =
+                (g.colAlignment[static_cast<std::size_t>(c)] == Alignment::Centre
+                     ? Qt::AlignHCenter
+                     : Qt::AlignLeft) |
+                Qt::AlignVCenter;
+            if (item->textAlignment() != static_cast<int>(align)) {
+                item->setTextAlignment(align);
+                ++widgetWrites_;
+            }
+        }
+    }
+}
+
+QSize FormWindow::ClientSize() const {
+    return QSize(TwipsToPixels(model_.Width - kBorderTwips),
+                 TwipsToPixels(model_.Height - kTitleAndBorderTwips));
+}
+
+void FormWindow::RenderWindow() {
+    const QString caption = FromUtf8(model_.Caption);
+    if (windowTitle() != caption) {
+        setWindowTitle(caption);
+        ++widgetWrites_;
+    }
+    const QSize client = ClientSize();
+    if (size() != client || minimumSize() != client || maximumSize() != client) {
+        setFixedSize(client);
+        ++widgetWrites_;
+    }
+    if (frame5_) {
+        const int x = TwipsToPixels(model_.Frame5Left);
+        if (frame5_->x() != x) {
+            frame5_->move(x, frame5_->y());
+            ++widgetWrites_;
+        }
+    }
+    if (model_.PositionSet) {
+        const QPoint target(TwipsToPixels(model_.Left), TwipsToPixels(model_.Top));
+        if (pos() != target) {
+            move(target);
+            ++widgetWrites_;
+        }
+    }
+}
+
+void FormWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (QWidget* start = Widget("ComStart")) start->setFocus();
+}
+
+void FormWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    if (rendering_ || shutDown_ || !isVisible()) return;
+    const QPoint p = pos();
+    model_.OnFormMove(PixelsToTwips(p.y()), PixelsToTwips(p.x()));
+}
+
+void FormWindow::closeEvent(QCloseEvent* event) {
+    if (!shutDown_) {
+        // Where the window system put the window is what gets saved.
+        if (isVisible()) model_.OnFormMove(PixelsToTwips(pos().y()), PixelsToTwips(pos().x()));
+        model_.ShutDown();
+        shutDown_ = true;
+        if (closedHandler_) closedHandler_();
+    }
+    event->accept();
+}
+
+}  // namespace window

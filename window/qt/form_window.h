@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "control.h"
+#include "form_model.h"
+#include "layout.h"
+
+class QGroupBox;
+class QTableWidget;
+
+namespace window {
+
+// The Qt face of FormModel: builds the widgets of the control table, forwards
+// their events to the model's handlers and, after every handler, renders the
+// model into the widgets. Only what changed is written, with the widget's
+// signals blocked, so nothing flickers and no event echoes back.
+class FormWindow : public QWidget {
+public:
+    explicit FormWindow(FormModel& model, QWidget* parent = nullptr);
+
+    // Runs a model handler, then renders. Every entry into the model goes
+    // through here.
+    void Handle(const std::function<void()>& handler);
+    void Render();
+
+    // Called with the model's shutdown done, just before the window goes.
+    void SetClosedHandler(std::function<void()> handler) { closedHandler_ = std::move(handler); }
+
+    QWidget* Widget(const std::string& name) const;
+    // Widget writes made by Render since the window was built.
+    long WidgetWrites() const { return widgetWrites_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Bound {
+        ControlSpec spec;
+        QWidget* widget = nullptr;
+        Control* control = nullptr;
+        // What was rendered last, so only changes are written.
+        Control shown;
+        bool firstRender = true;
+        std::string termShown;
+    };
+
+    void Build();
+    QWidget* MakeWidget(const ControlSpec& spec, QWidget* parent);
+    void Connect(Bound& b);
+    void RenderControl(Bound& b);
+    void RenderGrid();
+    void RenderWindow();
+    void ApplyBackground(Bound& b, Colour colour);
+    QColor QtColour(Colour colour) const;
+    QSize ClientSize() const;
+
+    FormModel& model_;
+    std::vector<Bound> bound_;
+    std::map<std::string, QWidget*> widgets_;
+    QTableWidget* grid_ = nullptr;
+    QGroupBox* frame5_ = nullptr;
+    bool shutDown_ = false;
+    bool rendering_ = false;
+    long widgetWrites_ = 0;
+    std::function<void()> closedHandler_;
+};
+
+}  // namespace window

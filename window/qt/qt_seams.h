@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "seams.h"
+
+namespace window {
+
+// The window's timers as QTimers; sequence timers are precise ones.
+class QtTimers : public TimerBackend {
+public:
+    QtTimers();
+    void SetTickHandler(std::function<void(TimerId)> handler) { handler_ = std::move(handler); }
+    void TimerChanged(TimerId id, bool enabled, int intervalMs) override;
+    void StopAll();
+
+private:
+    std::array<QTimer, kTimerCount> timers_;
+    std::function<void(TimerId)> handler_;
+};
+
+// File dialogs and the overwrite question.
+class QtDialogs : public Dialogs {
+public:
+    void SetParent(QWidget* parent) { parent_ = parent; }
+    std::optional<std::string> OpenFileName(const std::string& filter,
+                                            const std::string& initialFolder) override;
+    std::optional<std::string> SaveFileName(const std::string& filter,
+                                            const std::string& initialFolder) override;
+    bool AskOkCancel(const std::string& title, const std::string& text) override;
+
+private:
+    QString StartPath(const std::string& initialFolder) const;
+    QWidget* parent_ = nullptr;
+    QString lastFile_;  // the dialog remembers the last chosen name
+};
+
+// Facts about the program and the system, from Qt.
+class QtPlatform : public Platform {
+public:
+    QtPlatform(std::string programFolder, std::string programName);
+    std::string ProgramFolder() const override { return folder_; }
+    std::string ProgramName() const override { return name_; }
+    ProgramVersion Version() const override;
+    long ScreenWidth() const override;
+    long ScreenHeight() const override;
+    char DecimalSeparator() const override;
+    std::string DateText() const override;
+    std::string TimeText() const override;
+
+private:
+    std::string folder_;
+    std::string name_;
+};
+
+// "Freq. Table File(*.tbl)|*.tbl|All File|*.*|" -> Qt's "name (*.tbl);;..." form.
+QString QtFilter(const std::string& filter);
+
+}  // namespace window

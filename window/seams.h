@@ -1,0 +1,86 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace window {
+
+enum class TimerId { IntervalTimer, GetInfoTimer, TestTimer, ReadAllTimer, WriteAllTimer };
+constexpr int kTimerCount = 5;
+
+// Runs the countdowns of the window's timers. Every change restarts the
+// countdown of an enabled timer, as a toolkit timer does on start and on a
+// new interval.
+class TimerBackend {
+public:
+    virtual ~TimerBackend() = default;
+    virtual void TimerChanged(TimerId id, bool enabled, int intervalMs) = 0;
+};
+
+class Timer {
+public:
+    Timer(TimerId id, int intervalMs) : id_(id), interval_(intervalMs) {}
+
+    void Attach(TimerBackend* backend) { backend_ = backend; }
+    void Start() {
+        enabled_ = true;
+        Notify();
+    }
+    void Stop() {
+        if (!enabled_) return;
+        enabled_ = false;
+        Notify();
+    }
+    void SetInterval(int ms) {
+        interval_ = ms;
+        if (enabled_) Notify();
+    }
+    bool Enabled() const { return enabled_; }
+    int Interval() const { return interval_; }
+    TimerId Id() const { return id_; }
+
+private:
+    void Notify() {
+        if (backend_) backend_->TimerChanged(id_, enabled_, interval_);
+    }
+    TimerId id_;
+    int interval_;
+    bool enabled_ = false;
+    TimerBackend* backend_ = nullptr;
+};
+
+// The file dialog and the one message box. A cancelled dialog gives nothing.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    virtual std::optional<std::string> OpenFileName(const std::string& filter,
+                                                    const std::string& initialFolder) = 0;
+    virtual std::optional<std::string> SaveFileName(const std::string& filter,
+                                                    const std::string& initialFolder) = 0;
+    // OK/Cancel question with a warning icon; true for OK.
+    virtual bool AskOkCancel(const std::string& title, const std::string& text) = 0;
+};
+
+struct ProgramVersion {
+    int major = 0;
+    int minor = 0;
+    int revision = 0;
+};
+
+// Facts about the running program and the system it runs on.
+class Platform {
+public:
+    virtual ~Platform() = default;
+    virtual std::string ProgramFolder() const = 0;
+    virtual std::string ProgramName() const = 0;
+    virtual ProgramVersion Version() const = 0;
+    // The screen's full size, twips.
+    virtual long ScreenWidth() const = 0;
+    virtual long ScreenHeight() const = 0;
+    virtual char DecimalSeparator() const = 0;
+    // Now, in the system's short date format and its time format with seconds.
+    virtual std::string DateText() const = 0;
+    virtual std::string TimeText() const = 0;
+};
+
+}  // namespace window
