@@ -9,13 +9,12 @@
 
 namespace channel {
 
-const std::array<const char*, 4> kDefaultFrequencies = {"434.700", "434.600", "433.920",
-                                                        "434.075"};
+const std::array<const char*, 4> kDefaultFrequencies = {"434.700", "434.600", "433.920", "434.075"};
 
 std::string FormatFixed(double value, int decimals, char separator) {
     char buffer[400];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                      std::chars_format::fixed, decimals);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
     std::string text(buffer, result.ec == std::errc() ? result.ptr : buffer);
     if (text == "-0" || text.rfind("-0.", 0) == 0) {
         // A value that rounds to zero is shown without a sign.
@@ -27,7 +26,9 @@ std::string FormatFixed(double value, int decimals, char separator) {
     return text;
 }
 
-std::string FormatFrequency(double value) { return FormatFixed(value, 3, '.'); }
+std::string FormatFrequency(double value) {
+    return FormatFixed(value, 3, '.');
+}
 
 std::vector<std::string> FrequencyPresetList() {
     std::vector<std::string> list = {"433.920", "---.----"};

@@ -9,7 +9,9 @@ namespace channel {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';

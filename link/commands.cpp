@@ -16,9 +16,13 @@ std::string TwoDigits(int channel) {
 
 }  // namespace
 
-std::string VersionCommand() { return std::string("/V") + kCr; }
+std::string VersionCommand() {
+    return std::string("/V") + kCr;
+}
 
-std::string IdentityCommand() { return std::string("/D") + kCr; }
+std::string IdentityCommand() {
+    return std::string("/D") + kCr;
+}
 
 std::string TestCommand(const std::vector<std::string>& values) {
     std::string command = "/T ";
@@ -29,11 +33,17 @@ std::string TestCommand(const std::vector<std::string>& values) {
     return command + kCr;
 }
 
-std::string ReadCommand(int channel) { return "/R " + TwoDigits(channel) + kCr; }
+std::string ReadCommand(int channel) {
+    return "/R " + TwoDigits(channel) + kCr;
+}
 
-std::string WriteCommand(int channel) { return "/W " + TwoDigits(channel) + kCr; }
+std::string WriteCommand(int channel) {
+    return "/W " + TwoDigits(channel) + kCr;
+}
 
-std::string ReadCommonCommand() { return std::string("/M") + kCr; }
+std::string ReadCommonCommand() {
+    return std::string("/M") + kCr;
+}
 
 std::string WriteCommonCommand(const std::string& commonParam) {
     return "/M " + commonParam + kCr;

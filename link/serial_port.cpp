@@ -48,9 +48,12 @@ std::string DevicePathForPort(int n, const std::string& programFolder) {
     if (n >= 13 && n <= 16) return "/dev/ttyACM" + std::to_string(n - 13);
     const int k = n - 17;
     switch (k % 3) {
-        case 0: return "/dev/ttyS" + std::to_string(4 + k / 3);
-        case 1: return "/dev/ttyUSB" + std::to_string(8 + k / 3);
-        default: return "/dev/ttyACM" + std::to_string(4 + k / 3);
+        case 0:
+            return "/dev/ttyS" + std::to_string(4 + k / 3);
+        case 1:
+            return "/dev/ttyUSB" + std::to_string(8 + k / 3);
+        default:
+            return "/dev/ttyACM" + std::to_string(4 + k / 3);
     }
 }
 

@@ -10,7 +10,7 @@ enum class CommEvent { Receive, Other };
 // The serial line to the module: exactly what the tools need. Every
 // operation that can fail says so; nothing is swallowed here.
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
 
     // Port n (1..255) is used by the next open.
@@ -39,12 +39,12 @@ public:
         receiveHandler_ = std::move(handler);
     }
 
-protected:
+  protected:
     void NotifyReceive(CommEvent event) {
         if (receiveHandler_) receiveHandler_(event);
     }
 
-private:
+  private:
     std::function<void(CommEvent)> receiveHandler_;
 };
 

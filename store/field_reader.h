@@ -18,7 +18,7 @@ namespace store {
 //    end is dropped;
 //  - any other field loses its trailing blanks and tabs.
 class FieldReader {
-public:
+  public:
     explicit FieldReader(std::string_view data);
 
     // True when nothing but blanks, tabs and line ends is left and no field
@@ -28,7 +28,7 @@ public:
     // Reads the next field. False when the data is at its end.
     bool Next(std::string& field);
 
-private:
+  private:
     std::string_view data_;
     std::size_t pos_ = 0;
     bool afterComma_ = false;

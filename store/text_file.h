@@ -29,7 +29,6 @@ bool ReplaceFileContent(const std::string& path, std::string_view content,
 
 // Appends to the file (creating it when missing) and closes it again, also
 // when writing fails.
-bool AppendToFile(const std::string& path, std::string_view content,
-                  std::string* error = nullptr);
+bool AppendToFile(const std::string& path, std::string_view content, std::string* error = nullptr);
 
 }  // namespace store

@@ -13,7 +13,9 @@ std::string hex2(long long v) {
     return std::string{digits[low >> 4], digits[low & 0xF]};
 }
 
-std::string hex2(const std::optional<long long>& v) { return v ? hex2(*v) : kUnrepresentable; }
+std::string hex2(const std::optional<long long>& v) {
+    return v ? hex2(*v) : kUnrepresentable;
+}
 
 namespace {
 
@@ -24,8 +26,12 @@ std::optional<long long> InInt32(double x) {
 
 }  // namespace
 
-std::optional<long long> FloorInt32(double x) { return InInt32(std::floor(x)); }
+std::optional<long long> FloorInt32(double x) {
+    return InInt32(std::floor(x));
+}
 
-std::optional<long long> RoundInt32(double x) { return InInt32(std::nearbyint(x)); }
+std::optional<long long> RoundInt32(double x) {
+    return InInt32(std::nearbyint(x));
+}
 
 }  // namespace synth

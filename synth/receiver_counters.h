@@ -23,7 +23,7 @@ struct ReceiverChannel {
     std::string swallowCounter;
     std::array<std::string, 5> registers;  // R low, R high, M low, M high, A
     bool hasComma = false;                 // the text holds a decimal comma
-    bool inexact = false;  // the frequency cannot be produced with this step
+    bool inexact = false;                  // the frequency cannot be produced with this step
 };
 
 // Everything one channel's text gives; the text is read as the box shows it.

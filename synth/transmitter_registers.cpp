@@ -54,18 +54,9 @@ TransmitterChannel ComputeTransmitterChannel(std::string_view frequencyText) {
     const double g = (1000.0 * kDeviationKHz) / (kTransmitterRefFrequency * 1e6) * kFractionScale;
     const auto fdev = FloorInt32((g - 0.5) * 64.0 / std::pow(2.0, e) / 190.0);
 
-    out.registers = {hex2(pllint),
-                     hex2(frac0),
-                     hex2(frac1),
-                     hex2(frac2),
-                     kPowCfg0,
-                     kPowCfg1,
-                     hex2(*fdev + 32 * e),
-                     "70",
-                     "40",
-                     kReserveReg,
-                     hex2(vac0),
-                     hex2(vac1)};
+    out.registers = {hex2(pllint), hex2(frac0), hex2(frac1),          hex2(frac2),
+                     kPowCfg0,     kPowCfg1,    hex2(*fdev + 32 * e), "70",
+                     "40",         kReserveReg, hex2(vac0),           hex2(vac1)};
     return out;
 }
 

@@ -1,9 +1,9 @@
 // The channel plan: frequency boxes, their check, the step buttons, the
 // default plan, the register refresh and the frequency table file.
+#include "field_reader.h"
 #include "form_model.h"
 #include "freq_table.h"
 #include "frequency.h"
-#include "field_reader.h"
 #include "text_file.h"
 
 namespace window {
@@ -28,7 +28,9 @@ void FormModel::OnFrequencyChange(int index, const std::string& text) {
     ValidateChannelFrequency(index);
 }
 
-void FormModel::OnFrequencyLostFocus(int index) { ValidateChannelFrequency(index); }
+void FormModel::OnFrequencyLostFocus(int index) {
+    ValidateChannelFrequency(index);
+}
 
 void FormModel::ValidateChannelFrequency(int index) {
     Control& box = Frequency[static_cast<std::size_t>(index)];

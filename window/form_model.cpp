@@ -12,11 +12,16 @@ constexpr const char* kDebugCaptionSuffix = " (Debug mode!!)";
 
 Rgb ColourValue(Colour colour) {
     switch (colour) {
-        case Colour::Ok: return {192, 255, 192};
-        case Colour::RangeError: return {255, 255, 192};
-        case Colour::Blank: return {224, 224, 224};
-        case Colour::Inexact: return {255, 192, 192};
-        case Colour::Normal: break;
+        case Colour::Ok:
+            return {192, 255, 192};
+        case Colour::RangeError:
+            return {255, 255, 192};
+        case Colour::Blank:
+            return {224, 224, 224};
+        case Colour::Inexact:
+            return {255, 192, 192};
+        case Colour::Normal:
+            break;
     }
     return {255, 255, 255};
 }
@@ -59,11 +64,16 @@ FormModel::FormModel(const ToolProfile& profile, wire::SerialPort& port, TimerBa
 
 Timer& FormModel::TimerById(TimerId id) {
     switch (id) {
-        case TimerId::IntervalTimer: return IntervalTimer;
-        case TimerId::GetInfoTimer: return GetInfoTimer;
-        case TimerId::TestTimer: return TestTimer;
-        case TimerId::ReadAllTimer: return ReadAllTimer;
-        case TimerId::WriteAllTimer: break;
+        case TimerId::IntervalTimer:
+            return IntervalTimer;
+        case TimerId::GetInfoTimer:
+            return GetInfoTimer;
+        case TimerId::TestTimer:
+            return TestTimer;
+        case TimerId::ReadAllTimer:
+            return ReadAllTimer;
+        case TimerId::WriteAllTimer:
+            break;
     }
     return WriteAllTimer;
 }
@@ -146,11 +156,21 @@ void FormModel::OnFormMove(long top, long left) {
 
 void FormModel::OnTimer(TimerId id) {
     switch (id) {
-        case TimerId::IntervalTimer: OnIntervalTimerTick(); break;
-        case TimerId::GetInfoTimer: OnGetInfoTimerTick(); break;
-        case TimerId::TestTimer: OnTestTimerTick(); break;
-        case TimerId::ReadAllTimer: OnReadAllTimerTick(); break;
-        case TimerId::WriteAllTimer: OnWriteAllTimerTick(); break;
+        case TimerId::IntervalTimer:
+            OnIntervalTimerTick();
+            break;
+        case TimerId::GetInfoTimer:
+            OnGetInfoTimerTick();
+            break;
+        case TimerId::TestTimer:
+            OnTestTimerTick();
+            break;
+        case TimerId::ReadAllTimer:
+            OnReadAllTimerTick();
+            break;
+        case TimerId::WriteAllTimer:
+            OnWriteAllTimerTick();
+            break;
     }
 }
 

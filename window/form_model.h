@@ -22,7 +22,7 @@ constexpr long kFrame5DebugX = 6120;
 // to its end and changes only this state and the seams. The Qt adapter
 // renders the state after every handler.
 class FormModel {
-public:
+  public:
     FormModel(const ToolProfile& profile, wire::SerialPort& port, TimerBackend& timers,
               Dialogs& dialogs, const Platform& platform);
 
@@ -142,7 +142,7 @@ public:
 
     Timer& TimerById(TimerId id);
 
-private:
+  private:
     void ValidateChannelFrequency(int index);
     void OnIntervalTimerTick();
     void OnGetInfoTimerTick();

@@ -6,10 +6,14 @@ namespace window {
 
 namespace {
 
-std::string Indexed(const std::string& base, int i) { return base + "_" + std::to_string(i); }
+std::string Indexed(const std::string& base, int i) {
+    return base + "_" + std::to_string(i);
+}
 
 // The row of channel n in the "Ch Setting" frame; Ch3 is at the top.
-long ChannelRowY(int n) { return 780 + (3 - n) * 450; }
+long ChannelRowY(int n) {
+    return 780 + (3 - n) * 450;
+}
 
 ControlSpec Spec(std::string name, ControlKind kind, std::string parent, long x, long y, long w,
                  long h, std::string caption, double fontPoints = 9.75,
@@ -68,29 +72,29 @@ std::vector<ControlSpec> ControlTable(const ToolProfile& p) {
 
     // Ch Setting.
     t.push_back(Spec("Label3", K::Label, chan, 150, 300, 1950, 255, "Ch   ( S2 / S1 pin ) "));
-    t.push_back(Spec(p.frequencyHeading, K::Label, chan, 2100, 300, 2200, 255,
-                 "Freq. [MHz]    Up  Down"));
+    t.push_back(
+        Spec(p.frequencyHeading, K::Label, chan, 2100, 300, 2200, 255, "Freq. [MHz]    Up  Down"));
     t.push_back(Spec("Line1", K::Line, chan, 120, 600, 5175, 15, ""));
     const char* channelNames[4] = {"Ch0  (Low  /  Low   )", "Ch1  (Low   / Open )",
                                    "Ch2  (Open / Low   )", "Ch3  (Open / Open ) :"};
     for (int n = 3; n >= 0; --n) {
         const long y = ChannelRowY(n);
         const std::string ch = "Ch" + std::to_string(n);
-        t.push_back(Spec(Indexed("Label2", n), K::Label, chan, 150, y + 45, 1920, 255,
-                     channelNames[n]));
+        t.push_back(
+            Spec(Indexed("Label2", n), K::Label, chan, 150, y + 45, 1920, 255, channelNames[n]));
         t.push_back(Spec(Indexed(p.frequencyControl, n), K::ComboBox, chan, 2100, y, 1215, 330, "",
-                     9.75, ch + " frequency"));
-        t.push_back(Spec(Indexed("Fup", n), K::UpArrow, chan, 3375, y, 375, 330, "", 9.75,
-                     ch + " up"));
+                         9.75, ch + " frequency"));
+        t.push_back(
+            Spec(Indexed("Fup", n), K::UpArrow, chan, 3375, y, 375, 330, "", 9.75, ch + " up"));
         t.push_back(Spec(Indexed("Fdown", n), K::DownArrow, chan, 3780, y, 375, 330, "", 9.75,
-                     ch + " down"));
+                         ch + " down"));
         t.push_back(Spec(Indexed("ChTestSW", n), K::Button, chan, 4290, y - 15, 975, 360, "", 9.75,
-                     ch + " test"));
+                         ch + " test"));
     }
     t.push_back(Spec("FreqLoadSaveSW_0", K::Button, chan, 150, 2670, 900, 360, "", 9.75,
-                 "Load frequency table"));
+                     "Load frequency table"));
     t.push_back(Spec("FreqLoadSaveSW_1", K::Button, chan, 150, 3090, 900, 360, "", 9.75,
-                 "Save frequency table"));
+                     "Save frequency table"));
     t.push_back(Spec("FreqDefaultSW", K::Button, chan, 1170, 2670, 1215, 360, ""));
     t.push_back(Spec("ChCheckSW", K::Button, chan, 2670, 2670, 1200, 780, ""));
     t.push_back(Spec("ChWriteSW", K::Button, chan, 4020, 2670, 1245, 780, ""));
@@ -98,54 +102,56 @@ std::vector<ControlSpec> ControlTable(const ToolProfile& p) {
 
     // Log File.
     t.push_back(Spec("Check1", K::CheckBox, "Frame4", 150, 390, 300, 300, "", 9.75, "Log writes"));
-    t.push_back(Spec("LogFileName", K::TextBox, "Frame4", 510, 360, 2955, 330, "", 9.75,
-                 "Log file name"));
+    t.push_back(
+        Spec("LogFileName", K::TextBox, "Frame4", 510, 360, 2955, 330, "", 9.75, "Log file name"));
     t.push_back(Spec("L_Message", K::MessageLabel, "Frame4", 3570, 405, 1725, 255, ""));
 
     // Debug.
     if (p.hasOffsetBox) {
         t.push_back(Spec(p.factoryDateLabel, K::Label, "Frame5", 150, 375, 1500, 255,
-                     "Factory test date:"));
+                         "Factory test date:"));
         t.push_back(Spec("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, ""));
-        t.push_back(Spec("Label2_4", K::Label, "Frame5", 3180, 375, 1650, 255,
-                     "Freq. Offset Value:"));
+        t.push_back(
+            Spec("Label2_4", K::Label, "Frame5", 3180, 375, 1650, 255, "Freq. Offset Value:"));
         t.push_back(Spec("FOffsetV", K::IdentityBox, "Frame5", 4830, 330, 600, 330, ""));
     } else {
         t.push_back(Spec(p.factoryDateLabel, K::Label, "Frame5", 150, 375, 1500, 255,
-                     "Factory test date:"));
+                         "Factory test date:"));
         t.push_back(Spec("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, ""));
     }
     const long rows = static_cast<long>(p.gridRowNames.size()) + 1;
     const long rowHeight = p.gridFontPoints < 9.5 ? 255 : 285;
     const long gridHeight = rows * rowHeight + 60;
-    t.push_back(Spec("MSFlexGrid1", K::Grid, "Frame5", 150, 780, 1200 + 4 * 990 + 60, gridHeight, "",
-                 p.gridFontPoints, "Register values"));
+    t.push_back(Spec("MSFlexGrid1", K::Grid, "Frame5", 150, 780, 1200 + 4 * 990 + 60, gridHeight,
+                     "", p.gridFontPoints, "Register values"));
     long y = 780 + gridHeight + 180;
     if (p.hasCounters) {
         t.push_back(Spec("Label1", K::Label, "Frame5", 450, y, 1800, 255, "Local Freq.   Step"));
-        t.push_back(Spec("Label13", K::Label, "Frame5", 2550, y, 2400, 255, "[   PLL Counter    ]"));
+        t.push_back(
+            Spec("Label13", K::Label, "Frame5", 2550, y, 2400, 255, "[   PLL Counter    ]"));
         y += 255;
         t.push_back(Spec("Label12", K::Label, "Frame5", 450, y, 1800, 255, " [MHz]       [KHz]"));
-        t.push_back(Spec("Label14", K::Label, "Frame5", 2550, y, 2400, 255, " R        N        A"));
+        t.push_back(
+            Spec("Label14", K::Label, "Frame5", 2550, y, 2400, 255, " R        N        A"));
         y += 300;
         for (int n = 3; n >= 0; --n) {
             const std::string ch = "Ch" + std::to_string(n);
-            t.push_back(Spec(Indexed("LoFrequency", n), K::CounterLabel, "Frame5", 300, y, 1230, 255,
-                         "", 9.75, ch + " local frequency"));
+            t.push_back(Spec(Indexed("LoFrequency", n), K::CounterLabel, "Frame5", 300, y, 1230,
+                             255, "", 9.75, ch + " local frequency"));
             t.push_back(Spec(Indexed("ChStep", n), K::CounterLabel, "Frame5", 1590, y, 660, 255, "",
-                         9.75, ch + " step"));
-            t.push_back(Spec(Indexed("Rcounter", n), K::CounterLabel, "Frame5", 2550, y, 780, 255, "",
-                         9.75, ch + " R counter"));
+                             9.75, ch + " step"));
+            t.push_back(Spec(Indexed("Rcounter", n), K::CounterLabel, "Frame5", 2550, y, 780, 255,
+                             "", 9.75, ch + " R counter"));
             t.push_back(Spec(Indexed("ProgramCounter", n), K::CounterLabel, "Frame5", 3390, y, 780,
-                         255, "", 9.75, ch + " N counter"));
+                             255, "", 9.75, ch + " N counter"));
             t.push_back(Spec(Indexed("SwallowCounter", n), K::CounterLabel, "Frame5", 4230, y, 780,
-                         255, "", 9.75, ch + " A counter"));
+                             255, "", 9.75, ch + " A counter"));
             y += 300;
         }
         y += 120;
     }
-    t.push_back(Spec("Term", K::Term, "Frame5", 150, y, 5475, 6975 - 150 - y, "", 9.75,
-                 "Received text"));
+    t.push_back(
+        Spec("Term", K::Term, "Frame5", 150, y, 5475, 6975 - 150 - y, "", 9.75, "Received text"));
     return t;
 }
 
@@ -156,8 +162,8 @@ std::vector<std::string> FocusOrder(const ToolProfile& p) {
         order.push_back(Indexed("Fdown", n));
     }
     for (int n = 3; n >= 0; --n) order.push_back(Indexed("ChTestSW", n));
-    for (const char* name : {"ChCheckSW", "ChWriteSW", "Check1", "LogFileName", "Version",
-                             "Serial"}) {
+    for (const char* name :
+         {"ChCheckSW", "ChWriteSW", "Check1", "LogFileName", "Version", "Serial"}) {
         order.push_back(name);
     }
     for (int n = 0; n < 4; ++n) order.push_back(Indexed(p.frequencyControl, n));
@@ -195,14 +201,22 @@ Control* BoundControl(FormModel& m, const std::string& name) {
         Control FormModel::*member;
     };
     static const Named named[] = {
-        {"Combo1", &FormModel::Combo1},           {"ComStart", &FormModel::ComStart},
-        {"P_Message", &FormModel::P_Message},     {"Version", &FormModel::Version},
-        {"Serial", &FormModel::Serial},           {"GetInfoSW", &FormModel::GetInfoSW},
-        {"C_Message", &FormModel::C_Message},     {"FreqDefaultSW", &FormModel::FreqDefaultSW},
-        {"ChCheckSW", &FormModel::ChCheckSW},     {"ChWriteSW", &FormModel::ChWriteSW},
-        {"T_Message", &FormModel::T_Message},     {"Check1", &FormModel::Check1},
-        {"LogFileName", &FormModel::LogFileName}, {"L_Message", &FormModel::L_Message},
-        {"FactoryDate", &FormModel::FactoryDate}, {"FOffsetV", &FormModel::FOffsetV},
+        {"Combo1", &FormModel::Combo1},
+        {"ComStart", &FormModel::ComStart},
+        {"P_Message", &FormModel::P_Message},
+        {"Version", &FormModel::Version},
+        {"Serial", &FormModel::Serial},
+        {"GetInfoSW", &FormModel::GetInfoSW},
+        {"C_Message", &FormModel::C_Message},
+        {"FreqDefaultSW", &FormModel::FreqDefaultSW},
+        {"ChCheckSW", &FormModel::ChCheckSW},
+        {"ChWriteSW", &FormModel::ChWriteSW},
+        {"T_Message", &FormModel::T_Message},
+        {"Check1", &FormModel::Check1},
+        {"LogFileName", &FormModel::LogFileName},
+        {"L_Message", &FormModel::L_Message},
+        {"FactoryDate", &FormModel::FactoryDate},
+        {"FOffsetV", &FormModel::FOffsetV},
         {"Term", &FormModel::Term},
     };
     for (const Named& n : named) {

@@ -83,7 +83,9 @@ void FormModel::OnCheck1Click(int value) {
     LogFileName.enabled = value == 1;
 }
 
-void FormModel::OnLogFileNameChange(const std::string& text) { LogFileName.text = text; }
+void FormModel::OnLogFileNameChange(const std::string& text) {
+    LogFileName.text = text;
+}
 
 void FormModel::AppendLogRecord() {
     const ProgramVersion v = platform_.Version();
@@ -93,8 +95,8 @@ void FormModel::AppendLogRecord() {
     for (std::size_t n = 0; n < 4; ++n) record.channels[n] = Frequency[n].text;
     record.date = platform_.DateText();
     record.time = platform_.TimeText();
-    record.toolVersion = std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
-                         std::to_string(v.revision);
+    record.toolVersion =
+        std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision);
     const std::string path = LogPath();
     if (!store::EnsureFileExists(path) ||
         !store::AppendToFile(path, store::FormatLogRecord(record))) {

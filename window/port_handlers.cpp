@@ -9,7 +9,9 @@ constexpr const char* kComPortError = "Com port Error!";
 
 }  // namespace
 
-int FormModel::LineSpeed() const { return wire::LineSpeed(port_.Settings()); }
+int FormModel::LineSpeed() const {
+    return wire::LineSpeed(port_.Settings());
+}
 
 void FormModel::PortDiscovery() {
     for (int n = 1; n <= 255; ++n) {
@@ -20,7 +22,9 @@ void FormModel::PortDiscovery() {
     Combo1.text = Combo1.items.empty() ? std::string() : Combo1.items.front();
 }
 
-void FormModel::OnCombo1Change(const std::string& text) { Combo1.text = text; }
+void FormModel::OnCombo1Change(const std::string& text) {
+    Combo1.text = text;
+}
 
 void FormModel::OnComStartClick() {
     if (port_.IsOpen()) {

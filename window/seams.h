@@ -12,13 +12,13 @@ constexpr int kTimerCount = 5;
 // countdown of an enabled timer, as a toolkit timer does on start and on a
 // new interval.
 class TimerBackend {
-public:
+  public:
     virtual ~TimerBackend() = default;
     virtual void TimerChanged(TimerId id, bool enabled, int intervalMs) = 0;
 };
 
 class Timer {
-public:
+  public:
     Timer(TimerId id, int intervalMs) : id_(id), interval_(intervalMs) {}
 
     void Attach(TimerBackend* backend) { backend_ = backend; }
@@ -39,7 +39,7 @@ public:
     int Interval() const { return interval_; }
     TimerId Id() const { return id_; }
 
-private:
+  private:
     void Notify() {
         if (backend_) backend_->TimerChanged(id_, enabled_, interval_);
     }
@@ -51,7 +51,7 @@ private:
 
 // The file dialog and the one message box. A cancelled dialog gives nothing.
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
     virtual std::optional<std::string> OpenFileName(const std::string& filter,
                                                     const std::string& initialFolder) = 0;
@@ -69,7 +69,7 @@ struct ProgramVersion {
 
 // Facts about the running program and the system it runs on.
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
     virtual std::string ProgramFolder() const = 0;
     virtual std::string ProgramName() const = 0;

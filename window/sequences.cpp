@@ -132,8 +132,8 @@ void FormModel::OnReadAllTimerTick() {
         return;
     }
     ReplyFlag = 0;
-    const std::string command = SeqStep < first ? wire::ReadCommonCommand()
-                                                : wire::ReadCommand(SeqStep - first);
+    const std::string command =
+        SeqStep < first ? wire::ReadCommonCommand() : wire::ReadCommand(SeqStep - first);
     if (!Send(command, &ReadAllTimer)) return;
     ++SeqStep;
 }
@@ -183,7 +183,14 @@ void FormModel::OnWriteAllTimerTick() {
                 if (!Send(wire::WriteCommonCommand(CommonParam), timer)) return;
             }
             break;
-        case 4: case 5: case 6: case 7: case 8: case 9: case 10: case 11: {
+        case 4:
+        case 5:
+        case 6:
+        case 7:
+        case 8:
+        case 9:
+        case 10:
+        case 11: {
             if (ReplyFlag == 0) {
                 SeqStep = kFinish;
                 return;
@@ -192,8 +199,8 @@ void FormModel::OnWriteAllTimerTick() {
             const bool load = (step - 4) % 2 == 0;
             if (load) CurChannel = channel;
             ReplyFlag = 0;
-            const std::string command = load ? wire::TestCommand(ChannelValues(channel))
-                                             : wire::WriteCommand(channel);
+            const std::string command =
+                load ? wire::TestCommand(ChannelValues(channel)) : wire::WriteCommand(channel);
             if (!Send(command, timer)) return;
             break;
         }

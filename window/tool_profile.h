@@ -27,11 +27,11 @@ struct ToolProfile {
     char kindLetter = 'R';      // the module kind the version reply must name
 
     // Control names that differ between the tools.
-    std::string frequencyControl;   // "RxFrequency" / "ChFrequency"
-    std::string identityFrame;      // frame "Get Target Information"
-    std::string channelFrame;       // frame "Ch Setting"
-    std::string frequencyHeading;   // label "Freq. [MHz]    Up  Down"
-    std::string factoryDateLabel;   // label "Factory test date:"
+    std::string frequencyControl;  // "RxFrequency" / "ChFrequency"
+    std::string identityFrame;     // frame "Get Target Information"
+    std::string channelFrame;      // frame "Ch Setting"
+    std::string frequencyHeading;  // label "Freq. [MHz]    Up  Down"
+    std::string factoryDateLabel;  // label "Factory test date:"
 
     bool hasOffsetBox = false;  // FOffsetV and its label
     bool hasCounters = false;   // ChStep and the counter labels
@@ -44,12 +44,12 @@ struct ToolProfile {
     ChannelRegisters (*computeRegisters)(std::string_view frequencyText) = nullptr;
 
     // Replies.
-    int testEchoValues = 3;      // values of "*T" compared
-    int testEchoFirstPos = 4;    // position of the first "*T" value
-    int writeEchoValues = 3;     // values of "*W" compared
+    int testEchoValues = 3;    // values of "*T" compared
+    int testEchoFirstPos = 4;  // position of the first "*T" value
+    int writeEchoValues = 3;   // values of "*W" compared
     bool writeChannelHex = false;
-    bool hasCommonParam = false;  // "/M" in the check and the write, "*M" replies
-    std::string commonParam;      // "06,29,B8"
+    bool hasCommonParam = false;    // "/M" in the check and the write, "*M" replies
+    std::string commonParam;        // "06,29,B8"
     bool testEndsWithStar = false;  // RTS off and "*" at the end of a test
 
     // Messages that differ by one "!" or by their label.

@@ -1,4 +1,6 @@
 #include "recv_profile.h"
 #include "run_tool.h"
 
-int main(int argc, char** argv) { return window::RunTool(RecvSetupProfile(), argc, argv); }
+int main(int argc, char** argv) {
+    return window::RunTool(RecvSetupProfile(), argc, argv);
+}

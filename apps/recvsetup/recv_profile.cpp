@@ -34,8 +34,7 @@ window::ToolProfile MakeProfile() {
     p.hasCounters = true;
     p.gridCheck = false;
     p.defaultSetResetsColours = true;
-    p.gridRowNames = {"Counter-R", "   ''     (MSB)", "Counter-M", "   ''     (MSB)",
-                      "Counter-A"};
+    p.gridRowNames = {"Counter-R", "   ''     (MSB)", "Counter-M", "   ''     (MSB)", "Counter-A"};
     p.gridFontPoints = 9.75;
     p.computeRegisters = ReceiverRegisters;
     p.testEchoValues = 3;

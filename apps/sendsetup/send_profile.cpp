@@ -27,8 +27,8 @@ window::ToolProfile MakeProfile() {
     p.hasCounters = false;
     p.gridCheck = true;
     p.defaultSetResetsColours = false;
-    p.gridRowNames = {"PLLINT",  "PLLFRAC0", "PLLFRAC1", "PLLFRAC2",  "POWCFG0", "POWCFG1",
-                      "FDEV",    "GFDIV",    "GFXOSC",   "(Reserve)", "VAC0",    "VAC1"};
+    p.gridRowNames = {"PLLINT", "PLLFRAC0", "PLLFRAC1", "PLLFRAC2",  "POWCFG0", "POWCFG1",
+                      "FDEV",   "GFDIV",    "GFXOSC",   "(Reserve)", "VAC0",    "VAC1"};
     p.gridFontPoints = 9.0;
     p.computeRegisters = TransmitterRegisters;
     p.testEchoValues = 12;

@@ -12,9 +12,13 @@ QtSerialPort::QtSerialPort(std::string programFolder, QObject* parent)
                      [this](QSerialPort::SerialPortError e) { OnError(e); });
 }
 
-QtSerialPort::~QtSerialPort() { port_.close(); }
+QtSerialPort::~QtSerialPort() {
+    port_.close();
+}
 
-void QtSerialPort::SetPortNumber(int n) { portNumber_ = n; }
+void QtSerialPort::SetPortNumber(int n) {
+    portNumber_ = n;
+}
 
 std::string QtSerialPort::DevicePath() const {
     return DevicePathForPort(portNumber_, programFolder_);
@@ -70,7 +74,7 @@ bool QtSerialPort::Open() {
         QString reason = port_.errorString();
         if (port_.error() == QSerialPort::PermissionError) {
             reason += QStringLiteral(
-                " (the user must belong to the group that owns %1, usually 'dialout')")
+                          " (the user must belong to the group that owns %1, usually 'dialout')")
                           .arg(port_.portName());
         } else if (port_.error() == QSerialPort::DeviceNotFoundError) {
             reason = QStringLiteral("%1: no such device").arg(path);
@@ -94,7 +98,9 @@ void QtSerialPort::Close() {
     if (port_.isOpen()) port_.close();
 }
 
-bool QtSerialPort::IsOpen() const { return port_.isOpen() || lost_; }
+bool QtSerialPort::IsOpen() const {
+    return port_.isOpen() || lost_;
+}
 
 bool QtSerialPort::Write(const std::string& bytes) {
     if (lost_ || !port_.isOpen()) {
@@ -119,7 +125,9 @@ std::string QtSerialPort::ReadAll() {
     return std::string(data.constData(), static_cast<std::size_t>(data.size()));
 }
 
-std::string QtSerialPort::Settings() const { return kLineSettings; }
+std::string QtSerialPort::Settings() const {
+    return kLineSettings;
+}
 
 void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
     switch (error) {
@@ -139,6 +147,8 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
     }
 }
 
-void QtSerialPort::Fail(const QString& reason) { lastError_ = reason.toStdString(); }
+void QtSerialPort::Fail(const QString& reason) {
+    lastError_ = reason.toStdString();
+}
 
 }  // namespace wire

@@ -18,7 +18,7 @@ namespace wire {
 //    and RTS request, so the port-error recovery runs, while the port still
 //    counts as open until it is closed.
 class QtSerialPort : public QObject, public SerialPort {
-public:
+  public:
     explicit QtSerialPort(std::string programFolder, QObject* parent = nullptr);
     ~QtSerialPort() override;
 
@@ -37,7 +37,7 @@ public:
     // The device the current port number opens.
     std::string DevicePath() const;
 
-private:
+  private:
     bool ApplyModemLine(bool dtr, bool on);
     void OnError(QSerialPort::SerialPortError error);
     void Fail(const QString& reason);

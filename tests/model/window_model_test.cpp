@@ -25,8 +25,8 @@ TEST_P(EachTool, StartUpBuildsTheWindowInItsDesignState) {
     auto& m = h.model;
     const bool recv = GetParam() == "recvsetup";
 
-    EXPECT_EQ(m.Caption, recv ? "ZRV-RX-H4(434Z)_Setup   Ver.=1.5.2"
-                              : "ZRV-TX-H4(434Z)_Setup   Ver.=1.5.2");
+    EXPECT_EQ(m.Caption,
+              recv ? "ZRV-RX-H4(434Z)_Setup   Ver.=1.5.2" : "ZRV-TX-H4(434Z)_Setup   Ver.=1.5.2");
     EXPECT_EQ(m.Width, 6060);
     EXPECT_EQ(m.Height, 7830);
     EXPECT_EQ(m.Frame5Left, -6000);
@@ -135,8 +135,8 @@ TEST_P(EachTool, DefaultSetRestoresThePlan) {
     Harness h(Profile(GetParam()));
     h.StartUp();
     auto& m = h.model;
-    m.OnFrequencyChange(3, "435.000");   // out of range
-    m.Frequency[2].back = Colour::Ok;    // confirmed earlier, text still the default
+    m.OnFrequencyChange(3, "435.000");  // out of range
+    m.Frequency[2].back = Colour::Ok;   // confirmed earlier, text still the default
     m.Frequency[0].back = Colour::Inexact;
     m.OnFreqDefaultSWClick();
     EXPECT_EQ(m.Frequency[3].text, "434.075");

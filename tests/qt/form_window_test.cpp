@@ -1,5 +1,9 @@
 // The real widgets under the offscreen platform: the control set, captions,
 // states, focus order, both layouts, and that rendering writes only changes.
+#include "form_window.h"
+
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -11,10 +15,8 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "fakes.h"
-#include "form_window.h"
 #include "layout.h"
 #include "recv_profile.h"
 #include "send_profile.h"
@@ -29,12 +31,10 @@ struct QtHarness {
     explicit QtHarness(const window::ToolProfile& profile, bool debug = false) : h(profile) {
         if (debug) testing_support::WriteFile(h.model.SettingsPath(), "DEBUG,ON,\r\n");
         win = std::make_unique<FormWindow>(h.model);
-        h.clock.SetTickHandler([this](window::TimerId id) {
-            win->Handle([this, id] { h.model.OnTimer(id); });
-        });
-        h.port.SetReceiveHandler([this](wire::CommEvent e) {
-            win->Handle([this, e] { h.model.OnMSComm1Receive(e); });
-        });
+        h.clock.SetTickHandler(
+            [this](window::TimerId id) { win->Handle([this, id] { h.model.OnTimer(id); }); });
+        h.port.SetReceiveHandler(
+            [this](wire::CommEvent e) { win->Handle([this, e] { h.model.OnMSComm1Receive(e); }); });
         h.StartUp();
         win->Render();
         win->show();
@@ -82,10 +82,14 @@ TEST_P(EachTool, CaptionsStatesAndColoursAtStart) {
         bool enabled;
     };
     const Expected buttons[] = {
-        {"ComStart", "Open", true},          {"GetInfoSW", "Get Info.", false},
-        {"ChTestSW_0", "Test", false},       {"ChTestSW_3", "Test", false},
-        {"FreqLoadSaveSW_0", "Load", true},  {"FreqLoadSaveSW_1", "Save", true},
-        {"FreqDefaultSW", "Default Set", true}, {"ChCheckSW", "Check", false},
+        {"ComStart", "Open", true},
+        {"GetInfoSW", "Get Info.", false},
+        {"ChTestSW_0", "Test", false},
+        {"ChTestSW_3", "Test", false},
+        {"FreqLoadSaveSW_0", "Load", true},
+        {"FreqLoadSaveSW_1", "Save", true},
+        {"FreqDefaultSW", "Default Set", true},
+        {"ChCheckSW", "Check", false},
         {"ChWriteSW", "Write", false},
     };
     for (const Expected& e : buttons) {
@@ -214,8 +218,8 @@ TEST_P(EachTool, AnIdleRefreshWritesNoWidgetAndFiresNoSignal) {
     const long writes = q.win->WidgetWrites();
     std::vector<std::unique_ptr<QSignalSpy>> spies;
     for (int n = 0; n < 4; ++n) {
-        auto* combo = q.Find<QComboBox>(Profile(GetParam()).frequencyControl + "_" +
-                                        std::to_string(n));
+        auto* combo =
+            q.Find<QComboBox>(Profile(GetParam()).frequencyControl + "_" + std::to_string(n));
         spies.push_back(std::make_unique<QSignalSpy>(combo, &QComboBox::editTextChanged));
     }
     auto* grid = q.Find<QTableWidget>("MSFlexGrid1");

@@ -162,7 +162,9 @@ Harness::~Harness() {
     if (!tempFolder.empty()) RemoveFolder(tempFolder);
 }
 
-void Harness::StartUp() { model.StartUp(); }
+void Harness::StartUp() {
+    model.StartUp();
+}
 
 void Harness::OpenPort() {
     model.Combo1.text = "COM" + std::to_string(*port.openable.begin());

@@ -17,7 +17,7 @@ namespace testing_support {
 // A serial port that records every write and lets a test inject received
 // bytes and failures.
 class FakeSerialPort : public wire::SerialPort {
-public:
+  public:
     void SetPortNumber(int n) override { portNumber = n; }
     int PortNumber() const override { return portNumber; }
     bool SetDtr(bool on) override;
@@ -58,7 +58,7 @@ public:
 
 // Timers on virtual time: Advance() fires every due tick in time order.
 class VirtualClock : public window::TimerBackend {
-public:
+  public:
     void SetTickHandler(std::function<void(window::TimerId)> handler) {
         handler_ = std::move(handler);
     }
@@ -72,7 +72,7 @@ public:
     // Time until the timer's next tick.
     long DueIn(window::TimerId id) const;
 
-private:
+  private:
     struct State {
         bool enabled = false;
         long interval = 0;
@@ -84,7 +84,7 @@ private:
 };
 
 class FakeDialogs : public window::Dialogs {
-public:
+  public:
     std::optional<std::string> OpenFileName(const std::string& filter,
                                             const std::string& initialFolder) override;
     std::optional<std::string> SaveFileName(const std::string& filter,
@@ -99,7 +99,7 @@ public:
 };
 
 class FakePlatform : public window::Platform {
-public:
+  public:
     std::string ProgramFolder() const override { return folder; }
     std::string ProgramName() const override { return name; }
     window::ProgramVersion Version() const override { return {1, 5, 2}; }

@@ -1,7 +1,8 @@
 // Reading, writing, stepping and checking channel frequencies.
+#include <gtest/gtest.h>
+
 #include <clocale>
 #include <cmath>
-#include <gtest/gtest.h>
 
 #include "frequency.h"
 #include "leading_number.h"
@@ -16,12 +17,24 @@ TEST(LeadingNumber, ReadsTheNumberAtTheStartOfAText) {
         double value;
     };
     const Case cases[] = {
-        {"434.075", 434.075}, {"  434.075", 434.075}, {"434,075", 434.0},
-        {"434.075 MHz", 434.075}, {"-12.5", -12.5},   {"+7", 7.0},
-        {"", 0.0},            {"---.----", 0.0},      {"abc", 0.0},
-        {"1.2.3", 1.2},       {".5", 0.5},            {"12.", 12.0},
-        {"1e3", 1000.0},      {"434e", 434.0},        {"434e+", 434.0},
-        {"-", 0.0},           {"9999", 9999.0},       {"\t3", 3.0},
+        {"434.075", 434.075},
+        {"  434.075", 434.075},
+        {"434,075", 434.0},
+        {"434.075 MHz", 434.075},
+        {"-12.5", -12.5},
+        {"+7", 7.0},
+        {"", 0.0},
+        {"---.----", 0.0},
+        {"abc", 0.0},
+        {"1.2.3", 1.2},
+        {".5", 0.5},
+        {"12.", 12.0},
+        {"1e3", 1000.0},
+        {"434e", 434.0},
+        {"434e+", 434.0},
+        {"-", 0.0},
+        {"9999", 9999.0},
+        {"\t3", 3.0},
     };
     for (const Case& c : cases) EXPECT_DOUBLE_EQ(channel::LeadingNumber(c.text), c.value) << c.text;
     // Exactly the double the literal gives, so 433.920 meets the one

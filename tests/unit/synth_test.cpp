@@ -1,6 +1,7 @@
 // Register values of both synthesizers, and what they mean across the band.
-#include <cmath>
 #include <gtest/gtest.h>
+
+#include <cmath>
 #include <sstream>
 
 #include "frequency.h"
@@ -125,7 +126,8 @@ TEST(Synthesizers, ValuesBeyondThirtyTwoBitsAreMarked) {
 // channel exactly: LO = N x step, N = 128 M + A, step = 21.25 MHz / R.
 TEST(ReceiverCounters, ReproduceEveryChannelOfTheBandExactly) {
     std::vector<std::string> texts;
-    for (int k = 0; k <= 65; ++k) texts.push_back(channel::FormatFrequency((433075 + 25 * k) / 1000.0));
+    for (int k = 0; k <= 65; ++k)
+        texts.push_back(channel::FormatFrequency((433075 + 25 * k) / 1000.0));
     texts.push_back("433.920");
     for (const std::string& text : texts) {
         const synth::ReceiverChannel c = synth::ComputeReceiverChannel(text);
@@ -143,8 +145,12 @@ TEST(ReceiverCounters, ReproduceEveryChannelOfTheBandExactly) {
         const long long wanted = std::llround(std::stod(text) * 1e6);
         EXPECT_EQ(hz, wanted) << text;
         // The registers carry the same counters.
-        EXPECT_EQ(std::stol(c.registers[0], nullptr, 16) + 256 * std::stol(c.registers[1], nullptr, 16), r);
-        EXPECT_EQ(std::stol(c.registers[2], nullptr, 16) + 256 * std::stol(c.registers[3], nullptr, 16), m);
+        EXPECT_EQ(
+            std::stol(c.registers[0], nullptr, 16) + 256 * std::stol(c.registers[1], nullptr, 16),
+            r);
+        EXPECT_EQ(
+            std::stol(c.registers[2], nullptr, 16) + 256 * std::stol(c.registers[3], nullptr, 16),
+            m);
         EXPECT_EQ(std::stol(c.registers[4], nullptr, 16), a);
     }
 }
@@ -153,7 +159,8 @@ TEST(ReceiverCounters, ReproduceEveryChannelOfTheBandExactly) {
 // reference to within one fraction step (13 MHz / 2^21).
 TEST(TransmitterRegisters, ExpressEveryChannelWithinOneFractionStep) {
     std::vector<std::string> texts;
-    for (int k = 0; k <= 65; ++k) texts.push_back(channel::FormatFrequency((433075 + 25 * k) / 1000.0));
+    for (int k = 0; k <= 65; ++k)
+        texts.push_back(channel::FormatFrequency((433075 + 25 * k) / 1000.0));
     texts.push_back("433.920");
     for (const std::string& text : texts) {
         const synth::TransmitterChannel c = synth::ComputeTransmitterChannel(text);

@@ -43,7 +43,7 @@ struct EngineOptions {
 // tool go in, the bytes the module sends back come out. The reply delay, the
 // terminal and the store file are the caller's business.
 class ModuleEngine {
-public:
+  public:
     explicit ModuleEngine(EngineOptions options);
 
     // Feeds bytes as they came off the line. Returns everything the module
@@ -74,7 +74,7 @@ public:
     // True when a command changed what StoreText() returns since the last call.
     bool TakeStoreChanged();
 
-private:
+  private:
     // The reply line without its terminator; empty when there is none.
     std::string Execute(const std::string& command);
     std::string VersionReply() const;

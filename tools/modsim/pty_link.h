@@ -9,7 +9,7 @@ namespace modsim {
 // A pseudo-terminal whose slave side is reachable as <folder>/ports/COM<n>,
 // the place the tools look for COMn before anything else.
 class PtyLink {
-public:
+  public:
     // Opens the terminal, puts it in raw mode and makes the link (creating
     // ports/ when missing and replacing a stale link). Nothing on failure,
     // with the reason in *error.
@@ -31,7 +31,7 @@ public:
     // simulator may have taken the name over since). Safe to call twice.
     void RemoveLink();
 
-private:
+  private:
     PtyLink() = default;
 
     int master_ = -1;

@@ -35,7 +35,9 @@ QFont ControlFont(double points) {
     return font;
 }
 
-QString FromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+QString FromUtf8(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
 
 // Term shows received CR and CR LF as line breaks.
 QString TermText(const std::string& text) {
@@ -97,8 +99,10 @@ void FormWindow::Build() {
 QWidget* FormWindow::MakeWidget(const ControlSpec& spec, QWidget* parent) {
     const QString caption = QString::fromStdString(spec.caption);
     switch (spec.kind) {
-        case ControlKind::Frame: return new QGroupBox(caption, parent);
-        case ControlKind::Label: return new QLabel(caption, parent);
+        case ControlKind::Frame:
+            return new QGroupBox(caption, parent);
+        case ControlKind::Label:
+            return new QLabel(caption, parent);
         case ControlKind::MessageLabel: {
             auto* label = new QLabel(parent);
             QPalette p = label->palette();
@@ -113,7 +117,8 @@ QWidget* FormWindow::MakeWidget(const ControlSpec& spec, QWidget* parent) {
             label->setAutoFillBackground(true);
             return label;
         }
-        case ControlKind::TextBox: return new QLineEdit(parent);
+        case ControlKind::TextBox:
+            return new QLineEdit(parent);
         case ControlKind::IdentityBox: {
             // Filled only by the module's replies.
             auto* box = new QLineEdit(parent);
@@ -128,7 +133,8 @@ QWidget* FormWindow::MakeWidget(const ControlSpec& spec, QWidget* parent) {
             combo->setMaxVisibleItems(16);
             return combo;
         }
-        case ControlKind::Button: return new QPushButton(parent);
+        case ControlKind::Button:
+            return new QPushButton(parent);
         case ControlKind::UpArrow:
         case ControlKind::DownArrow: {
             auto* button = new QToolButton(parent);
@@ -136,7 +142,8 @@ QWidget* FormWindow::MakeWidget(const ControlSpec& spec, QWidget* parent) {
             button->setFocusPolicy(Qt::StrongFocus);
             return button;
         }
-        case ControlKind::CheckBox: return new QCheckBox(parent);
+        case ControlKind::CheckBox:
+            return new QCheckBox(parent);
         case ControlKind::Line: {
             auto* line = new QFrame(parent);
             line->setFrameShape(QFrame::HLine);
@@ -355,7 +362,8 @@ void FormWindow::RenderControl(Bound& b) {
                 ++widgetWrites_;
             }
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -396,9 +404,8 @@ void FormWindow::RenderGrid() {
                 ++widgetWrites_;
             }
             const Qt::Alignment align =
-                (g.colAlignment[static_cast<std::size_t>(c)] == Alignment::Centre
-                     ? Qt::AlignHCenter
-                     : Qt::AlignLeft) |
+                (g.colAlignment[static_cast<std::size_t>(c)] == Alignment::Centre ? Qt::AlignHCenter
+                                                                                  : Qt::AlignLeft) |
                 Qt::AlignVCenter;
             if (item->textAlignment() != static_cast<int>(align)) {
                 item->setTextAlignment(align);

@@ -20,7 +20,7 @@ namespace window {
 // model into the widgets. Only what changed is written, with the widget's
 // signals blocked, so nothing flickers and no event echoes back.
 class FormWindow : public QWidget {
-public:
+  public:
     explicit FormWindow(FormModel& model, QWidget* parent = nullptr);
 
     // Runs a model handler, then renders. Every entry into the model goes
@@ -35,13 +35,13 @@ public:
     // Widget writes made by Render since the window was built.
     long WidgetWrites() const { return widgetWrites_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     struct Bound {
         ControlSpec spec;
         QWidget* widget = nullptr;

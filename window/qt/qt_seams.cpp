@@ -54,8 +54,8 @@ QString QtDialogs::StartPath(const std::string& initialFolder) const {
 
 std::optional<std::string> QtDialogs::OpenFileName(const std::string& filter,
                                                    const std::string& initialFolder) {
-    const QString name =
-        QFileDialog::getOpenFileName(parent_, QString(), StartPath(initialFolder), QtFilter(filter));
+    const QString name = QFileDialog::getOpenFileName(parent_, QString(), StartPath(initialFolder),
+                                                      QtFilter(filter));
     if (name.isEmpty()) return std::nullopt;
     lastFile_ = name;
     return QDir::toNativeSeparators(name).toStdString();
@@ -65,8 +65,8 @@ std::optional<std::string> QtDialogs::SaveFileName(const std::string& filter,
                                                    const std::string& initialFolder) {
     // The tool asks its own overwrite question.
     const QString name =
-        QFileDialog::getSaveFileName(parent_, QString(), StartPath(initialFolder),
-                                     QtFilter(filter), nullptr, QFileDialog::DontConfirmOverwrite);
+        QFileDialog::getSaveFileName(parent_, QString(), StartPath(initialFolder), QtFilter(filter),
+                                     nullptr, QFileDialog::DontConfirmOverwrite);
     if (name.isEmpty()) return std::nullopt;
     lastFile_ = name;
     return QDir::toNativeSeparators(name).toStdString();
@@ -101,10 +101,12 @@ long QtPlatform::ScreenHeight() const {
 char DecimalSeparatorOf(const QLocale& locale) {
     const QString point = locale.decimalPoint();
     return point.size() == 1 && point[0].unicode() < 0x80 ? static_cast<char>(point[0].unicode())
-                                                         : '.';
+                                                          : '.';
 }
 
-char QtPlatform::DecimalSeparator() const { return DecimalSeparatorOf(QLocale::system()); }
+char QtPlatform::DecimalSeparator() const {
+    return DecimalSeparatorOf(QLocale::system());
+}
 
 std::string QtPlatform::DateText() const {
     return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat).toStdString();

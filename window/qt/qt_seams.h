@@ -13,20 +13,20 @@ namespace window {
 
 // The window's timers as QTimers; sequence timers are precise ones.
 class QtTimers : public TimerBackend {
-public:
+  public:
     QtTimers();
     void SetTickHandler(std::function<void(TimerId)> handler) { handler_ = std::move(handler); }
     void TimerChanged(TimerId id, bool enabled, int intervalMs) override;
     void StopAll();
 
-private:
+  private:
     std::array<QTimer, kTimerCount> timers_;
     std::function<void(TimerId)> handler_;
 };
 
 // File dialogs and the overwrite question.
 class QtDialogs : public Dialogs {
-public:
+  public:
     void SetParent(QWidget* parent) { parent_ = parent; }
     std::optional<std::string> OpenFileName(const std::string& filter,
                                             const std::string& initialFolder) override;
@@ -34,7 +34,7 @@ public:
                                             const std::string& initialFolder) override;
     bool AskOkCancel(const std::string& title, const std::string& text) override;
 
-private:
+  private:
     QString StartPath(const std::string& initialFolder) const;
     QWidget* parent_ = nullptr;
     QString lastFile_;  // the dialog remembers the last chosen name
@@ -42,7 +42,7 @@ private:
 
 // Facts about the program and the system, from Qt.
 class QtPlatform : public Platform {
-public:
+  public:
     QtPlatform(std::string programFolder, std::string programName);
     std::string ProgramFolder() const override { return folder_; }
     std::string ProgramName() const override { return name_; }
@@ -53,7 +53,7 @@ public:
     std::string DateText() const override;
     std::string TimeText() const override;
 
-private:
+  private:
     std::string folder_;
     std::string name_;
 };

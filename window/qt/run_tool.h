@@ -14,7 +14,7 @@ namespace window {
 // One tool's window with the real port, timers, dialogs and platform, as the
 // program runs it. Needs a QApplication.
 class ToolSession {
-public:
+  public:
     ToolSession(const ToolProfile& profile, const std::string& programFolder,
                 const std::string& programName);
     ~ToolSession();
@@ -26,7 +26,7 @@ public:
     FormWindow& Window() { return *window_; }
     wire::QtSerialPort& Port() { return port_; }
 
-private:
+  private:
     QtPlatform platform_;
     wire::QtSerialPort port_;
     QtTimers timers_;

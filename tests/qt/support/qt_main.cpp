@@ -1,7 +1,8 @@
 // Test programs that need widgets run under a QApplication (the offscreen
 // platform in CI).
-#include <QApplication>
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
