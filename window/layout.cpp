@@ -15,21 +15,21 @@ long ChannelRowY(int n) {
     return 780 + (3 - n) * 450;
 }
 
-ControlSpec Spec(std::string name, ControlKind kind, std::string parent, long x, long y, long w,
-                 long h, std::string caption, double fontPoints = 9.75,
-                 std::string accessibleName = std::string()) {
-    ControlSpec spec;
-    spec.name = std::move(name);
-    spec.kind = kind;
-    spec.parent = std::move(parent);
-    spec.x = x;
-    spec.y = y;
-    spec.w = w;
-    spec.h = h;
-    spec.caption = std::move(caption);
-    spec.fontPoints = fontPoints;
-    spec.accessibleName = std::move(accessibleName);
-    return spec;
+ControlEntry Entry(std::string name, ControlKind kind, std::string parent, long x, long y, long w,
+                   long h, std::string caption, double fontPoints = 9.75,
+                   std::string accessibleName = std::string()) {
+    ControlEntry entry;
+    entry.name = std::move(name);
+    entry.kind = kind;
+    entry.parent = std::move(parent);
+    entry.x = x;
+    entry.y = y;
+    entry.w = w;
+    entry.h = h;
+    entry.caption = std::move(caption);
+    entry.fontPoints = fontPoints;
+    entry.accessibleName = std::move(accessibleName);
+    return entry;
 }
 
 }  // namespace
@@ -43,115 +43,115 @@ std::pair<std::string, int> SplitControlName(const std::string& name) {
     return {name.substr(0, underscore), std::stoi(name.substr(underscore + 1))};
 }
 
-std::vector<ControlSpec> ControlTable(const ToolProfile& p) {
+std::vector<ControlEntry> ControlTable(const ToolProfile& p) {
     using K = ControlKind;
-    std::vector<ControlSpec> t;
+    std::vector<ControlEntry> t;
     const std::string ident = p.identityFrame;
     const std::string chan = p.channelFrame;
 
     // Left column: four frames, 5415 wide at x = 240.
-    t.push_back(Spec("Frame1", K::Frame, "", 240, 120, 5415, 780, "Port select"));
-    t.push_back(Spec(ident, K::Frame, "", 240, 960, 5415, 1140, "Get Target Information"));
-    t.push_back(Spec(chan, K::Frame, "", 240, 2160, 5415, 3960, "Ch Setting"));
-    t.push_back(Spec("Frame4", K::Frame, "", 240, 6180, 5415, 900, "Log File"));
-    t.push_back(Spec("Frame5", K::Frame, "", kFrame5NormalX, 120, 5775, 6975, "Debug"));
+    t.push_back(Entry("Frame1", K::Frame, "", 240, 120, 5415, 780, "Port select"));
+    t.push_back(Entry(ident, K::Frame, "", 240, 960, 5415, 1140, "Get Target Information"));
+    t.push_back(Entry(chan, K::Frame, "", 240, 2160, 5415, 3960, "Ch Setting"));
+    t.push_back(Entry("Frame4", K::Frame, "", 240, 6180, 5415, 900, "Log File"));
+    t.push_back(Entry("Frame5", K::Frame, "", kFrame5NormalX, 120, 5775, 6975, "Debug"));
 
     // Port select.
-    t.push_back(Spec("Label4", K::Label, "Frame1", 150, 345, 900, 255, "Com Port:"));
-    t.push_back(Spec("Combo1", K::ComboBox, "Frame1", 1080, 300, 1335, 330, ""));
-    t.push_back(Spec("ComStart", K::Button, "Frame1", 2550, 270, 1035, 390, ""));
-    t.push_back(Spec("P_Message", K::MessageLabel, "Frame1", 3690, 345, 1650, 255, ""));
+    t.push_back(Entry("Label4", K::Label, "Frame1", 150, 345, 900, 255, "Com Port:"));
+    t.push_back(Entry("Combo1", K::ComboBox, "Frame1", 1080, 300, 1335, 330, ""));
+    t.push_back(Entry("ComStart", K::Button, "Frame1", 2550, 270, 1035, 390, ""));
+    t.push_back(Entry("P_Message", K::MessageLabel, "Frame1", 3690, 345, 1650, 255, ""));
 
     // Get Target Information.
-    t.push_back(Spec("Label5", K::Label, ident, 150, 360, 780, 255, "FW Ver."));
-    t.push_back(Spec("Version", K::IdentityBox, ident, 900, 315, 1080, 330, ""));
-    t.push_back(Spec("Label10", K::Label, ident, 2100, 360, 600, 255, "S/No."));
-    t.push_back(Spec("Serial", K::IdentityBox, ident, 2670, 285, 1470, 390, "", 12.0));
-    t.push_back(Spec("GetInfoSW", K::Button, ident, 4260, 270, 1035, 420, ""));
-    t.push_back(Spec("C_Message", K::MessageLabel, ident, 150, 780, 5115, 255, ""));
+    t.push_back(Entry("Label5", K::Label, ident, 150, 360, 780, 255, "FW Ver."));
+    t.push_back(Entry("Version", K::IdentityBox, ident, 900, 315, 1080, 330, ""));
+    t.push_back(Entry("Label10", K::Label, ident, 2100, 360, 600, 255, "S/No."));
+    t.push_back(Entry("Serial", K::IdentityBox, ident, 2670, 285, 1470, 390, "", 12.0));
+    t.push_back(Entry("GetInfoSW", K::Button, ident, 4260, 270, 1035, 420, ""));
+    t.push_back(Entry("C_Message", K::MessageLabel, ident, 150, 780, 5115, 255, ""));
 
     // Ch Setting.
-    t.push_back(Spec("Label3", K::Label, chan, 150, 300, 1950, 255, "Ch   ( S2 / S1 pin ) "));
+    t.push_back(Entry("Label3", K::Label, chan, 150, 300, 1950, 255, "Ch   ( S2 / S1 pin ) "));
     t.push_back(
-        Spec(p.frequencyHeading, K::Label, chan, 2100, 300, 2200, 255, "Freq. [MHz]    Up  Down"));
-    t.push_back(Spec("Line1", K::Line, chan, 120, 600, 5175, 15, ""));
+        Entry(p.frequencyHeading, K::Label, chan, 2100, 300, 2200, 255, "Freq. [MHz]    Up  Down"));
+    t.push_back(Entry("Line1", K::Line, chan, 120, 600, 5175, 15, ""));
     const char* channelNames[4] = {"Ch0  (Low  /  Low   )", "Ch1  (Low   / Open )",
                                    "Ch2  (Open / Low   )", "Ch3  (Open / Open ) :"};
     for (int n = 3; n >= 0; --n) {
         const long y = ChannelRowY(n);
         const std::string ch = "Ch" + std::to_string(n);
         t.push_back(
-            Spec(Indexed("Label2", n), K::Label, chan, 150, y + 45, 1920, 255, channelNames[n]));
-        t.push_back(Spec(Indexed(p.frequencyControl, n), K::ComboBox, chan, 2100, y, 1215, 330, "",
-                         9.75, ch + " frequency"));
+            Entry(Indexed("Label2", n), K::Label, chan, 150, y + 45, 1920, 255, channelNames[n]));
+        t.push_back(Entry(Indexed(p.frequencyControl, n), K::ComboBox, chan, 2100, y, 1215, 330, "",
+                          9.75, ch + " frequency"));
         t.push_back(
-            Spec(Indexed("Fup", n), K::UpArrow, chan, 3375, y, 375, 330, "", 9.75, ch + " up"));
-        t.push_back(Spec(Indexed("Fdown", n), K::DownArrow, chan, 3780, y, 375, 330, "", 9.75,
-                         ch + " down"));
-        t.push_back(Spec(Indexed("ChTestSW", n), K::Button, chan, 4290, y - 15, 975, 360, "", 9.75,
-                         ch + " test"));
+            Entry(Indexed("Fup", n), K::UpArrow, chan, 3375, y, 375, 330, "", 9.75, ch + " up"));
+        t.push_back(Entry(Indexed("Fdown", n), K::DownArrow, chan, 3780, y, 375, 330, "", 9.75,
+                          ch + " down"));
+        t.push_back(Entry(Indexed("ChTestSW", n), K::Button, chan, 4290, y - 15, 975, 360, "", 9.75,
+                          ch + " test"));
     }
-    t.push_back(Spec("FreqLoadSaveSW_0", K::Button, chan, 150, 2670, 900, 360, "", 9.75,
-                     "Load frequency table"));
-    t.push_back(Spec("FreqLoadSaveSW_1", K::Button, chan, 150, 3090, 900, 360, "", 9.75,
-                     "Save frequency table"));
-    t.push_back(Spec("FreqDefaultSW", K::Button, chan, 1170, 2670, 1215, 360, ""));
-    t.push_back(Spec("ChCheckSW", K::Button, chan, 2670, 2670, 1200, 780, ""));
-    t.push_back(Spec("ChWriteSW", K::Button, chan, 4020, 2670, 1245, 780, ""));
-    t.push_back(Spec("T_Message", K::MessageLabel, chan, 150, 3570, 5115, 255, ""));
+    t.push_back(Entry("FreqLoadSaveSW_0", K::Button, chan, 150, 2670, 900, 360, "", 9.75,
+                      "Load frequency table"));
+    t.push_back(Entry("FreqLoadSaveSW_1", K::Button, chan, 150, 3090, 900, 360, "", 9.75,
+                      "Save frequency table"));
+    t.push_back(Entry("FreqDefaultSW", K::Button, chan, 1170, 2670, 1215, 360, ""));
+    t.push_back(Entry("ChCheckSW", K::Button, chan, 2670, 2670, 1200, 780, ""));
+    t.push_back(Entry("ChWriteSW", K::Button, chan, 4020, 2670, 1245, 780, ""));
+    t.push_back(Entry("T_Message", K::MessageLabel, chan, 150, 3570, 5115, 255, ""));
 
     // Log File.
-    t.push_back(Spec("Check1", K::CheckBox, "Frame4", 150, 390, 300, 300, "", 9.75, "Log writes"));
+    t.push_back(Entry("Check1", K::CheckBox, "Frame4", 150, 390, 300, 300, "", 9.75, "Log writes"));
     t.push_back(
-        Spec("LogFileName", K::TextBox, "Frame4", 510, 360, 2955, 330, "", 9.75, "Log file name"));
-    t.push_back(Spec("L_Message", K::MessageLabel, "Frame4", 3570, 405, 1725, 255, ""));
+        Entry("LogFileName", K::TextBox, "Frame4", 510, 360, 2955, 330, "", 9.75, "Log file name"));
+    t.push_back(Entry("L_Message", K::MessageLabel, "Frame4", 3570, 405, 1725, 255, ""));
 
     // Debug.
     if (p.hasOffsetBox) {
-        t.push_back(Spec(p.factoryDateLabel, K::Label, "Frame5", 150, 375, 1500, 255,
-                         "Factory test date:"));
-        t.push_back(Spec("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, ""));
+        t.push_back(Entry(p.factoryDateLabel, K::Label, "Frame5", 150, 375, 1500, 255,
+                          "Factory test date:"));
+        t.push_back(Entry("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, ""));
         t.push_back(
-            Spec("Label2_4", K::Label, "Frame5", 3180, 375, 1650, 255, "Freq. Offset Value:"));
-        t.push_back(Spec("FOffsetV", K::IdentityBox, "Frame5", 4830, 330, 600, 330, ""));
+            Entry("Label2_4", K::Label, "Frame5", 3180, 375, 1650, 255, "Freq. Offset Value:"));
+        t.push_back(Entry("FOffsetV", K::IdentityBox, "Frame5", 4830, 330, 600, 330, ""));
     } else {
-        t.push_back(Spec(p.factoryDateLabel, K::Label, "Frame5", 150, 375, 1500, 255,
-                         "Factory test date:"));
-        t.push_back(Spec("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, ""));
+        t.push_back(Entry(p.factoryDateLabel, K::Label, "Frame5", 150, 375, 1500, 255,
+                          "Factory test date:"));
+        t.push_back(Entry("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, ""));
     }
     const long rows = static_cast<long>(p.gridRowNames.size()) + 1;
     const long rowHeight = p.gridFontPoints < 9.5 ? 255 : 285;
     const long gridHeight = rows * rowHeight + 60;
-    t.push_back(Spec("MSFlexGrid1", K::Grid, "Frame5", 150, 780, 1200 + 4 * 990 + 60, gridHeight,
-                     "", p.gridFontPoints, "Register values"));
+    t.push_back(Entry("MSFlexGrid1", K::Grid, "Frame5", 150, 780, 1200 + 4 * 990 + 60, gridHeight,
+                      "", p.gridFontPoints, "Register values"));
     long y = 780 + gridHeight + 180;
     if (p.hasCounters) {
-        t.push_back(Spec("Label1", K::Label, "Frame5", 450, y, 1800, 255, "Local Freq.   Step"));
+        t.push_back(Entry("Label1", K::Label, "Frame5", 450, y, 1800, 255, "Local Freq.   Step"));
         t.push_back(
-            Spec("Label13", K::Label, "Frame5", 2550, y, 2400, 255, "[   PLL Counter    ]"));
+            Entry("Label13", K::Label, "Frame5", 2550, y, 2400, 255, "[   PLL Counter    ]"));
         y += 255;
-        t.push_back(Spec("Label12", K::Label, "Frame5", 450, y, 1800, 255, " [MHz]       [KHz]"));
+        t.push_back(Entry("Label12", K::Label, "Frame5", 450, y, 1800, 255, " [MHz]       [KHz]"));
         t.push_back(
-            Spec("Label14", K::Label, "Frame5", 2550, y, 2400, 255, " R        N        A"));
+            Entry("Label14", K::Label, "Frame5", 2550, y, 2400, 255, " R        N        A"));
         y += 300;
         for (int n = 3; n >= 0; --n) {
             const std::string ch = "Ch" + std::to_string(n);
-            t.push_back(Spec(Indexed("LoFrequency", n), K::CounterLabel, "Frame5", 300, y, 1230,
-                             255, "", 9.75, ch + " local frequency"));
-            t.push_back(Spec(Indexed("ChStep", n), K::CounterLabel, "Frame5", 1590, y, 660, 255, "",
-                             9.75, ch + " step"));
-            t.push_back(Spec(Indexed("Rcounter", n), K::CounterLabel, "Frame5", 2550, y, 780, 255,
-                             "", 9.75, ch + " R counter"));
-            t.push_back(Spec(Indexed("ProgramCounter", n), K::CounterLabel, "Frame5", 3390, y, 780,
-                             255, "", 9.75, ch + " N counter"));
-            t.push_back(Spec(Indexed("SwallowCounter", n), K::CounterLabel, "Frame5", 4230, y, 780,
-                             255, "", 9.75, ch + " A counter"));
+            t.push_back(Entry(Indexed("LoFrequency", n), K::CounterLabel, "Frame5", 300, y, 1230,
+                              255, "", 9.75, ch + " local frequency"));
+            t.push_back(Entry(Indexed("ChStep", n), K::CounterLabel, "Frame5", 1590, y, 660, 255,
+                              "", 9.75, ch + " step"));
+            t.push_back(Entry(Indexed("Rcounter", n), K::CounterLabel, "Frame5", 2550, y, 780, 255,
+                              "", 9.75, ch + " R counter"));
+            t.push_back(Entry(Indexed("ProgramCounter", n), K::CounterLabel, "Frame5", 3390, y, 780,
+                              255, "", 9.75, ch + " N counter"));
+            t.push_back(Entry(Indexed("SwallowCounter", n), K::CounterLabel, "Frame5", 4230, y, 780,
+                              255, "", 9.75, ch + " A counter"));
             y += 300;
         }
         y += 120;
     }
     t.push_back(
-        Spec("Term", K::Term, "Frame5", 150, y, 5475, 6975 - 150 - y, "", 9.75, "Received text"));
+        Entry("Term", K::Term, "Frame5", 150, y, 5475, 6975 - 150 - y, "", 9.75, "Received text"));
     return t;
 }
 

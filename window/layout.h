@@ -30,7 +30,7 @@ enum class ControlKind {
 // One control of the window: its name (objectName; arrays as Name_i), kind,
 // frame, place and size in twips inside the frame, and the caption of a
 // static control.
-struct ControlSpec {
+struct ControlEntry {
     std::string name;
     ControlKind kind;
     std::string parent;  // frame name, or empty for the window itself
@@ -41,7 +41,7 @@ struct ControlSpec {
 };
 
 // Every control of the tool's window, frames before their contents.
-std::vector<ControlSpec> ControlTable(const ToolProfile& profile);
+std::vector<ControlEntry> ControlTable(const ToolProfile& profile);
 
 // The keyboard focus order (disabled controls are skipped by the toolkit).
 std::vector<std::string> FocusOrder(const ToolProfile& profile);

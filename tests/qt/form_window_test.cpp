@@ -58,14 +58,14 @@ INSTANTIATE_TEST_SUITE_P(Tools, EachTool, ::testing::Values("recvsetup", "sendse
 
 TEST_P(EachTool, EveryControlOfTheTableIsFoundByItsName) {
     QtHarness q(Profile(GetParam()));
-    for (const window::ControlSpec& spec : window::ControlTable(Profile(GetParam()))) {
-        QWidget* w = q.Find<QWidget>(spec.name);
-        ASSERT_NE(w, nullptr) << spec.name;
-        if (!spec.caption.empty()) {
+    for (const window::ControlEntry& entry : window::ControlTable(Profile(GetParam()))) {
+        QWidget* w = q.Find<QWidget>(entry.name);
+        ASSERT_NE(w, nullptr) << entry.name;
+        if (!entry.caption.empty()) {
             QString shown;
             if (auto* label = qobject_cast<QLabel*>(w)) shown = label->text();
             if (auto* frame = qobject_cast<QGroupBox*>(w)) shown = frame->title();
-            EXPECT_EQ(shown.toStdString(), spec.caption) << spec.name;
+            EXPECT_EQ(shown.toStdString(), entry.caption) << entry.name;
         }
     }
 }

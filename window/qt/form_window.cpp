@@ -65,24 +65,24 @@ QWidget* FormWindow::Widget(const std::string& name) const {
 }
 
 void FormWindow::Build() {
-    for (const ControlSpec& spec : ControlTable(model_.Profile())) {
-        QWidget* parent = spec.parent.empty() ? this : Widget(spec.parent);
-        QWidget* w = MakeWidget(spec, parent);
-        w->setObjectName(QString::fromStdString(spec.name));
-        w->setGeometry(TwipsToPixels(spec.x), TwipsToPixels(spec.y), TwipsToPixels(spec.w),
-                       std::max(1, TwipsToPixels(spec.h)));
+    for (const ControlEntry& entry : ControlTable(model_.Profile())) {
+        QWidget* parent = entry.parent.empty() ? this : Widget(entry.parent);
+        QWidget* w = MakeWidget(entry, parent);
+        w->setObjectName(QString::fromStdString(entry.name));
+        w->setGeometry(TwipsToPixels(entry.x), TwipsToPixels(entry.y), TwipsToPixels(entry.w),
+                       std::max(1, TwipsToPixels(entry.h)));
         w->setAccessibleName(QString::fromStdString(
-            spec.accessibleName.empty() ? (spec.caption.empty() ? spec.name : spec.caption)
-                                        : spec.accessibleName));
-        if (spec.fontPoints != 9.75) w->setFont(ControlFont(spec.fontPoints));
-        widgets_[spec.name] = w;
-        if (spec.name == "Frame5") frame5_ = static_cast<QGroupBox*>(w);
-        if (spec.kind == ControlKind::Grid) grid_ = static_cast<QTableWidget*>(w);
+            entry.accessibleName.empty() ? (entry.caption.empty() ? entry.name : entry.caption)
+                                         : entry.accessibleName));
+        if (entry.fontPoints != 9.75) w->setFont(ControlFont(entry.fontPoints));
+        widgets_[entry.name] = w;
+        if (entry.name == "Frame5") frame5_ = static_cast<QGroupBox*>(w);
+        if (entry.kind == ControlKind::Grid) grid_ = static_cast<QTableWidget*>(w);
 
         Bound b;
-        b.spec = spec;
+        b.entry = entry;
         b.widget = w;
-        b.control = BoundControl(model_, spec.name);
+        b.control = BoundControl(model_, entry.name);
         bound_.push_back(std::move(b));
     }
     for (Bound& b : bound_) {
@@ -96,9 +96,9 @@ void FormWindow::Build() {
     }
 }
 
-QWidget* FormWindow::MakeWidget(const ControlSpec& spec, QWidget* parent) {
-    const QString caption = QString::fromStdString(spec.caption);
-    switch (spec.kind) {
+QWidget* FormWindow::MakeWidget(const ControlEntry& entry, QWidget* parent) {
+    const QString caption = QString::fromStdString(entry.caption);
+    switch (entry.kind) {
         case ControlKind::Frame:
             return new QGroupBox(caption, parent);
         case ControlKind::Label:
@@ -138,7 +138,7 @@ QWidget* FormWindow::MakeWidget(const ControlSpec& spec, QWidget* parent) {
         case ControlKind::UpArrow:
         case ControlKind::DownArrow: {
             auto* button = new QToolButton(parent);
-            button->setArrowType(spec.kind == ControlKind::UpArrow ? Qt::UpArrow : Qt::DownArrow);
+            button->setArrowType(entry.kind == ControlKind::UpArrow ? Qt::UpArrow : Qt::DownArrow);
             button->setFocusPolicy(Qt::StrongFocus);
             return button;
         }
@@ -176,8 +176,8 @@ QWidget* FormWindow::MakeWidget(const ControlSpec& spec, QWidget* parent) {
 }
 
 void FormWindow::Connect(Bound& b) {
-    const auto [base, index] = SplitControlName(b.spec.name);
-    const std::string& name = b.spec.name;
+    const auto [base, index] = SplitControlName(b.entry.name);
+    const std::string& name = b.entry.name;
     FormModel& m = model_;
     auto click = [this, &b](std::function<void()> handler) {
         QObject::connect(static_cast<QAbstractButton*>(b.widget), &QAbstractButton::clicked, this,
@@ -290,15 +290,15 @@ void FormWindow::RenderControl(Bound& b) {
         ++widgetWrites_;
     }
     const bool hasBackground =
-        b.spec.kind == ControlKind::ComboBox || b.spec.kind == ControlKind::TextBox ||
-        b.spec.kind == ControlKind::IdentityBox || b.spec.kind == ControlKind::CounterLabel;
+        b.entry.kind == ControlKind::ComboBox || b.entry.kind == ControlKind::TextBox ||
+        b.entry.kind == ControlKind::IdentityBox || b.entry.kind == ControlKind::CounterLabel;
     if (hasBackground && (first || c.back != shown.back)) {
         ApplyBackground(b, c.back);
         shown.back = c.back;
         ++widgetWrites_;
     }
 
-    switch (b.spec.kind) {
+    switch (b.entry.kind) {
         case ControlKind::ComboBox: {
             auto* combo = static_cast<QComboBox*>(w);
             const QSignalBlocker blockEdit(combo->lineEdit());

@@ -43,7 +43,7 @@ class FormWindow : public QWidget {
 
   private:
     struct Bound {
-        ControlSpec spec;
+        ControlEntry entry;
         QWidget* widget = nullptr;
         Control* control = nullptr;
         // What was rendered last, so only changes are written.
@@ -53,7 +53,7 @@ class FormWindow : public QWidget {
     };
 
     void Build();
-    QWidget* MakeWidget(const ControlSpec& spec, QWidget* parent);
+    QWidget* MakeWidget(const ControlEntry& entry, QWidget* parent);
     void Connect(Bound& b);
     void RenderControl(Bound& b);
     void RenderGrid();

@@ -1,0 +1,150 @@
+// The real QSerialPort against modsim on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QTest>
+#include <filesystem>
+
+#include "e2e_support.h"
+#include "recv_profile.h"
+#include "send_profile.h"
+
+namespace {
+
+using e2e::ModSim;
+using e2e::Session;
+using e2e::WaitFor;
+
+const window::ToolProfile& Profile(const std::string& tool) {
+    return tool == "recvsetup" ? RecvSetupProfile() : SendSetupProfile();
+}
+std::string Kind(const std::string& tool) {
+    return tool == "recvsetup" ? "rx" : "tx";
+}
+
+class SerialLink : public ::testing::TestWithParam<std::string> {
+  protected:
+    void TearDown() override { std::filesystem::remove_all(folder); }
+    std::string folder = e2e::TempFolder();
+};
+INSTANTIATE_TEST_SUITE_P(Tools, SerialLink, ::testing::Values("recvsetup", "sendsetup"));
+
+TEST_P(SerialLink, DiscoveryListsTheLinkedPortAndOpeningClearsTheWindow) {
+    ModSim sim(folder, Kind(GetParam()), {}, 7);
+    Session s(Profile(GetParam()), folder);
+    s.Start();
+    auto& m = s.Model();
+    const auto& items = m.Combo1.items;
+    EXPECT_NE(std::find(items.begin(), items.end(), "COM7"), items.end());
+
+    m.P_Message.text = "stale";
+    m.Version.text = "R0.00";
+    s.SetText("Combo1", "COM7");
+    s.Click("ComStart");
+    EXPECT_TRUE(s.Port().IsOpen());
+    EXPECT_EQ(m.ComStart.text, "Close");
+    EXPECT_EQ(m.P_Message.text, "");
+    EXPECT_EQ(m.Version.text, "");
+    EXPECT_TRUE(m.GetInfoSW.enabled);
+    EXPECT_FALSE(m.ChWriteSW.enabled);
+    EXPECT_FALSE(m.Combo1.enabled);
+
+    s.Click("ComStart");
+    EXPECT_FALSE(s.Port().IsOpen());
+    EXPECT_EQ(m.ComStart.text, "Open");
+}
+
+TEST_P(SerialLink, TheIdentityReadPutsExactBytesOnTheWire) {
+    ModSim sim(folder, Kind(GetParam()));
+    Session s(Profile(GetParam()), folder);
+    s.Start();
+    s.SetText("Combo1", "COM1");
+    s.Click("ComStart");
+    ASSERT_TRUE(s.Port().IsOpen()) << s.Model().P_Message.toolTip;
+    s.Click("GetInfoSW");
+    auto& m = s.Model();
+    ASSERT_TRUE(WaitFor([&] { return m.GetInfoSW.enabled; }));
+    EXPECT_EQ(sim.Recorded(), std::string("\x80/V\r/D\r"));
+    EXPECT_EQ(m.Version.text, GetParam() == "recvsetup" ? "R1.05" : "T2.10");
+    EXPECT_EQ(m.Serial.text, "00074565");
+    EXPECT_EQ(m.C_Message.text, "");
+    EXPECT_TRUE(m.ChWriteSW.enabled);
+}
+
+TEST_P(SerialLink, APortThatVanishesRunsTheRecoveryWithoutSpinning) {
+    auto sim = std::make_unique<ModSim>(folder, Kind(GetParam()));
+    Session s(Profile(GetParam()), folder);
+    s.Start();
+    s.SetText("Combo1", "COM1");
+    s.Click("ComStart");
+    ASSERT_TRUE(s.Port().IsOpen());
+    auto& m = s.Model();
+    m.EnableModuleButtons();
+
+    sim->Kill();  // the cable is pulled
+    // A dead pseudo-terminal keeps reporting errors unless the port lets go
+    // of it: a second of the event loop must cost next to no CPU.
+    const double before = e2e::ProcessCpuSeconds();
+    QTest::qWait(1000);
+    const double used = e2e::ProcessCpuSeconds() - before;
+    EXPECT_LT(used, 0.2) << "CPU seconds used in one idle second";
+    // The port still counts as open until something fails or it is closed.
+    EXPECT_EQ(m.ComStart.text, "Close");
+
+    s.Click("ChWriteSW");
+    ASSERT_TRUE(WaitFor([&] { return m.ComStart.text == "Open"; }));
+    EXPECT_EQ(m.P_Message.text, "Com port Error!");
+    EXPECT_FALSE(m.GetInfoSW.enabled);
+    EXPECT_FALSE(m.ChWriteSW.enabled);
+    EXPECT_TRUE(m.Combo1.enabled);
+    EXPECT_FALSE(s.Port().IsOpen());
+}
+
+TEST_P(SerialLink, CloseStillClosesAVanishedPort) {
+    auto sim = std::make_unique<ModSim>(folder, Kind(GetParam()));
+    Session s(Profile(GetParam()), folder);
+    s.Start();
+    s.SetText("Combo1", "COM1");
+    s.Click("ComStart");
+    ASSERT_TRUE(s.Port().IsOpen());
+    sim->Kill();
+    QTest::qWait(200);
+    s.Click("ComStart");
+    EXPECT_FALSE(s.Port().IsOpen());
+    EXPECT_EQ(s.Model().ComStart.text, "Open");
+}
+
+TEST_P(SerialLink, NamesThatAreNoPortAndBusyPortsFailToOpen) {
+    ModSim sim(folder, Kind(GetParam()));
+    Session s(Profile(GetParam()), folder);
+    s.Start();
+    const std::string message = Profile(GetParam()).comNotOpenMessage;
+    for (const char* text : {"COM300", "foo", "com1", ""}) {
+        s.Model().P_Message.text.clear();
+        s.SetText("Combo1", text);
+        s.Click("ComStart");
+        EXPECT_FALSE(s.Port().IsOpen()) << text;
+        EXPECT_EQ(s.Model().P_Message.text, message) << text;
+        EXPECT_EQ(s.Model().ComStart.text, "Open") << text;
+    }
+
+    // A port nobody serves: the reason is in the status line's tooltip.
+    s.SetText("Combo1", "COM250");
+    s.Click("ComStart");
+    EXPECT_EQ(s.Model().P_Message.text, message);
+    EXPECT_NE(s.Model().P_Message.toolTip, "");
+
+    // A port another program holds.
+    Session other(Profile(GetParam()), folder);
+    other.Start();
+    other.SetText("Combo1", "COM1");
+    other.Click("ComStart");
+    ASSERT_TRUE(other.Port().IsOpen()) << other.Model().P_Message.toolTip;
+    s.SetText("Combo1", "COM1");
+    s.Click("ComStart");
+    EXPECT_FALSE(s.Port().IsOpen());
+    EXPECT_EQ(s.Model().P_Message.text, message);
+}
+
+}  // namespace
