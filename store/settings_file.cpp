@@ -93,8 +93,9 @@ std::optional<long> ParseTwips(std::string_view field) {
     unsigned long magnitude = 0;
     for (; i < field.size() && isDigit(field[i]); ++i) {
         const unsigned long digit = static_cast<unsigned long>(field[i] - '0');
-        if (magnitude > (limit - digit) / 10) return std::nullopt;
-        magnitude = magnitude * 10 + digit;
+        // A number too large for a long is still a number: it saturates, and
+        // the window's bounds then put the window at the screen's edge.
+        magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
     }
     if (i == digitsStart) return std::nullopt;
 
@@ -104,10 +105,7 @@ std::optional<long> ParseTwips(std::string_view field) {
         while (i < field.size() && isDigit(field[i])) ++i;
         if (i == fractionStart) return std::nullopt;
         // Halves round away from zero, so 0.5 -> 1 and -0.5 -> -1.
-        if (field[fractionStart] >= '5') {
-            if (magnitude == limit) return std::nullopt;
-            ++magnitude;
-        }
+        if (field[fractionStart] >= '5' && magnitude < limit) ++magnitude;
     }
     if (i != field.size()) return std::nullopt;
 

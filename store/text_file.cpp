@@ -114,7 +114,9 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
     // A hidden name beside the target: rename() only replaces atomically
     // within one file system, and a leftover after a crash is not mistaken
     // for a settings or table file.
-    std::string temp = folder + "." + name + ".XXXXXX";
+    // The name is cut so that a target with a long (legal) name still gets a
+    // temporary name the file system takes.
+    std::string temp = folder + "." + name.substr(0, 64) + ".XXXXXX";
     std::vector<char> templ(temp.begin(), temp.end());
     templ.push_back('\0');
     const int fd = ::mkstemp(templ.data());

@@ -149,6 +149,8 @@ TEST(SettingsModel, SavedPositionIsKeptOnTheScreen) {
         {28800, 16200, "TOP  , 8370 ,c\r\nLEFT , 22740 ,c\r\n", kTopLimit, kLeftLimit},
         {28800, 16200, "TOP  , 8371 ,c\r\nLEFT , 22741 ,c\r\n", kTopLimit, kLeftLimit},
         {28800, 16200, "TOP  , 99999 ,c\r\nLEFT , 99999 ,c\r\n", kTopLimit, kLeftLimit},
+        {28800, 16200, "TOP  , 99999999999999999999 ,c\r\nLEFT ,-99999999999999999999 ,c\r\n",
+         kTopLimit, 0},
         // A screen smaller than the window: the title bar stays reachable.
         {5000, 6000, "TOP  , 100 ,c\r\nLEFT , 100 ,c\r\n", 0, 0},
         {5000, 6000, "TOP  ,-100 ,c\r\nLEFT ,-100 ,c\r\n", 0, 0},
