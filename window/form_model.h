@@ -150,6 +150,7 @@ class FormModel {
     void OnReadAllTimerTick();
     void OnWriteAllTimerTick();
     void PortErrorRecovery(Timer* failed);
+    void EnableButtonsAfterSequence();
     // Writes a command; a failure runs the port-error recovery for the timer.
     bool Send(const std::string& bytes, Timer* timer);
     void ClearIdentity();

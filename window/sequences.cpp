@@ -13,6 +13,18 @@ constexpr const char* kNotResponse = "Not Response!!";
 
 }  // namespace
 
+// The operator may close the port between a command and the tick that
+// looks for its answer; that tick then finishes without writing, so no
+// failed write runs the recovery. The buttons follow the port, not the
+// sequence: with the port closed they all stay disabled.
+void FormModel::EnableButtonsAfterSequence() {
+    if (port_.IsOpen()) {
+        EnableModuleButtons();
+    } else {
+        DisableModuleButtons();
+    }
+}
+
 // --- Target information read ------------------------------------------------
 
 void FormModel::OnGetInfoSWClick() {
@@ -50,7 +62,9 @@ void FormModel::OnGetInfoTimerTick() {
             if (!Send(wire::IdentityCommand(), &GetInfoTimer)) return;
             break;
         default:
-            if (Serial.text.empty() || Serial.back != Colour::Ok) {
+            if (!port_.IsOpen()) {
+                DisableModuleButtons();
+            } else if (Serial.text.empty() || Serial.back != Colour::Ok) {
                 EnableGetInfoOnly();
             } else {
                 EnableModuleButtons();
@@ -118,7 +132,7 @@ void FormModel::OnReadAllTimerTick() {
     const int first = profile_.hasCommonParam ? 1 : 0;
     const int finish = first + 4;
     if (SeqStep < 0 || SeqStep >= finish) {
-        EnableModuleButtons();
+        EnableButtonsAfterSequence();
         ReadAllTimer.Stop();
         if (ReplyFlag == 0) T_Message.text = kNotResponse;
         ++SeqStep;
@@ -205,7 +219,7 @@ void FormModel::OnWriteAllTimerTick() {
             break;
         }
         default:
-            EnableModuleButtons();
+            EnableButtonsAfterSequence();
             WriteAllTimer.Stop();
             if (ReplyFlag == 0) T_Message.text = kNotResponse;
             if (Check1.value == 1 && C_Message.text.empty() && T_Message.text.empty()) {
