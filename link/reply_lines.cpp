@@ -2,41 +2,60 @@
 
 namespace wire {
 
-std::optional<std::string> CutReplyLine(std::string& rx) {
+std::optional<std::string> CutReplyLine(const std::string& rx, std::size_t& consumed) {
+    // The CR that ends the reply begun at a "*" also ends every reply begun
+    // at a later "*" before it, so it is searched for once, not per "*".
+    std::size_t cr = std::string::npos;
     for (;;) {
-        const std::size_t p1 = rx.find('*');
+        const std::size_t p1 = rx.find('*', consumed);
         if (p1 == std::string::npos) return std::nullopt;
+        if (cr == std::string::npos || cr <= p1) cr = rx.find('\r', p1 + 1);
+        if (cr == std::string::npos) return std::nullopt;
         const std::size_t p2 = rx.find('*', p1 + 1);
-        const std::size_t p3 = rx.find('\r', p1 + 1);
-        if (p2 != std::string::npos && p3 != std::string::npos && p2 < p3) {
+        if (p2 < cr) {
             // A new reply began before the previous one ended.
-            rx.erase(0, p2);
+            consumed = p2;
             continue;
         }
-        if (p3 == std::string::npos) return std::nullopt;
-        std::string line = rx.substr(p1, p3 - p1);
-        rx.erase(0, p3 + 1);
-        return line;
+        consumed = cr + 1;
+        return rx.substr(p1, cr - p1);
     }
 }
 
+std::optional<std::string> CutReplyLine(std::string& rx) {
+    std::size_t consumed = 0;
+    auto line = CutReplyLine(rx, consumed);
+    rx.erase(0, consumed);
+    return line;
+}
+
 void BoundReceivedText(std::string& rx) {
-    const std::size_t p1 = rx.find('*');
-    if (p1 == std::string::npos) {
+    // Complete lines (a stopped line loop leaves them for the next receive
+    // event) end at the last CR that follows a "*"; what comes after that CR
+    // is an unfinished reply at most.
+    const std::size_t first = rx.find('*');
+    if (first == std::string::npos) {
         rx.clear();
         return;
     }
-    if (rx.find('\r', p1 + 1) == std::string::npos) {
-        // Only the last "*" can still begin the reply that the next CR ends.
-        rx.erase(0, rx.rfind('*'));
-        if (rx.size() > kMaxReplyLength) rx.resize(kMaxReplyLength);
-        return;
+    const std::size_t lastCr = rx.rfind('\r');
+    const std::size_t tailStart = lastCr == std::string::npos || lastCr < first ? 0 : lastCr + 1;
+
+    // Only the tail's last "*" can still begin the reply the next CR ends,
+    // and no reply kind reads beyond its first kMaxReplyLength characters.
+    std::string tail;
+    const std::size_t star = rx.rfind('*');
+    if (star != std::string::npos && star >= tailStart) {
+        tail = rx.substr(star, kMaxReplyLength);
     }
-    if (rx.size() > kMaxBacklog) {
-        rx.erase(0, rx.size() - kMaxBacklog);
-        const std::size_t star = rx.find('*');
-        rx.erase(0, star == std::string::npos ? rx.size() : star);
+
+    std::string head = rx.substr(0, tailStart);
+    if (head.size() > kMaxBacklog) {
+        head.erase(0, head.size() - kMaxBacklog);
+        const std::size_t headStar = head.find('*');
+        head.erase(0, headStar == std::string::npos ? head.size() : headStar);
     }
+    rx = head + tail;
 }
 
 std::string_view Field(std::string_view line, std::size_t first, std::size_t last) {

@@ -13,6 +13,11 @@ namespace wire {
 // followed by a CR; the text then stays for the next receive event.
 std::optional<std::string> CutReplyLine(std::string& rxBuffer);
 
+// The same without moving the text: reading starts at `consumed`, which is
+// advanced past what the line took. Cutting many lines this way and erasing
+// once keeps a large receive event linear.
+std::optional<std::string> CutReplyLine(const std::string& rxBuffer, std::size_t& consumed);
+
 // Keeps the unconsumed received text bounded whatever the line brings,
 // without changing how any reply is handled. Called once the line loop found
 // no complete line:

@@ -177,7 +177,8 @@ std::vector<std::string> FocusOrder(const ToolProfile& p) {
 }
 
 Control* BoundControl(FormModel& m, const std::string& name) {
-    const auto [base, i] = SplitControlName(name);
+    const auto [base, index] = SplitControlName(name);
+    const int i = index;
     const auto at = [i](auto& array) -> Control* {
         return i >= 0 && static_cast<std::size_t>(i) < array.size()
                    ? &array[static_cast<std::size_t>(i)]

@@ -38,9 +38,11 @@ void FormModel::OnMSComm1Receive(wire::CommEvent event) {
     const std::string received = port_.ReadAll();
     AppendToTerm(received);
     RxBuffer += received;
-    while (auto line = wire::CutReplyLine(RxBuffer)) {
+    std::size_t consumed = 0;
+    while (auto line = wire::CutReplyLine(RxBuffer, consumed)) {
         if (!DispatchReply(*line)) break;
     }
+    RxBuffer.erase(0, consumed);
     wire::BoundReceivedText(RxBuffer);
 }
 
