@@ -58,23 +58,27 @@ std::vector<ControlEntry> ControlTable(const ToolProfile& p) {
 
     // Port select.
     t.push_back(Entry("Label4", K::Label, "Frame1", 150, 345, 900, 255, "Com Port:"));
-    t.push_back(Entry("Combo1", K::ComboBox, "Frame1", 1080, 300, 1335, 330, ""));
+    t.push_back(Entry("Combo1", K::ComboBox, "Frame1", 1080, 300, 1335, 330, "", 9.75, "Com port"));
     t.push_back(Entry("ComStart", K::Button, "Frame1", 2550, 270, 1035, 390, ""));
-    t.push_back(Entry("P_Message", K::MessageLabel, "Frame1", 3690, 345, 1650, 255, ""));
+    t.push_back(Entry("P_Message", K::MessageLabel, "Frame1", 3690, 345, 1650, 255, "", 9.75,
+                      "Port status"));
 
     // Get Target Information.
     t.push_back(Entry("Label5", K::Label, ident, 150, 360, 780, 255, "FW Ver."));
-    t.push_back(Entry("Version", K::IdentityBox, ident, 900, 315, 1080, 330, ""));
+    t.push_back(
+        Entry("Version", K::IdentityBox, ident, 900, 315, 1080, 330, "", 9.75, "Firmware version"));
     t.push_back(Entry("Label10", K::Label, ident, 2100, 360, 600, 255, "S/No."));
-    t.push_back(Entry("Serial", K::IdentityBox, ident, 2670, 285, 1470, 390, "", 12.0));
+    t.push_back(
+        Entry("Serial", K::IdentityBox, ident, 2670, 285, 1470, 390, "", 12.0, "Serial number"));
     t.push_back(Entry("GetInfoSW", K::Button, ident, 4260, 270, 1035, 420, ""));
-    t.push_back(Entry("C_Message", K::MessageLabel, ident, 150, 780, 5115, 255, ""));
+    t.push_back(
+        Entry("C_Message", K::MessageLabel, ident, 150, 780, 5115, 255, "", 9.75, "Target status"));
 
     // Ch Setting.
     t.push_back(Entry("Label3", K::Label, chan, 150, 300, 1950, 255, "Ch   ( S2 / S1 pin ) "));
     t.push_back(
         Entry(p.frequencyHeading, K::Label, chan, 2100, 300, 2200, 255, "Freq. [MHz]    Up  Down"));
-    t.push_back(Entry("Line1", K::Line, chan, 120, 600, 5175, 15, ""));
+    t.push_back(Entry("Line1", K::Line, chan, 120, 600, 5175, 15, "", 9.75, "Separator"));
     const char* channelNames[4] = {"Ch0  (Low  /  Low   )", "Ch1  (Low   / Open )",
                                    "Ch2  (Open / Low   )", "Ch3  (Open / Open ) :"};
     for (int n = 3; n >= 0; --n) {
@@ -98,26 +102,32 @@ std::vector<ControlEntry> ControlTable(const ToolProfile& p) {
     t.push_back(Entry("FreqDefaultSW", K::Button, chan, 1170, 2670, 1215, 360, ""));
     t.push_back(Entry("ChCheckSW", K::Button, chan, 2670, 2670, 1200, 780, ""));
     t.push_back(Entry("ChWriteSW", K::Button, chan, 4020, 2670, 1245, 780, ""));
-    t.push_back(Entry("T_Message", K::MessageLabel, chan, 150, 3570, 5115, 255, ""));
+    t.push_back(Entry("T_Message", K::MessageLabel, chan, 150, 3570, 5115, 255, "", 9.75,
+                      "Channel status"));
 
     // Log File.
-    t.push_back(Entry("Check1", K::CheckBox, "Frame4", 150, 390, 300, 300, "", 9.75, "Log writes"));
+    t.push_back(
+        Entry("Check1", K::CheckBox, "Frame4", 150, 390, 300, 300, "", 9.75, "Log each write"));
     t.push_back(
         Entry("LogFileName", K::TextBox, "Frame4", 510, 360, 2955, 330, "", 9.75, "Log file name"));
-    t.push_back(Entry("L_Message", K::MessageLabel, "Frame4", 3570, 405, 1725, 255, ""));
+    t.push_back(Entry("L_Message", K::MessageLabel, "Frame4", 3570, 405, 1725, 255, "", 9.75,
+                      "Log status"));
 
     // Debug.
     if (p.hasOffsetBox) {
         t.push_back(Entry(p.factoryDateLabel, K::Label, "Frame5", 150, 375, 1500, 255,
                           "Factory test date:"));
-        t.push_back(Entry("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, ""));
+        t.push_back(Entry("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, "", 9.75,
+                          "Factory test date"));
         t.push_back(
             Entry("Label2_4", K::Label, "Frame5", 3180, 375, 1650, 255, "Freq. Offset Value:"));
-        t.push_back(Entry("FOffsetV", K::IdentityBox, "Frame5", 4830, 330, 600, 330, ""));
+        t.push_back(Entry("FOffsetV", K::IdentityBox, "Frame5", 4830, 330, 600, 330, "", 9.75,
+                          "Frequency offset value"));
     } else {
         t.push_back(Entry(p.factoryDateLabel, K::Label, "Frame5", 150, 375, 1500, 255,
                           "Factory test date:"));
-        t.push_back(Entry("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, ""));
+        t.push_back(Entry("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, "", 9.75,
+                          "Factory test date"));
     }
     const long rows = static_cast<long>(p.gridRowNames.size()) + 1;
     const long rowHeight = p.gridFontPoints < 9.5 ? 255 : 285;
@@ -174,6 +184,19 @@ std::vector<std::string> FocusOrder(const ToolProfile& p) {
     order.push_back("Term");
     order.push_back("MSFlexGrid1");
     return order;
+}
+
+std::vector<std::pair<std::string, std::string>> LabelledBoxes(const ToolProfile& p) {
+    std::vector<std::pair<std::string, std::string>> pairs = {
+        {"Label4", "Combo1"},
+        {"Label5", "Version"},
+        {"Label10", "Serial"},
+        {p.factoryDateLabel, "FactoryDate"},
+    };
+    if (p.hasOffsetBox) pairs.emplace_back("Label2_4", "FOffsetV");
+    for (int n = 0; n < 4; ++n)
+        pairs.emplace_back(Indexed("Label2", n), Indexed(p.frequencyControl, n));
+    return pairs;
 }
 
 Control* BoundControl(FormModel& m, const std::string& name) {

@@ -46,6 +46,10 @@ std::vector<ControlEntry> ControlTable(const ToolProfile& profile);
 // The keyboard focus order (disabled controls are skipped by the toolkit).
 std::vector<std::string> FocusOrder(const ToolProfile& profile);
 
+// Labels that name a box beside them (label, box): screen readers announce
+// the box by its label.
+std::vector<std::pair<std::string, std::string>> LabelledBoxes(const ToolProfile& profile);
+
 // The model state a control shows, or nullptr for static controls.
 Control* BoundControl(FormModel& model, const std::string& name);
 

@@ -71,9 +71,10 @@ void FormWindow::Build() {
         w->setObjectName(QString::fromStdString(entry.name));
         w->setGeometry(TwipsToPixels(entry.x), TwipsToPixels(entry.y), TwipsToPixels(entry.w),
                        std::max(1, TwipsToPixels(entry.h)));
-        w->setAccessibleName(QString::fromStdString(
-            entry.accessibleName.empty() ? (entry.caption.empty() ? entry.name : entry.caption)
-                                         : entry.accessibleName));
+        // Buttons without a name of their own are known by their caption.
+        const std::string& accessible =
+            entry.accessibleName.empty() ? entry.caption : entry.accessibleName;
+        if (!accessible.empty()) w->setAccessibleName(QString::fromStdString(accessible));
         if (entry.fontPoints != 9.75) w->setFont(ControlFont(entry.fontPoints));
         widgets_[entry.name] = w;
         if (entry.name == "Frame5") frame5_ = static_cast<QGroupBox*>(w);
@@ -87,6 +88,9 @@ void FormWindow::Build() {
     }
     for (Bound& b : bound_) {
         if (b.control) Connect(b);
+    }
+    for (const auto& [label, box] : LabelledBoxes(model_.Profile())) {
+        if (auto* l = qobject_cast<QLabel*>(Widget(label))) l->setBuddy(Widget(box));
     }
     const std::vector<std::string> order = FocusOrder(model_.Profile());
     for (std::size_t i = 0; i + 1 < order.size(); ++i) {
@@ -358,6 +362,8 @@ void FormWindow::RenderControl(Bound& b) {
         case ControlKind::CounterLabel:
             if (first || c.text != shown.text) {
                 static_cast<QLabel*>(w)->setText(FromUtf8(c.text));
+                // A named status line tells its message as its description.
+                w->setAccessibleDescription(FromUtf8(c.text));
                 shown.text = c.text;
                 ++widgetWrites_;
             }
