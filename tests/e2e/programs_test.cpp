@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <QTest>
+#include <csignal>
 #include <filesystem>
 
 #include "e2e_support.h"
@@ -34,16 +35,19 @@ bool WaitForFile(const std::string& path) {
     return WaitFor([&] { return fs::exists(path); }, 15000);
 }
 
-TEST_P(Programs, StartOffscreenAndCloseOnSigterm) {
-    ToolProcess tool(GetParam(), folder, {"QT_QPA_PLATFORM=offscreen"});
-    ASSERT_TRUE(WaitForFile(Ini()));
-    QTest::qWait(300);
-    ASSERT_TRUE(tool.Running());
-    EXPECT_EQ(tool.Terminate(), 0);
-    // The shutdown saved the settings: eight lines, the default plan.
-    const std::string ini = e2e::ReadFile(Ini());
-    EXPECT_NE(ini.find("CH3F ,434.075,"), std::string::npos) << ini;
-    EXPECT_EQ(std::count(ini.begin(), ini.end(), '\n'), 8);
+TEST_P(Programs, StartOffscreenAndCloseOnSigtermOrSigint) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        fs::remove(Ini());
+        ToolProcess tool(GetParam(), folder, {"QT_QPA_PLATFORM=offscreen"});
+        ASSERT_TRUE(WaitForFile(Ini()));
+        QTest::qWait(300);
+        ASSERT_TRUE(tool.Running());
+        EXPECT_EQ(tool.Terminate(10000, signal), 0) << "signal " << signal;
+        // The shutdown saved the settings: eight lines, the default plan.
+        const std::string ini = e2e::ReadFile(Ini());
+        EXPECT_NE(ini.find("CH3F ,434.075,"), std::string::npos) << ini;
+        EXPECT_EQ(std::count(ini.begin(), ini.end(), '\n'), 8);
+    }
 }
 
 TEST_P(Programs, ShowTheirCaptionOnAnXServerAndCloseOnSigterm) {

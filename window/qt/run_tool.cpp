@@ -59,10 +59,12 @@ int RunTool(const ToolProfile& profile, int argc, char** argv) {
     std::unique_ptr<QSocketNotifier> notifier;
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
         notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, [&session] {
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, [] {
             char byte;
             [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-            session.Window().close();
+            // Close every window, an open file dialog included, so the
+            // main window's shutdown runs as if the operator closed it.
+            QApplication::closeAllWindows();
         });
         struct sigaction action = {};
         action.sa_handler = OnTerminationSignal;

@@ -183,9 +183,9 @@ bool ToolProcess::Running() {
     return Alive(pid_);
 }
 
-int ToolProcess::Terminate(int timeoutMs) {
+int ToolProcess::Terminate(int timeoutMs, int signal) {
     if (pid_ <= 0) return -1;
-    kill(pid_, SIGTERM);
+    kill(pid_, signal);
     return WaitExit(pid_, timeoutMs);
 }
 

@@ -49,8 +49,9 @@ class ToolProcess {
                 const std::vector<std::string>& environment, bool asNobody = false);
     ~ToolProcess();
     bool Running();
-    // SIGTERM, then the exit status (-1 if it did not end in time).
-    int Terminate(int timeoutMs = 10000);
+    // SIGTERM (or the given signal), then the exit status (-1 if it did not
+    // end in time).
+    int Terminate(int timeoutMs = 10000, int signal = 15);
     pid_t Pid() const { return pid_; }
 
   private:
