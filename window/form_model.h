@@ -175,7 +175,7 @@ class FormModel {
     wire::SerialPort& port_;
     Dialogs& dialogs_;
     const Platform& platform_;
-    std::string termBytes_;  // what Term shows, as received
+    std::size_t termChars_ = 0;  // characters in Term
 };
 
 }  // namespace window

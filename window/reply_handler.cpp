@@ -47,10 +47,19 @@ void FormModel::OnMSComm1Receive(wire::CommEvent event) {
 }
 
 void FormModel::AppendToTerm(const std::string& received) {
-    // Term shows the received bytes one character each; keep its last 1000.
-    termBytes_ += received;
-    if (termBytes_.size() > kTermLimit) termBytes_.erase(0, termBytes_.size() - kTermLimit);
-    Term.text = Latin1ToUtf8(termBytes_);
+    // Term shows the received bytes one character each and keeps its last
+    // 1000. Only the new bytes are converted; the oldest characters (one or
+    // two UTF-8 bytes each) are cut from the front.
+    Term.text += Latin1ToUtf8(received);
+    termChars_ += received.size();
+    if (termChars_ > kTermLimit) {
+        std::size_t cut = 0;
+        for (std::size_t drop = termChars_ - kTermLimit; drop > 0; --drop) {
+            cut += (static_cast<unsigned char>(Term.text[cut]) & 0x80) ? 2 : 1;
+        }
+        Term.text.erase(0, cut);
+        termChars_ = kTermLimit;
+    }
 }
 
 bool FormModel::DispatchReply(const std::string& line) {

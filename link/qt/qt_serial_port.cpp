@@ -58,6 +58,13 @@ bool QtSerialPort::Open() {
         return false;
     }
     const QString path = QString::fromStdString(DevicePath());
+    // QSerialPort takes a lock file (written and synced to disk) before it
+    // even looks for the device; discovery would pay that for every one of
+    // the 255 names. A device that is not there fails here, at once.
+    if (!QFileInfo::exists(path)) {
+        Fail(QStringLiteral("%1: no such device").arg(path));
+        return false;
+    }
     // Open the device itself, not the ports/ link, so that its lock file is
     // named after the device and two links to one device still exclude each
     // other.

@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
@@ -228,6 +229,33 @@ TEST_P(EachTool, AnIdleRefreshWritesNoWidgetAndFiresNoSignal) {
     EXPECT_EQ(q.h.clock.Now(), 550);
     EXPECT_EQ(q.win->WidgetWrites(), writes);
     for (const auto& spy : spies) EXPECT_EQ(spy->count(), 0);
+}
+
+// Term is edited at its two ends rather than rewritten; what it shows must
+// still be exactly the last 1000 received characters, CR and CR LF as line
+// breaks.
+TEST_P(EachTool, TermShowsTheLastReceivedTextAsItArrives) {
+    QtHarness q(Profile(GetParam()));
+    q.h.OpenPort();
+    auto* term = q.Find<QPlainTextEdit>("Term");
+    std::string received;
+    unsigned seed = 7;
+    for (int event = 0; event < 400; ++event) {
+        std::string chunk;
+        const int size = 1 + static_cast<int>((seed = seed * 1103515245 + 12345) >> 16) % 40;
+        for (int i = 0; i < size; ++i) {
+            const unsigned pick = (seed = seed * 1103515245 + 12345) >> 16;
+            chunk += "*V R1.05 \r\nABC\xb0"[pick % 16];
+        }
+        q.h.port.Receive(chunk);
+        received += chunk;
+        const std::string last =
+            received.size() > 1000 ? received.substr(received.size() - 1000) : received;
+        QString expected = QString::fromLatin1(last.data(), static_cast<int>(last.size()));
+        expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        expected.replace('\r', '\n');
+        ASSERT_EQ(term->toPlainText().toStdString(), expected.toStdString()) << "event " << event;
+    }
 }
 
 }  // namespace

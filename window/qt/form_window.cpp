@@ -348,11 +348,7 @@ void FormWindow::RenderControl(Bound& b) {
             break;
         case ControlKind::Term:
             if (first || c.text != shown.text) {
-                auto* term = static_cast<QPlainTextEdit*>(w);
-                term->setPlainText(TermText(c.text));
-                // Keep the newest text in view.
-                term->moveCursor(QTextCursor::End);
-                term->verticalScrollBar()->setValue(term->verticalScrollBar()->maximum());
+                RenderTerm(b);
                 shown.text = c.text;
                 ++widgetWrites_;
             }
@@ -373,6 +369,35 @@ void FormWindow::RenderControl(Bound& b) {
     }
 }
 
+void FormWindow::RenderTerm(Bound& b) {
+    // Term gains the received text at its end and loses its oldest text at
+    // the front. Editing just those two ends keeps a receive event cheap;
+    // replacing the whole text would lay out all of it again every time.
+    auto* term = static_cast<QPlainTextEdit*>(b.widget);
+    const QString now = TermText(b.control->text);
+    const QString& before = b.termShown;
+    qsizetype dropped = 0;
+    while (dropped < before.size() && !now.startsWith(QStringView(before).mid(dropped))) ++dropped;
+    if (before.isEmpty() || dropped == before.size()) {
+        term->setPlainText(now);
+    } else {
+        QTextCursor cursor(term->document());
+        cursor.beginEditBlock();
+        if (dropped > 0) {
+            cursor.setPosition(0);
+            cursor.setPosition(static_cast<int>(dropped), QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        }
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(now.mid(before.size() - dropped));
+        cursor.endEditBlock();
+    }
+    b.termShown = now;
+    // Keep the newest text in view.
+    term->moveCursor(QTextCursor::End);
+    term->verticalScrollBar()->setValue(term->verticalScrollBar()->maximum());
+}
+
 void FormWindow::RenderGrid() {
     if (!grid_) return;
     const Grid& g = model_.MSFlexGrid1;
@@ -388,33 +413,34 @@ void FormWindow::RenderGrid() {
                 grid_->setItem(r, c, item);
             }
         }
+        const int rowHeight = (grid_->height() - 4) / std::max(1, g.rows);
+        for (int r = 0; r < g.rows; ++r) grid_->setRowHeight(r, rowHeight);
+        gridShown_.assign(g.cells.size(), std::string());
+        gridWidthShown_.clear();
+        gridAlignmentShown_.clear();
         ++widgetWrites_;
     }
-    const int rowHeight = (grid_->height() - 4) / std::max(1, g.rows);
-    for (int r = 0; r < g.rows; ++r) {
-        if (grid_->rowHeight(r) != rowHeight) grid_->setRowHeight(r, rowHeight);
-    }
-    for (int c = 0; c < g.cols; ++c) {
-        const int width = TwipsToPixels(g.colWidth[static_cast<std::size_t>(c)]);
-        if (width > 0 && grid_->columnWidth(c) != width) {
-            grid_->setColumnWidth(c, width);
-            ++widgetWrites_;
+    // The refresh rewrites the cells every 50 ms; only what differs from
+    // what is shown reaches the widget.
+    if (g.colWidth != gridWidthShown_ || g.colAlignment != gridAlignmentShown_) {
+        for (int c = 0; c < g.cols; ++c) {
+            const auto column = static_cast<std::size_t>(c);
+            if (g.colWidth[column] > 0) grid_->setColumnWidth(c, TwipsToPixels(g.colWidth[column]));
+            const Qt::Alignment align =
+                (g.colAlignment[column] == Alignment::Centre ? Qt::AlignHCenter : Qt::AlignLeft) |
+                Qt::AlignVCenter;
+            for (int r = 0; r < g.rows; ++r) grid_->item(r, c)->setTextAlignment(align);
         }
+        gridWidthShown_ = g.colWidth;
+        gridAlignmentShown_ = g.colAlignment;
+        ++widgetWrites_;
     }
     for (int r = 0; r < g.rows; ++r) {
         for (int c = 0; c < g.cols; ++c) {
-            QTableWidgetItem* item = grid_->item(r, c);
-            const QString text = FromUtf8(g.Cell(r, c));
-            if (item->text() != text) {
-                item->setText(text);
-                ++widgetWrites_;
-            }
-            const Qt::Alignment align =
-                (g.colAlignment[static_cast<std::size_t>(c)] == Alignment::Centre ? Qt::AlignHCenter
-                                                                                  : Qt::AlignLeft) |
-                Qt::AlignVCenter;
-            if (item->textAlignment() != static_cast<int>(align)) {
-                item->setTextAlignment(align);
+            std::string& shown = gridShown_[static_cast<std::size_t>(r * g.cols + c)];
+            if (shown != g.Cell(r, c)) {
+                grid_->item(r, c)->setText(FromUtf8(g.Cell(r, c)));
+                shown = g.Cell(r, c);
                 ++widgetWrites_;
             }
         }

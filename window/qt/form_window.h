@@ -49,7 +49,7 @@ class FormWindow : public QWidget {
         // What was rendered last, so only changes are written.
         Control shown;
         bool firstRender = true;
-        std::string termShown;
+        QString termShown;  // what Term displays
     };
 
     void Build();
@@ -57,6 +57,7 @@ class FormWindow : public QWidget {
     void Connect(Bound& b);
     void RenderControl(Bound& b);
     void RenderGrid();
+    void RenderTerm(Bound& b);
     void RenderWindow();
     void ApplyBackground(Bound& b, Colour colour);
     QColor QtColour(Colour colour) const;
@@ -66,6 +67,10 @@ class FormWindow : public QWidget {
     std::vector<Bound> bound_;
     std::map<std::string, QWidget*> widgets_;
     QTableWidget* grid_ = nullptr;
+    // What the grid shows: cell texts, column widths and alignments.
+    std::vector<std::string> gridShown_;
+    std::vector<int> gridWidthShown_;
+    std::vector<Alignment> gridAlignmentShown_;
     QGroupBox* frame5_ = nullptr;
     bool shutDown_ = false;
     bool rendering_ = false;
