@@ -32,7 +32,8 @@ std::optional<std::string> CutReplyLine(std::string& rx) {
 void BoundReceivedText(std::string& rx) {
     // Complete lines (a stopped line loop leaves them for the next receive
     // event) end at the last CR that follows a "*"; what comes after that CR
-    // is an unfinished reply at most.
+    // is an unfinished reply at most. Everything is cut in place: this runs
+    // on every receive event.
     const std::size_t first = rx.find('*');
     if (first == std::string::npos) {
         rx.clear();
@@ -43,19 +44,20 @@ void BoundReceivedText(std::string& rx) {
 
     // Only the tail's last "*" can still begin the reply the next CR ends,
     // and no reply kind reads beyond its first kMaxReplyLength characters.
-    std::string tail;
     const std::size_t star = rx.rfind('*');
     if (star != std::string::npos && star >= tailStart) {
-        tail = rx.substr(star, kMaxReplyLength);
+        if (rx.size() - star > kMaxReplyLength) rx.resize(star + kMaxReplyLength);
+        rx.erase(tailStart, star - tailStart);
+    } else {
+        rx.resize(tailStart);
     }
 
-    std::string head = rx.substr(0, tailStart);
-    if (head.size() > kMaxBacklog) {
-        head.erase(0, head.size() - kMaxBacklog);
-        const std::size_t headStar = head.find('*');
-        head.erase(0, headStar == std::string::npos ? head.size() : headStar);
+    if (tailStart > kMaxBacklog) {
+        std::size_t cut = tailStart - kMaxBacklog;
+        const std::size_t headStar = rx.find('*', cut);
+        cut = headStar == std::string::npos || headStar > tailStart ? tailStart : headStar;
+        rx.erase(0, cut);
     }
-    rx = head + tail;
 }
 
 std::string_view Field(std::string_view line, std::size_t first, std::size_t last) {

@@ -50,7 +50,7 @@ void FormModel::AppendToTerm(const std::string& received) {
     // Term shows the received bytes one character each and keeps its last
     // 1000. Only the new bytes are converted; the oldest characters (one or
     // two UTF-8 bytes each) are cut from the front.
-    Term.text += Latin1ToUtf8(received);
+    AppendLatin1AsUtf8(Term.text, received);
     termChars_ += received.size();
     if (termChars_ > kTermLimit) {
         std::size_t cut = 0;

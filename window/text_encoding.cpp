@@ -4,7 +4,11 @@ namespace window {
 
 std::string Latin1ToUtf8(const std::string& bytes) {
     std::string out;
-    out.reserve(bytes.size());
+    AppendLatin1AsUtf8(out, bytes);
+    return out;
+}
+
+void AppendLatin1AsUtf8(std::string& out, const std::string& bytes) {
     for (const char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
         if (c < 0x80) {
@@ -14,7 +18,6 @@ std::string Latin1ToUtf8(const std::string& bytes) {
             out += static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    return out;
 }
 
 }  // namespace window
