@@ -10,7 +10,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -28,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "child_process.h"
 
 namespace bench {
 
@@ -160,52 +159,17 @@ inline long Wakeups(pid_t pid) {
     return total;
 }
 
-// Starts argv[0] with extra environment entries (replacing inherited ones of
-// the same name); its standard output goes to stdoutFd when that is >= 0.
-inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
-                   int stdoutFd = -1) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        bool replaced = false;
-        for (const std::string& x : extraEnv) replaced = replaced || x.rfind(name, 0) == 0;
-        if (!replaced) envStrings.push_back(entry);
-    }
-    for (const std::string& e : extraEnv) envStrings.push_back(e);
-    std::vector<char*> env;
-    for (std::string& e : envStrings) env.push_back(e.data());
-    env.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-    return pid;
-}
+using child::Spawn;
 
 // The exit status, 128 + signal when killed, or -1 when it did not end in
 // time (it is then killed).
 inline int WaitExit(pid_t pid, int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        if (std::chrono::steady_clock::now() > end) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const int status = child::WaitExit(pid, timeoutMs);
+    if (status < 0) {
+        kill(pid, SIGKILL);
+        child::WaitExit(pid, 10000);
     }
+    return status;
 }
 
 inline std::string MakeTempFolder(const std::string& prefix) {

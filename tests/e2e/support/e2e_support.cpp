@@ -19,40 +19,13 @@
 #include <sstream>
 #include <stdexcept>
 
-extern char** environ;
+#include "child_process.h"
 
 namespace e2e {
 
 namespace {
 
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
-            int stdoutFd) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    // The extra settings replace inherited ones of the same name.
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        bool replaced = false;
-        for (const std::string& x : extraEnv) replaced = replaced || x.rfind(name, 0) == 0;
-        if (!replaced) envStrings.push_back(entry);
-    }
-    for (const std::string& e : extraEnv) envStrings.push_back(e);
-    std::vector<char*> env;
-    for (std::string& e : envStrings) env.push_back(e.data());
-    env.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-    return pid;
-}
+using child::Spawn;
 
 bool Alive(pid_t& pid) {
     if (pid <= 0) return false;
@@ -64,18 +37,12 @@ bool Alive(pid_t& pid) {
     return true;
 }
 
+// Waits for the child and forgets it once it has ended.
 int WaitExit(pid_t& pid, int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (pid > 0) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            pid = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        if (std::chrono::steady_clock::now() > end) return -1;
-        usleep(10000);
-    }
-    return -1;
+    if (pid <= 0) return -1;
+    const int status = child::WaitExit(pid, timeoutMs);
+    if (status >= 0) pid = -1;
+    return status;
 }
 
 }  // namespace
