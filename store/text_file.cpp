@@ -101,7 +101,26 @@ std::optional<unsigned long long> FileSize(const std::string& path) {
     return static_cast<unsigned long long>(st.st_size);
 }
 
-bool ReplaceFileContent(const std::string& path, std::string_view content, std::string* error) {
+bool ReplaceFileContent(const std::string& target, std::string_view content, std::string* error) {
+    // A link is saved through: the file it points to gets the new content
+    // and the link stays a link.
+    std::string path = target;
+    for (int hops = 0; hops < 16; ++hops) {
+        char linked[4096];
+        const ssize_t n = ::readlink(path.c_str(), linked, sizeof linked - 1);
+        if (n < 0) break;
+        linked[n] = '\0';
+        const std::size_t cut = path.rfind('/');
+        path = linked[0] == '/' || cut == std::string::npos ? std::string(linked)
+                                                            : path.substr(0, cut + 1) + linked;
+    }
+    // Renaming over a file needs only the folder to be writable; a file the
+    // operator made read-only keeps its content, as a direct write would.
+    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
+        setError(error, "cannot write " + path, errno);
+        return false;
+    }
+
     const std::size_t slash = path.rfind('/');
     const std::string folder =
         slash == std::string::npos ? std::string() : path.substr(0, slash + 1);

@@ -23,8 +23,10 @@ std::optional<unsigned long long> FileSize(const std::string& path);
 // Replaces the file's content only once the new content is completely written:
 // writes a temporary file in the same folder, flushes it to disk, then renames
 // it over the old one. On failure the old file is untouched, the temporary
-// file removed, and the reason is put into *error when given.
-bool ReplaceFileContent(const std::string& path, std::string_view content,
+// file removed, and the reason is put into *error when given. A symbolic link
+// is saved through to the file it names; a file that cannot be written (read
+// only) is left alone and the save fails.
+bool ReplaceFileContent(const std::string& target, std::string_view content,
                         std::string* error = nullptr);
 
 // Appends to the file (creating it when missing) and closes it again, also

@@ -151,7 +151,8 @@ void FormModel::ApplyDebugLayout() {
 void FormModel::OnFormMove(long top, long left) {
     Top = top;
     Left = left;
-    PositionSet = true;
+    TopSet = true;
+    LeftSet = true;
 }
 
 void FormModel::OnTimer(TimerId id) {

@@ -32,8 +32,11 @@ class FormModel {
     std::string Caption;
     long Width = kNormalWidth;  // outer size, twips
     long Height = kWindowHeight;
-    bool PositionSet = false;  // false: the window system places the window
-    long Top = 0;              // twips
+    // Where the settings or the window system put the window, twips; a
+    // coordinate nobody set is left to the window system.
+    bool TopSet = false;
+    bool LeftSet = false;
+    long Top = 0;
     long Left = 0;
     long Frame5Left = kFrame5NormalX;
     std::string DebugMode;  // "ON" in the debug layout

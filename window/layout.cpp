@@ -110,7 +110,7 @@ std::vector<ControlEntry> ControlTable(const ToolProfile& p) {
         Entry("Check1", K::CheckBox, "Frame4", 150, 390, 300, 300, "", 9.75, "Log each write"));
     t.push_back(
         Entry("LogFileName", K::TextBox, "Frame4", 510, 360, 2955, 330, "", 9.75, "Log file name"));
-    t.push_back(Entry("L_Message", K::MessageLabel, "Frame4", 3570, 405, 1725, 255, "", 9.75,
+    t.push_back(Entry("L_Message", K::MessageLabel, "Frame4", 3570, 405, 1800, 255, "", 9.75,
                       "Log status"));
 
     // Debug.

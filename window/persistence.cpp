@@ -48,10 +48,11 @@ void FormModel::LoadSettings() {
             if (!v) return;
             if (key == "TOP") {
                 Top = BoundPosition(*v, platform_.ScreenHeight(), Height);
+                TopSet = true;
             } else {
                 Left = BoundPosition(*v, platform_.ScreenWidth(), Width);
+                LeftSet = true;
             }
-            PositionSet = true;
         } else if (key == "COM") {
             Combo1.text = record.value;
         } else if (key == "LOGF") {

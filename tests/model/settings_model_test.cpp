@@ -47,7 +47,7 @@ struct Started {
 // Nothing of the settings file was applied: the state start-up builds alone.
 void ExpectStartUpDefaults(const Harness& h) {
     const auto& m = h.model;
-    EXPECT_FALSE(m.PositionSet);
+    EXPECT_FALSE(m.TopSet || m.LeftSet);
     EXPECT_EQ(m.Combo1.text, m.Combo1.items.empty() ? "" : m.Combo1.items.front());
     EXPECT_EQ(m.LogFileName.text, m.Profile().programName + ".log");
     for (int n = 0; n < 4; ++n) {
@@ -168,7 +168,8 @@ TEST(SettingsModel, SavedPositionIsKeptOnTheScreen) {
             h.platform.screenHeight = c.screenHeight;
             WriteFile(h.model.SettingsPath(), c.file);
             h.StartUp();
-            EXPECT_TRUE(h.model.PositionSet);
+            EXPECT_EQ(h.model.TopSet, std::string(c.file).find("TOP") != std::string::npos);
+            EXPECT_TRUE(h.model.LeftSet);
             EXPECT_EQ(h.model.Top, c.top);
             EXPECT_EQ(h.model.Left, c.left);
         }
@@ -186,9 +187,10 @@ TEST_P(EachTool, ABadPositionEndsTheLoadButKeepsWhatCameBefore) {
 
     Started s(GetParam(), "TOP  , 1440 ,c\r\nLEFT ,left,c\r\n" + rest);
     const auto& m = s.h.model;
-    EXPECT_TRUE(m.PositionSet);
+    // LEFT was not applied: the window system keeps its say over it.
+    EXPECT_TRUE(m.TopSet);
+    EXPECT_FALSE(m.LeftSet);
     EXPECT_EQ(m.Top, 1440);
-    EXPECT_EQ(m.Left, 0);
     EXPECT_EQ(m.Combo1.text, "COM1");
     EXPECT_EQ(m.LogFileName.text, GetParam() + ".log");
     EXPECT_EQ(m.Frequency[1].text, "434.600");
@@ -205,7 +207,7 @@ TEST_P(EachTool, DebugLineAloneSwitchesLayoutAndIsWrittenBack) {
                                                           : "ZRV-TX-H4(434Z)_Setup   Ver.=1.5.2";
     EXPECT_EQ(m.Caption, caption + " (Debug mode!!)");
     // Everything else keeps what start-up gave it.
-    EXPECT_FALSE(m.PositionSet);
+    EXPECT_FALSE(m.TopSet || m.LeftSet);
     EXPECT_EQ(m.Combo1.text, "COM1");
     EXPECT_EQ(m.Frequency[3].text, "434.075");
 
@@ -256,7 +258,7 @@ TEST_P(EachTool, EntriesSetPortLogNameAndChannels) {
         EXPECT_EQ(m.Frequency[n].text, expected[n].text) << n;
         EXPECT_EQ(m.Frequency[n].back, expected[n].colour) << n;
     }
-    EXPECT_FALSE(m.PositionSet);
+    EXPECT_FALSE(m.TopSet || m.LeftSet);
 }
 
 TEST_P(EachTool, ShutdownSavesDecimalCommasAsPoints) {

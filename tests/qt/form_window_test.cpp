@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "fakes.h"
 #include "layout.h"
@@ -211,6 +212,71 @@ TEST_P(EachTool, TypingChoosingAndSteppingRecolourTheBox) {
     EXPECT_EQ(combo->currentText().toStdString(), "433.075");
     EXPECT_EQ(background(), normal);
     EXPECT_EQ(echoes.count(), 0);
+}
+
+TEST_P(EachTool, TheBoxesHoldWhatIsTypedAndIgnoreAStrayWheel) {
+    QtHarness q(Profile(GetParam()));
+    const std::string box = Profile(GetParam()).frequencyControl;
+    auto* combo = q.Find<QComboBox>(box + "_2");
+    // No completion from the list: 434.02 is a frequency of its own.
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), "434.02");
+    EXPECT_EQ(q.h.model.Frequency[2].text, "434.02");
+    EXPECT_EQ(combo->currentText().toStdString(), "434.02");
+    auto* port = q.Find<QComboBox>("Combo1");
+    port->lineEdit()->selectAll();
+    QTest::keyClicks(port->lineEdit(), "COM");
+    EXPECT_EQ(q.h.model.Combo1.text, "COM");
+
+    // A wheel over a box the operator is not in changes nothing.
+    q.Find<QWidget>("ComStart")->setFocus();
+    auto* other = q.Find<QComboBox>(box + "_0");
+    QWheelEvent wheel(QPointF(5, 5), other->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(other, &wheel);
+    EXPECT_EQ(q.h.model.Frequency[0].text, "434.700");
+    EXPECT_EQ(other->currentText().toStdString(), "434.700");
+}
+
+TEST_P(EachTool, LeavingABoxChecksItAgain) {
+    QtHarness q(Profile(GetParam()));
+    q.win->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(q.win.get()));
+    auto* combo = q.Find<QComboBox>(Profile(GetParam()).frequencyControl + "_1");
+    combo->setFocus();
+    // A green box (confirmed by the module) whose text is out of the band.
+    q.win->Handle([&] {
+        q.h.model.OnFrequencyChange(1, "435.000");
+        q.h.model.Frequency[1].back = window::Colour::Ok;
+    });
+    QTest::keyClick(combo, Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), combo);
+    EXPECT_EQ(q.h.model.Frequency[1].back, window::Colour::RangeError);
+    EXPECT_EQ(combo->lineEdit()->palette().color(QPalette::Base), QColor(255, 255, 192));
+}
+
+// Every status line shows its longest message whole.
+TEST_P(EachTool, StatusLinesHoldTheirLongestMessages) {
+    QtHarness q(Profile(GetParam()));
+    const struct {
+        const char* label;
+        std::vector<std::string> messages;
+    } lines[] = {
+        {"P_Message", {"Com port Error!", Profile(GetParam()).comNotOpenMessage}},
+        {"C_Message", {"Not Response!! (or target error)", "Target error!!", "Flash Clear Error!"}},
+        {"T_Message",
+         {"Not Response!!", "Discrepancy!!", "Test Data error!!", "Flash Write Error!!",
+          "Common Parameter Error!", "Flash Clear Error!!", "Table File Write Error!!"}},
+        {"L_Message", {"Log File Write Error!!"}},
+    };
+    for (const auto& line : lines) {
+        auto* label = q.Find<QLabel>(line.label);
+        for (const std::string& message : line.messages) {
+            const int width =
+                label->fontMetrics().horizontalAdvance(QString::fromStdString(message));
+            EXPECT_LE(width, label->contentsRect().width()) << line.label << ": " << message;
+        }
+    }
 }
 
 TEST_P(EachTool, AnIdleRefreshWritesNoWidgetAndFiresNoSignal) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -89,6 +90,25 @@ TEST_F(TextFile, FailedReplaceLeavesEverythingAsItWas) {
     }
     EXPECT_EQ(ReadTextFile(path("table/inside")), "survives");
     EXPECT_EQ(ReadTextFile(path("plainfile")), "x");
+}
+
+TEST_F(TextFile, ReplaceSavesThroughLinksAndRespectsReadOnlyFiles) {
+    // A linked settings file stays a link; the file it names gets the content.
+    fs::create_directory(path("real"));
+    write("real/settings.ini", "old");
+    fs::create_symlink("real/settings.ini", path("linked.ini"));
+    EXPECT_TRUE(ReplaceFileContent(path("linked.ini"), "new"));
+    EXPECT_TRUE(fs::is_symlink(path("linked.ini")));
+    EXPECT_EQ(ReadTextFile(path("real/settings.ini")), "new");
+
+    // A file made read-only is as writable as a direct write would find it
+    // (root may still write it).
+    write("pinned.ini", "pinned");
+    ASSERT_EQ(chmod(path("pinned.ini").c_str(), 0444), 0);
+    const bool writable = access(path("pinned.ini").c_str(), W_OK) == 0;
+    EXPECT_EQ(ReplaceFileContent(path("pinned.ini"), "changed"), writable);
+    EXPECT_EQ(ReadTextFile(path("pinned.ini")), writable ? "changed" : "pinned");
+    EXPECT_EQ(entries(), 3u);  // real/, linked.ini, pinned.ini: no temporary file
 }
 
 TEST_F(TextFile, AppendAddsToTheEndAndReportsFailures) {

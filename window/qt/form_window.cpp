@@ -135,6 +135,13 @@ QWidget* FormWindow::MakeWidget(const ControlEntry& entry, QWidget* parent) {
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
             combo->setMaxVisibleItems(16);
+            // What the operator types is what the box holds: no completion
+            // from the list ("434.02" must not become "434.025").
+            combo->setCompleter(nullptr);
+            // A wheel turned over a box the operator is not working in must
+            // not change a frequency or the port (see eventFilter).
+            combo->setFocusPolicy(Qt::StrongFocus);
+            combo->installEventFilter(this);
             return combo;
         }
         case ControlKind::Button:
@@ -223,12 +230,19 @@ void FormWindow::Connect(Bound& b) {
                              if (rendering_) return;
                              Handle([&m, i, t = text.toStdString()] { m.OnFrequencyChange(i, t); });
                          });
-        combo->lineEdit()->setProperty("channel", index);
-        combo->lineEdit()->installEventFilter(this);
+        // The list, not its edit field, holds the focus and sees it leave.
+        combo->setProperty("channel", index);
     }
 }
 
 bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        auto* combo = qobject_cast<QComboBox*>(watched);
+        if (combo && !combo->hasFocus()) {
+            event->ignore();
+            return true;
+        }
+    }
     if (event->type() == QEvent::FocusOut) {
         const QVariant channel = watched->property("channel");
         if (channel.isValid()) {
@@ -458,9 +472,13 @@ void FormWindow::RenderWindow() {
         setWindowTitle(caption);
         ++widgetWrites_;
     }
+    // Size and position go to the window system only when the model changes
+    // them, so a window manager with its own idea is not asked again on
+    // every refresh.
     const QSize client = ClientSize();
-    if (size() != client || minimumSize() != client || maximumSize() != client) {
+    if (client != sizeShown_) {
         setFixedSize(client);
+        sizeShown_ = client;
         ++widgetWrites_;
     }
     if (frame5_) {
@@ -470,8 +488,13 @@ void FormWindow::RenderWindow() {
             ++widgetWrites_;
         }
     }
-    if (model_.PositionSet) {
-        const QPoint target(TwipsToPixels(model_.Left), TwipsToPixels(model_.Top));
+    const QPoint wanted(model_.LeftSet ? TwipsToPixels(model_.Left) : -1,
+                        model_.TopSet ? TwipsToPixels(model_.Top) : -1);
+    if (wanted != positionShown_) {
+        positionShown_ = wanted;
+        // A coordinate the settings did not give stays the window system's.
+        const QPoint target(model_.LeftSet ? wanted.x() : pos().x(),
+                            model_.TopSet ? wanted.y() : pos().y());
         if (pos() != target) {
             move(target);
             ++widgetWrites_;
@@ -481,6 +504,10 @@ void FormWindow::RenderWindow() {
 
 void FormWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The focus starts on "Open" when the window first appears; restoring it
+    // from the task bar leaves the focus where the operator had it.
+    if (shownOnce_) return;
+    shownOnce_ = true;
     if (QWidget* start = Widget("ComStart")) start->setFocus();
 }
 

@@ -73,6 +73,9 @@ class FormWindow : public QWidget {
     std::vector<Alignment> gridAlignmentShown_;
     QGroupBox* frame5_ = nullptr;
     bool shutDown_ = false;
+    bool shownOnce_ = false;
+    QSize sizeShown_;
+    QPoint positionShown_{-1, -1};
     bool rendering_ = false;
     long widgetWrites_ = 0;
     std::function<void()> closedHandler_;
