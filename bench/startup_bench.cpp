@@ -7,7 +7,6 @@
 //   startup_bench [--runs N] [--warmup N] [--tag TEXT]
 //
 // TEXT is added to the section title, for runs under other conditions.
-#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <map>
@@ -67,43 +66,24 @@ struct Series {
     }
 };
 
-struct Discovery {
-    double all = 0;       // ms, every name opened as start-up does
-    double existing = 0;  // ms, only names whose device exists
-    int devices = 0;
-};
-
 // The discovery loop of start-up on its own, through the real port adapter
-// in the same program folder, and the same loop passing over names with no
-// device before asking the port: median of a few runs each.
-Discovery MeasureDiscovery(const std::string& folder, int argc, char** argv) {
+// in the same program folder: median of a few runs, ms.
+double MeasureDiscovery(const std::string& folder, int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    Discovery d;
-    std::vector<double> all, existing;
+    std::vector<double> runs;
     for (int run = 0; run < 5; ++run) {
-        for (const bool onlyExisting : {false, true}) {
-            wire::QtSerialPort port(folder);
-            const long long start = bench::MonotonicNs();
-            int found = 0, devices = 0;
-            for (int n = 1; n <= 255; ++n) {
-                if (onlyExisting) {
-                    struct stat st;
-                    if (stat(wire::DevicePathForPort(n, folder).c_str(), &st) != 0) continue;
-                    ++devices;
-                }
-                port.SetPortNumber(n);
-                if (port.Open() && port.IsOpen()) ++found;
-                if (port.IsOpen()) port.Close();
-            }
-            const double ms = static_cast<double>(bench::MonotonicNs() - start) / 1e6;
-            (onlyExisting ? existing : all).push_back(ms);
-            if (onlyExisting) d.devices = devices;
-            if (run == 0) std::printf("discovery found %d openable COM names\n", found);
+        wire::QtSerialPort port(folder);
+        const long long start = bench::MonotonicNs();
+        int found = 0;
+        for (int n = 1; n <= 255; ++n) {
+            port.SetPortNumber(n);
+            if (port.Open() && port.IsOpen()) ++found;
+            if (port.IsOpen()) port.Close();
         }
+        runs.push_back(static_cast<double>(bench::MonotonicNs() - start) / 1e6);
+        if (run == 0) std::printf("discovery found %d openable COM names\n", found);
     }
-    d.all = bench::Median(all);
-    d.existing = bench::Median(existing);
-    return d;
+    return bench::Median(runs);
 }
 
 }  // namespace
@@ -138,7 +118,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         failure = e.what();
     }
-    const Discovery discovery = MeasureDiscovery(recvFolder, argc, argv);
+    const double discovery = MeasureDiscovery(recvFolder, argc, argv);
     bench::RemoveFolder(recvFolder);
     bench::RemoveFolder(sendFolder);
 
@@ -177,12 +157,8 @@ int main(int argc, char** argv) {
                bench::Format("ratio %.2f: the font set-up any window with text pays",
                              textMedian / bareMedian));
     bench::Row("part of it: discovery of the 255 COM names alone",
-               bench::Format("%.1f ms", discovery.all),
-               "information: QSerialPort syncs a lock file for every name");
-    bench::Row("what-if: discovery trying only names whose device exists",
-               bench::Format("%.1f ms (devices exist for %d of the 255 names)", discovery.existing,
-                             discovery.devices),
-               "information");
+               bench::Format("%.1f ms", discovery),
+               "information: names with no device are passed over before any lock file");
     // Where the time goes, median of each step.
     for (const Series& s : series) {
         const bool tool = s.runs.front().count("window-built") != 0;
