@@ -47,11 +47,9 @@ TEST_P(ChannelTest, SendsTheColumnAndJudgesTheEcho) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Harness h(ToolProfile(GetParam()));
-        FakeModule module(Kind());
-        module.Attach(h);
-        Prepare(h);
-        ReadIdentity(h);
+        ReadyTool tool(GetParam());
+        Harness& h = tool.h;
+        FakeModule& module = tool.module;
         auto& m = h.model;
         const std::string command = TestCommand(ColumnOf(c.channel));
         if (c.echo) {
@@ -87,11 +85,8 @@ TEST_P(ChannelTest, SendsTheColumnAndJudgesTheEcho) {
 }
 
 TEST_P(ChannelTest, ASecondClickRestartsTheTestForItsChannel) {
-    Harness h(ToolProfile(GetParam()));
-    FakeModule module(Kind());
-    module.Attach(h);
-    Prepare(h);
-    ReadIdentity(h);
+    ReadyTool tool(GetParam());
+    Harness& h = tool.h;
     auto& m = h.model;
 
     m.OnChTestSWClick(0);
@@ -126,11 +121,8 @@ TEST_P(ChannelTest, AnInterlockDuringTheTestOutlastsItsEnd) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Harness h(ToolProfile(GetParam()));
-        FakeModule module(Kind());
-        module.Attach(h);
-        Prepare(h);
-        ReadIdentity(h);
+        ReadyTool tool(GetParam());
+        Harness& h = tool.h;
         auto& m = h.model;
 
         m.OnChTestSWClick(1);
@@ -151,11 +143,8 @@ TEST_P(ChannelTest, AnInterlockDuringTheTestOutlastsItsEnd) {
 }
 
 TEST_P(ChannelTest, APortUnpluggedBeforeTheClickFailsOnceAndStops) {
-    Harness h(ToolProfile(GetParam()));
-    FakeModule module(Kind());
-    module.Attach(h);
-    Prepare(h);
-    ReadIdentity(h);
+    ReadyTool tool(GetParam());
+    Harness& h = tool.h;
     auto& m = h.model;
 
     h.port.failWrite = true;

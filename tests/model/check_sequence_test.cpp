@@ -62,11 +62,9 @@ TEST_P(CheckSequence, ReadsEachChannelAndMarksTheAgreeingOnes) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Harness h(ToolProfile(GetParam()));
-        FakeModule module(Kind());
-        module.Attach(h);
-        Prepare(h);
-        ReadIdentity(h);
+        ReadyTool tool(GetParam());
+        Harness& h = tool.h;
+        FakeModule& module = tool.module;
         c.setUp(module);
         auto& m = h.model;
         // Marks and messages of an earlier command must not survive.

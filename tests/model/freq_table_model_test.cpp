@@ -13,6 +13,7 @@
 
 namespace {
 
+using testing_support::DiskFull;
 using testing_support::Harness;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
@@ -211,26 +212,6 @@ TEST_P(EachTool, CancelOrNoNameDoesNothing) {
         }
     }
 }
-
-// Writes to files fail past a few bytes, as on a full disk.
-class DiskFull {
-  public:
-    DiskFull() {
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit tight = old_;
-        tight.rlim_cur = 16;
-        setrlimit(RLIMIT_FSIZE, &tight);
-    }
-    ~DiskFull() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-  private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
 
 TEST_P(EachTool, FilesThatCannotBeReadOrWrittenShowAMessage) {
     const std::array<std::string, 4> plan = {"433.100", "433.200", "433.300", "433.400"};

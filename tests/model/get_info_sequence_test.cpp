@@ -213,11 +213,8 @@ TEST_P(GetInfoRead, TheDecisionFollowsWhatTheModuleAnswered) {
 }
 
 TEST_P(GetInfoRead, AFailingRtsAtTheClickRunsTheRecoveryAndStartsNothing) {
-    Harness h(ToolProfile(GetParam()));
-    FakeModule module(OwnKind(GetParam()));
-    module.Attach(h);
-    Prepare(h);
-    ReadIdentity(h);
+    ReadyTool tool(GetParam());
+    Harness& h = tool.h;
     auto& m = h.model;
 
     h.port.failRts = true;

@@ -168,26 +168,10 @@ inline std::string Buttons(const window::FormModel& m) {
     return s;
 }
 
-inline char ColourLetter(Colour c) {
-    switch (c) {
-        case Colour::Normal:
-            return 'N';
-        case Colour::Ok:
-            return 'O';
-        case Colour::RangeError:
-            return 'R';
-        case Colour::Blank:
-            return 'B';
-        case Colour::Inexact:
-            return 'I';
-    }
-    return '?';
-}
-
 // Backgrounds of four per-channel controls, channel 0 first.
 inline std::string Colours(const std::array<window::Control, 4>& boxes) {
     std::string s;
-    for (const auto& b : boxes) s += ColourLetter(b.back);
+    for (const auto& b : boxes) s += testing_support::ColourName(b.back)[0];
     return s;
 }
 
@@ -218,6 +202,17 @@ inline void ReadIdentity(Harness& h) {
     EXPECT_EQ(Buttons(h.model), "TTTTGCW");
     h.port.TakeWritten();
 }
+
+// A tool whose port is open and whose module's identity has been read.
+struct ReadyTool {
+    explicit ReadyTool(const std::string& tool) : h(ToolProfile(tool)), module(OwnKind(tool)) {
+        module.Attach(h);
+        Prepare(h);
+        ReadIdentity(h);
+    }
+    Harness h;
+    FakeModule module;
+};
 
 inline std::string LogFile(const Harness& h) {
     return h.platform.folder + "/" + h.model.Profile().programName + ".log";

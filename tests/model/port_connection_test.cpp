@@ -16,28 +16,13 @@
 
 namespace {
 
+using testing_support::ColourName;
 using testing_support::Harness;
 using window::Colour;
 using window::TimerId;
 
 const window::ToolProfile& Profile(const std::string& tool) {
     return tool == "recvsetup" ? RecvSetupProfile() : SendSetupProfile();
-}
-
-const char* ColourName(Colour c) {
-    switch (c) {
-        case Colour::Normal:
-            return "Normal";
-        case Colour::Ok:
-            return "Ok";
-        case Colour::RangeError:
-            return "RangeError";
-        case Colour::Blank:
-            return "Blank";
-        case Colour::Inexact:
-            return "Inexact";
-    }
-    return "?";
 }
 
 std::string Describe(const window::Control& c) {

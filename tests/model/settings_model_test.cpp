@@ -15,6 +15,7 @@
 
 namespace {
 
+using testing_support::DiskFull;
 using testing_support::Harness;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
@@ -65,26 +66,6 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
-
-// Writes to files fail past a few bytes, as on a full disk.
-class DiskFull {
-  public:
-    DiskFull() {
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit tight = old_;
-        tight.rlim_cur = 16;
-        setrlimit(RLIMIT_FSIZE, &tight);
-    }
-    ~DiskFull() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-  private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
 
 TEST(SettingsModel, FirstStartCreatesTheFileAndShutdownWritesEightLines) {
     const struct {

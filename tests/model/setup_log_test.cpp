@@ -35,11 +35,8 @@ INSTANTIATE_TEST_SUITE_P(Tools, SetupLog, ::testing::Values("recvsetup", "sendse
                          [](const auto& info) { return info.param; });
 
 TEST_P(SetupLog, EachCleanWriteAppendsOneRecord) {
-    Harness h(ToolProfile(GetParam()));
-    FakeModule module(Kind());
-    module.Attach(h);
-    Prepare(h);
-    ReadIdentity(h);
+    ReadyTool tool(GetParam());
+    Harness& h = tool.h;
     auto& m = h.model;
     // Logging is on from the start, into "<program>.log" beside the program.
     EXPECT_EQ(m.Check1.value, 1);
@@ -74,11 +71,9 @@ TEST_P(SetupLog, NoRecordAfterAReportedErrorOrWithLoggingOff) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Harness h(ToolProfile(GetParam()));
-        FakeModule module(Kind());
-        module.Attach(h);
-        Prepare(h);
-        ReadIdentity(h);
+        ReadyTool tool(GetParam());
+        Harness& h = tool.h;
+        FakeModule& module = tool.module;
         c.setUp(h, module);
 
         RunWrite(h);
@@ -108,11 +103,8 @@ TEST_P(SetupLog, AnUnwritableLogIsReportedAndLeavesTheWriteDone) {
     const char* names[] = {"", "no-such-folder/setup.log"};
     for (const char* name : names) {
         SCOPED_TRACE(std::string("log file name \"") + name + "\"");
-        Harness h(ToolProfile(GetParam()));
-        FakeModule module(Kind());
-        module.Attach(h);
-        Prepare(h);
-        ReadIdentity(h);
+        ReadyTool tool(GetParam());
+        Harness& h = tool.h;
         auto& m = h.model;
 
         m.OnLogFileNameChange(name);

@@ -43,11 +43,9 @@ TEST_P(WriteSequence, StoresAllFourChannelsIn13Ticks) {
     // for it again.
     for (const bool versionToLeadIn : {false, true}) {
         SCOPED_TRACE(versionToLeadIn ? "version reply to the lead-in byte" : "plain module");
-        Harness h(ToolProfile(GetParam()));
-        FakeModule module(Kind());
-        module.Attach(h);
-        Prepare(h);
-        ReadIdentity(h);
+        ReadyTool tool(GetParam());
+        Harness& h = tool.h;
+        FakeModule& module = tool.module;
         EraseFlash(module);
         if (versionToLeadIn) module.overrides["\x80"] = module.versionReply;
         auto& m = h.model;
@@ -119,11 +117,9 @@ TEST_P(WriteSequence, AMissingReplyEndsTheWriteWithNotResponse) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Harness h(ToolProfile(GetParam()));
-        FakeModule module(Kind());
-        module.Attach(h);
-        Prepare(h);
-        ReadIdentity(h);
+        ReadyTool tool(GetParam());
+        Harness& h = tool.h;
+        FakeModule& module = tool.module;
         c.setUp(module);
         auto& m = h.model;
 
@@ -156,11 +152,8 @@ TEST_P(WriteSequence, APortLostMidWriteEndsItWithAPortError) {
     const bool closedByOperator[] = {true, false};
     for (const bool closes : closedByOperator) {
         SCOPED_TRACE(closes ? "operator clicks Close" : "port vanishes");
-        Harness h(ToolProfile(GetParam()));
-        FakeModule module(Kind());
-        module.Attach(h);
-        Prepare(h);
-        ReadIdentity(h);
+        ReadyTool tool(GetParam());
+        Harness& h = tool.h;
         auto& m = h.model;
 
         m.OnChWriteSWClick();
@@ -228,11 +221,9 @@ TEST_P(WriteSequence, AModuleOfTheOtherKindGetsNothingStored) {
 }
 
 TEST_P(WriteSequence, AFrequencyChangedMidWriteReachesTheChannelsNotYetLoaded) {
-    Harness h(ToolProfile(GetParam()));
-    FakeModule module(Kind());
-    module.Attach(h);
-    Prepare(h);
-    ReadIdentity(h);
+    ReadyTool tool(GetParam());
+    Harness& h = tool.h;
+    FakeModule& module = tool.module;
     EraseFlash(module);
     auto& m = h.model;
     const Columns& columns = DefaultColumns(Kind());
@@ -280,11 +271,8 @@ TEST(SequencesClosedBeforeTheAnswer, LeaveEveryModuleButtonDisabled) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.tool) + " " + c.button);
-        Harness h(ToolProfile(c.tool));
-        FakeModule module(OwnKind(c.tool));
-        module.Attach(h);
-        Prepare(h);
-        ReadIdentity(h);
+        ReadyTool tool(c.tool);
+        Harness& h = tool.h;
         auto& m = h.model;
         const std::string button = c.button;
         if (button == "Write") m.OnChWriteSWClick();

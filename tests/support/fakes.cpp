@@ -1,5 +1,8 @@
 #include "fakes.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -173,6 +176,41 @@ void Harness::OpenPort() {
 
 void Harness::SetResponder(std::function<std::string(const std::string&)> responder) {
     port.responder = std::move(responder);
+}
+
+struct DiskFull::Saved {
+    rlimit limit{};
+    void (*handler)(int) = nullptr;
+};
+
+DiskFull::DiskFull() : saved_(new Saved) {
+    saved_->handler = std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &saved_->limit);
+    rlimit tight = saved_->limit;
+    tight.rlim_cur = 16;
+    setrlimit(RLIMIT_FSIZE, &tight);
+}
+
+DiskFull::~DiskFull() {
+    setrlimit(RLIMIT_FSIZE, &saved_->limit);
+    std::signal(SIGXFSZ, saved_->handler);
+    delete saved_;
+}
+
+const char* ColourName(window::Colour colour) {
+    switch (colour) {
+        case window::Colour::Normal:
+            return "Normal";
+        case window::Colour::Ok:
+            return "Ok";
+        case window::Colour::RangeError:
+            return "RangeError";
+        case window::Colour::Blank:
+            return "Blank";
+        case window::Colour::Inexact:
+            return "Inexact";
+    }
+    return "?";
 }
 
 std::string MakeTempFolder() {

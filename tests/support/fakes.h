@@ -140,6 +140,20 @@ struct Harness {
     std::string tempFolder;  // removed at the end when the harness made it
 };
 
+// Writes to files fail past a few bytes, as on a full disk, while it lives.
+class DiskFull {
+  public:
+    DiskFull();
+    ~DiskFull();
+
+  private:
+    struct Saved;
+    Saved* saved_;
+};
+
+// "Normal", "Ok", "RangeError", "Blank", "Inexact".
+const char* ColourName(window::Colour colour);
+
 // A fresh empty folder under the build's temporary area.
 std::string MakeTempFolder();
 void RemoveFolder(const std::string& path);
