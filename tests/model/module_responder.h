@@ -16,6 +16,7 @@
 
 namespace module_test {
 
+using testing_support::Buttons;
 using testing_support::Harness;
 using window::Colour;
 using window::TimerId;
@@ -155,17 +156,6 @@ inline char OwnKind(const std::string& tool) {
 
 inline char OtherKind(const std::string& tool) {
     return tool == "recvsetup" ? 'T' : 'R';
-}
-
-// The module buttons as the operator sees them: Test 0-3, Get Info., Check,
-// Write; a letter for enabled, "-" for disabled.
-inline std::string Buttons(const window::FormModel& m) {
-    std::string s;
-    for (const auto& b : m.ChTestSW) s += b.enabled ? 'T' : '-';
-    s += m.GetInfoSW.enabled ? 'G' : '-';
-    s += m.ChCheckSW.enabled ? 'C' : '-';
-    s += m.ChWriteSW.enabled ? 'W' : '-';
-    return s;
 }
 
 // Backgrounds of four per-channel controls, channel 0 first.

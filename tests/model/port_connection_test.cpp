@@ -16,6 +16,7 @@
 
 namespace {
 
+using testing_support::Buttons;
 using testing_support::ColourName;
 using testing_support::Harness;
 using window::Colour;
@@ -45,16 +46,6 @@ std::string Snapshot(const window::FormModel& m) {
     }
     s << " SeqStep=" << m.SeqStep << " ReplyFlag=" << m.ReplyFlag;
     return s.str();
-}
-
-// The module buttons: four Test, then Get Info., Check and Write.
-std::string Buttons(const window::FormModel& m) {
-    std::string s;
-    for (const auto& b : m.ChTestSW) s += b.enabled ? 'T' : '-';
-    s += m.GetInfoSW.enabled ? 'G' : '-';
-    s += m.ChCheckSW.enabled ? 'C' : '-';
-    s += m.ChWriteSW.enabled ? 'W' : '-';
-    return s;
 }
 
 // Leaves a mark on every control that opening resets, so a test can see

@@ -160,30 +160,22 @@ TEST_P(EachTool, InterlocksSwitchTheModuleButtonsAsAGroup) {
     Harness h(Profile(GetParam()));
     h.StartUp();
     auto& m = h.model;
-    auto states = [&m] {
-        std::string s;
-        for (auto& b : m.ChTestSW) s += b.enabled ? 'T' : '-';
-        s += m.GetInfoSW.enabled ? 'G' : '-';
-        s += m.ChCheckSW.enabled ? 'C' : '-';
-        s += m.ChWriteSW.enabled ? 'W' : '-';
-        return s;
-    };
-    EXPECT_EQ(states(), "-------");
+    EXPECT_EQ(testing_support::Buttons(m), "-------");
     m.EnableModuleButtons();
-    EXPECT_EQ(states(), "TTTTGCW");
+    EXPECT_EQ(testing_support::Buttons(m), "TTTTGCW");
     m.EnableGetInfoOnly();
-    EXPECT_EQ(states(), "----G--");
+    EXPECT_EQ(testing_support::Buttons(m), "----G--");
     m.EnableModuleButtons();
     m.DisableModuleButtons();
-    EXPECT_EQ(states(), "-------");
+    EXPECT_EQ(testing_support::Buttons(m), "-------");
     // Opening enables only Get Info.; closing disables everything again.
     h.OpenPort();
-    EXPECT_EQ(states(), "----G--");
+    EXPECT_EQ(testing_support::Buttons(m), "----G--");
     m.EnableModuleButtons();
     m.OnComStartClick();
-    EXPECT_EQ(states(), "-------");
+    EXPECT_EQ(testing_support::Buttons(m), "-------");
     h.OpenPort();
-    EXPECT_EQ(states(), "----G--");
+    EXPECT_EQ(testing_support::Buttons(m), "----G--");
 }
 
 TEST_P(EachTool, SettingsCanSwitchToTheDebugLayout) {

@@ -197,6 +197,15 @@ DiskFull::~DiskFull() {
     delete saved_;
 }
 
+std::string Buttons(const window::FormModel& model) {
+    std::string s;
+    for (const auto& b : model.ChTestSW) s += b.enabled ? 'T' : '-';
+    s += model.GetInfoSW.enabled ? 'G' : '-';
+    s += model.ChCheckSW.enabled ? 'C' : '-';
+    s += model.ChWriteSW.enabled ? 'W' : '-';
+    return s;
+}
+
 const char* ColourName(window::Colour colour) {
     switch (colour) {
         case window::Colour::Normal:

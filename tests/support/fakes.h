@@ -151,6 +151,10 @@ class DiskFull {
     Saved* saved_;
 };
 
+// The module buttons as the operator sees them: Test 0-3, Get Info., Check,
+// Write; a letter for enabled, "-" for disabled ("TTTTGCW", "----G--").
+std::string Buttons(const window::FormModel& model);
+
 // "Normal", "Ok", "RangeError", "Blank", "Inexact".
 const char* ColourName(window::Colour colour);
 
