@@ -21,6 +21,7 @@ void QtSerialPort::SetPortNumber(int n) {
 }
 
 std::string QtSerialPort::DevicePath() const {
+    if (!deviceOverride_.empty()) return deviceOverride_;
     return DevicePathForPort(portNumber_, programFolder_);
 }
 

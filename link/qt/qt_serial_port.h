@@ -36,6 +36,9 @@ class QtSerialPort : public QObject, public SerialPort {
 
     // The device the current port number opens.
     std::string DevicePath() const;
+    // Opens this device whatever the port number; empty goes back to the
+    // COMn mapping. For programs that are given a device path.
+    void SetDeviceOverride(std::string path) { deviceOverride_ = std::move(path); }
 
   private:
     bool ApplyModemLine(bool dtr, bool on);
@@ -43,6 +46,7 @@ class QtSerialPort : public QObject, public SerialPort {
     void Fail(const QString& reason);
 
     std::string programFolder_;
+    std::string deviceOverride_;
     QSerialPort port_;
     int portNumber_ = 1;
     // Modem lines asked for before opening; raised by Open(). Discovery asks

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "seams.h"
+
+namespace modsetup {
+
+// The window's timers as QTimers, without a window. It also tells when a
+// timer stops: that is how the programmer learns that a sequence it started
+// has ended, without asking the model for anything the windows do not need.
+class HeadlessTimers : public window::TimerBackend {
+  public:
+    HeadlessTimers();
+    void SetTickHandler(std::function<void(window::TimerId)> handler) {
+        tick_ = std::move(handler);
+    }
+    void SetStoppedHandler(std::function<void(window::TimerId)> handler) {
+        stopped_ = std::move(handler);
+    }
+    void TimerChanged(window::TimerId id, bool enabled, int intervalMs) override;
+
+  private:
+    std::array<QTimer, window::kTimerCount> timers_;
+    std::function<void(window::TimerId)> tick_;
+    std::function<void(window::TimerId)> stopped_;
+};
+
+// Nobody to ask: every dialog is cancelled. The programmer never presses
+// Load or Save; it reads the plan itself.
+class HeadlessDialogs : public window::Dialogs {
+  public:
+    std::optional<std::string> OpenFileName(const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
+    std::optional<std::string> SaveFileName(const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
+    bool AskOkCancel(const std::string&, const std::string&) override { return false; }
+};
+
+// Facts about the program without a screen.
+class HeadlessPlatform : public window::Platform {
+  public:
+    HeadlessPlatform(std::string folder, std::string name)
+        : folder_(std::move(folder)), name_(std::move(name)) {}
+    std::string ProgramFolder() const override { return folder_; }
+    std::string ProgramName() const override { return name_; }
+    window::ProgramVersion Version() const override;
+    long ScreenWidth() const override { return 0; }
+    long ScreenHeight() const override { return 0; }
+    char DecimalSeparator() const override { return '.'; }
+    std::string DateText() const override;
+    std::string TimeText() const override;
+
+  private:
+    std::string folder_;
+    std::string name_;
+};
+
+std::string ToolVersionText();
+
+}  // namespace modsetup

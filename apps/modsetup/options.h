@@ -1,0 +1,47 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace modsetup {
+
+// Exit codes a fixture script can rely on.
+constexpr int kExitPass = 0;
+constexpr int kExitModuleFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitPort = 3;
+
+struct Options {
+    std::string command;   // ports, info, plan, write, check, test, station
+    int testChannel = -1;  // test CH
+    std::string port;      // as given: "COM3" or a device path
+    std::string kind;      // "", "rx" or "tx"
+    std::string logPath;   // empty: the default log
+    bool json = false;
+    std::string station;
+    std::string planFile;
+    std::vector<std::string> channels;  // --channels, Ch0 first
+    bool force = false;
+    bool noCheck = false;
+    int count = 0;  // station: stop after this many modules written; 0 = never
+    bool again = false;
+    bool help = false;
+};
+
+struct ParsedOptions {
+    Options options;
+    std::string error;  // empty when the line is good
+};
+
+// Options may stand before or after the command; "--name value" and
+// "--name=value" are both understood.
+ParsedOptions ParseOptions(const std::vector<std::string>& args);
+
+// Whether the command talks to a module, and whether it needs a plan.
+bool NeedsPort(const std::string& command);
+bool NeedsPlan(const std::string& command);
+
+extern const char kUsageText[];
+
+}  // namespace modsetup

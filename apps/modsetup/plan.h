@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "tool_profile.h"
+
+namespace modsetup {
+
+// What the registers of one channel make, and whether a fixture may write it.
+struct ChannelPlan {
+    std::string text;  // as given
+    std::vector<std::string> registers;
+    bool makeable = false;  // every register representable
+    double wantedMHz = 0.0;
+    double producedMHz = 0.0;
+    double errorHz = 0.0;
+    std::string problem;  // why the channel is refused; empty when accepted
+};
+
+using PlanTexts = std::array<std::string, 4>;
+
+// The four channel texts from a table file as the windows' Load reads it;
+// the file must name all four channels. Empty *error on success.
+PlanTexts ReadPlanFile(const std::string& path, std::string* error);
+
+// A frequency text that is not a plain number in MHz ("433.92", "434") is
+// refused whatever --force says: the boxes would read a prefix of it.
+bool IsPlainFrequency(const std::string& text);
+
+ChannelPlan EvaluateChannel(const window::ToolProfile& profile, const std::string& text);
+
+}  // namespace modsetup
