@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include "options.h"
+#include "plan.h"
+#include "recv_profile.h"
+#include "send_profile.h"
+
+using namespace modsetup;
+
+namespace {
+
+std::vector<std::string> Words(const std::string& line) {
+    std::vector<std::string> out;
+    std::string word;
+    for (const char c : line + " ") {
+        if (c != ' ') {
+            word += c;
+        } else if (!word.empty()) {
+            out.push_back(word);
+            word.clear();
+        }
+    }
+    return out;
+}
+
+const char kPlan[] = "--channels 433.075,433.1,433.92,434.7";
+
+TEST(ModsetupOptions, BadLinesAreRefusedWithAReason) {
+    const struct {
+        std::string line;
+        const char* reason;
+    } cases[] = {
+        {"", "no command given"},
+        {"flash", "unknown command \"flash\""},
+        {"info --speed 9600", "unknown option --speed"},
+        {"info --port", "--port needs a value"},
+        {"info --kind rf", "--kind must be rx or tx"},
+        {"write", "write needs a plan"},
+        {"station --count 3", "station needs a plan"},
+        {"write --channels 433.1,433.2", "--channels needs four frequencies"},
+        {"write --plan a.tbl " + std::string(kPlan), "either with --plan or with --channels"},
+        {"test " + std::string(kPlan), "test needs a channel number"},
+        {"test 4 " + std::string(kPlan), "channel must be 0, 1, 2 or 3"},
+        {"station --count 0 " + std::string(kPlan), "--count must be a number from 1 on"},
+        {"station --count x " + std::string(kPlan), "--count must be a number from 1 on"},
+        {"info --count 2", "--count belongs to station"},
+        {"check --no-check " + std::string(kPlan), "--no-check belongs to write"},
+        {"info extra", "unexpected argument \"extra\""},
+        {"info --json=yes", "--json takes no value"},
+    };
+    for (const auto& c : cases) {
+        const ParsedOptions p = ParseOptions(Words(c.line));
+        EXPECT_NE(p.error.find(c.reason), std::string::npos) << c.line << " -> " << p.error;
+    }
+}
+
+TEST(ModsetupOptions, OptionsMayStandBeforeOrAfterTheCommand) {
+    for (const std::string line :
+         {"--port /dev/ttyUSB0 --kind=tx --json test 2 --plan p.tbl --log l.csv",
+          "test --plan=p.tbl 2 --json --log l.csv --kind tx --port=/dev/ttyUSB0"}) {
+        const ParsedOptions p = ParseOptions(Words(line));
+        ASSERT_EQ(p.error, "") << line;
+        EXPECT_EQ(p.options.command, "test");
+        EXPECT_EQ(p.options.testChannel, 2);
+        EXPECT_EQ(p.options.port, "/dev/ttyUSB0");
+        EXPECT_EQ(p.options.kind, "tx");
+        EXPECT_EQ(p.options.planFile, "p.tbl");
+        EXPECT_EQ(p.options.logPath, "l.csv");
+        EXPECT_TRUE(p.options.json);
+    }
+    const ParsedOptions s =
+        ParseOptions(Words("station --again --count 200 " + std::string(kPlan)));
+    ASSERT_EQ(s.error, "");
+    EXPECT_EQ(s.options.count, 200);
+    EXPECT_TRUE(s.options.again);
+    EXPECT_EQ(s.options.channels,
+              (std::vector<std::string>{"433.075", "433.1", "433.92", "434.7"}));
+}
+
+TEST(ModsetupPlan, PlansAFixtureMustNotWriteByAccidentAreRefused) {
+    const struct {
+        const char* kind;
+        const char* text;
+        const char* problem;  // empty: accepted
+        double producedMHz;
+    } cases[] = {
+        {"rx", "433.075", "", 433.075},
+        {"rx", "434.7", "", 434.7},
+        {"rx", "433.92", "", 433.92},
+        {"rx", "433.074", "outside 433.075-434.700 MHz", 0},
+        {"rx", "434.7125", "outside 433.075-434.700 MHz", 0},
+        {"rx", "433.0801", "the synthesizer cannot make it exactly", 433.08},
+        {"tx", "433.100", "", 433.1},
+        {"tx", "433.920", "", 433.92},
+        {"tx", "433.110", "off the 25 kHz grid", 0},
+        {"tx", "433.1001", "off the 25 kHz grid", 0},
+        {"tx", "435", "outside 433.075-434.700 MHz", 0},
+        {"rx", "434,075", "is not a frequency in MHz", 0},
+        {"tx", "433.1x", "is not a frequency in MHz", 0},
+    };
+    for (const auto& c : cases) {
+        const auto& profile = std::string(c.kind) == "rx" ? RecvSetupProfile() : SendSetupProfile();
+        const ChannelPlan p = EvaluateChannel(profile, c.text);
+        const std::string where = std::string(c.kind) + " " + c.text;
+        if (*c.problem == '\0') {
+            EXPECT_EQ(p.problem, "") << where;
+        } else {
+            EXPECT_NE(p.problem.find(c.problem), std::string::npos) << where << ": " << p.problem;
+        }
+        if (c.producedMHz > 0) {
+            EXPECT_NEAR(p.producedMHz, c.producedMHz, 0.0001) << where;
+            // The transmitter lands within half its step (about 3 Hz).
+            if (*c.problem == '\0') {
+                EXPECT_LE(std::abs(p.errorHz), 3.2) << where;
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+#include "production_log.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace store;
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class ProductionLog : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "prodlog_test.XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        dir_ = templ;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string Path() const { return dir_ + "/log.csv"; }
+    std::string dir_;
+};
+
+ProductionRow Row(const std::string& serial, const std::string& result,
+                  const std::string& message = "") {
+    ProductionRow r;
+    r.time = "2026-12-09T01:02:03+01:00";
+    r.station = "line 1";
+    r.port = "COM3";
+    r.kind = "rx";
+    r.serial = serial;
+    r.version = "R1.05";
+    r.channels = {"433.075", "433.100", "433.920", "434.700"};
+    r.operation = "write";
+    r.result = result;
+    r.message = message;
+    r.durationMs = 4236;
+    r.toolVersion = "1.5.2";
+    return r;
+}
+
+TEST(ProductionLogFormat, FieldsThatWouldSplitARowAreQuoted) {
+    const struct {
+        const char* field;
+        const char* written;
+    } cases[] = {
+        {"plain", "plain"},
+        {"Discrepancy!! (Ch2, Ch3)", "\"Discrepancy!! (Ch2, Ch3)\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\r\nlines", "\"two\r\nlines\""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CsvField(c.field), c.written) << c.field;
+}
+
+TEST_F(ProductionLog, HeaderOnceThenOneCompleteRowPerAttempt) {
+    std::string error;
+    ASSERT_TRUE(AppendProductionRow(Path(), Row("00074565", "pass"), &error)) << error;
+    ASSERT_TRUE(
+        AppendProductionRow(Path(), Row("00074566", "fail", "Not Response!!, Ch1"), &error));
+    EXPECT_EQ(Slurp(Path()),
+              "time,station,port,kind,serial,version,ch0,ch1,ch2,ch3,operation,result,message,"
+              "duration_ms,tool_version\r\n"
+              "2026-12-09T01:02:03+01:00,line 1,COM3,rx,00074565,R1.05,433.075,433.100,433.920,"
+              "434.700,write,pass,,4236,1.5.2\r\n"
+              "2026-12-09T01:02:03+01:00,line 1,COM3,rx,00074566,R1.05,433.075,433.100,433.920,"
+              "434.700,write,fail,\"Not Response!!, Ch1\",4236,1.5.2\r\n");
+}
+
+TEST_F(ProductionLog, OnlyPassedWritesCountAsPassedEvenWithQuotedFields) {
+    ProductionRow info = Row("00000003", "pass");
+    info.operation = "info";
+    ProductionRow tricky = Row("00000004", "pass");
+    tricky.station = "bench \"A\", left";
+    for (const ProductionRow& r :
+         {Row("00000001", "pass"), Row("00000002", "fail", "a,b"), info, tricky}) {
+        ASSERT_TRUE(AppendProductionRow(Path(), r, nullptr));
+    }
+    EXPECT_EQ(PassedSerials(Path()), (std::set<std::string>{"00000001", "00000004"}));
+    EXPECT_TRUE(PassedSerials(dir_ + "/none.csv").empty());
+}
+
+TEST_F(ProductionLog, AnUnwritableLogSaysWhy) {
+    std::string error;
+    EXPECT_FALSE(AppendProductionRow(dir_ + "/no/such/folder/log.csv", Row("1", "pass"), &error));
+    EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
+}
+
+TEST(ProductionLogTime, IsoWithTheOffset) {
+    EXPECT_TRUE(std::regex_match(IsoTimeNow(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+        << IsoTimeNow();
+}
+
+}  // namespace
