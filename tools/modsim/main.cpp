@@ -66,7 +66,19 @@ const char kUsage[] =
     "  --noise               send line noise before every reply and at start\n"
     "  --exit-after N        exit after the N-th command, as if the cable were pulled\n"
     "  --reply-delay MS      delay before each reply [5]\n"
+    "  --fixture N           a test fixture: N modules one after another, each with\n"
+    "                        the next serial number and empty stored channels\n"
+    "  --present MS          fixture: how long each module answers [8000]\n"
+    "  --absent MS           fixture: how long the socket stays empty between [2000]\n"
     "  --help                show this text\n";
+
+// Modules put into a fixture one after another: each answers for a while,
+// then the socket is empty for a while before the next one is put in.
+struct Fixture {
+    int modules = 0;  // 0: one module, always present
+    int presentMs = 8000;
+    int absentMs = 2000;
+};
 
 struct Settings {
     EngineOptions engine;
@@ -76,6 +88,7 @@ struct Settings {
     std::string storePath;
     std::string recordPath;
     int replyDelayMs = 5;
+    Fixture fixture;
 };
 
 bool ParseNumber(const char* text, int low, int high, int* value) {
@@ -127,6 +140,9 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
         kNoise,
         kExitAfter,
         kReplyDelay,
+        kFixture,
+        kPresent,
+        kAbsent,
         kHelp
     };
     static const option kOptions[] = {
@@ -148,6 +164,9 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
         {"noise", no_argument, nullptr, kNoise},
         {"exit-after", required_argument, nullptr, kExitAfter},
         {"reply-delay", required_argument, nullptr, kReplyDelay},
+        {"fixture", required_argument, nullptr, kFixture},
+        {"present", required_argument, nullptr, kPresent},
+        {"absent", required_argument, nullptr, kAbsent},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -236,6 +255,20 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
             case kReplyDelay:
                 if (!ParseNumber(optarg, 0, 60000, &settings->replyDelayMs)) {
                     return UsageError("--reply-delay must be milliseconds from 0 to 60000");
+                }
+                break;
+            case kFixture:
+                if (!ParseNumber(optarg, 1, 0xFFFFFF, &settings->fixture.modules)) {
+                    return UsageError("--fixture must be a number of modules from 1 on");
+                }
+                break;
+            case kPresent:
+            case kAbsent:
+                if (!ParseNumber(optarg, 1, 3600000,
+                                 option == kPresent ? &settings->fixture.presentMs
+                                                    : &settings->fixture.absentMs)) {
+                    return UsageError(std::string(option == kPresent ? "--present" : "--absent") +
+                                      " must be milliseconds from 1 to 3600000");
                 }
                 break;
             case kHelp:
@@ -340,8 +373,23 @@ struct Scheduled {
     std::string bytes;
 };
 
+// The options of the fixture's n-th module (0 first): the serial number
+// counts up from the given one.
+EngineOptions FixtureModule(const EngineOptions& first, int n) {
+    EngineOptions options = first;
+    const long serial = (std::strtol(first.serial.c_str(), nullptr, 16) + n) & 0xFFFFFF;
+    char text[8];
+    std::snprintf(text, sizeof text, "%06lX", serial);
+    options.serial = text;
+    return options;
+}
+
 int Run(const Settings& settings) {
     ModuleEngine engine(settings.engine);
+    const Fixture& fixture = settings.fixture;
+    int fixtureModule = 0;  // the module in the fixture (or the next one while empty)
+    bool socketEmpty = false;
+    Clock::time_point fixtureChangeAt = Clock::time_point::max();
 
     if (!settings.storePath.empty()) {
         std::string content;
@@ -392,8 +440,28 @@ int Run(const Settings& settings) {
 
     const auto replyDelay = std::chrono::milliseconds(settings.replyDelayMs);
     Clock::time_point masterBackAt{};  // after a hang-up, leave the master alone until then
+    if (fixture.modules > 0) {
+        fixtureChangeAt = Clock::now() + std::chrono::milliseconds(fixture.presentMs);
+    }
     while (true) {
         Clock::time_point now = Clock::now();
+        if (now >= fixtureChangeAt) {
+            if (!socketEmpty) {
+                // Taken out: what it had not sent yet is lost with it.
+                socketEmpty = true;
+                scheduled.clear();
+                outgoing.clear();
+                ++fixtureModule;
+                fixtureChangeAt = fixtureModule < fixture.modules
+                                      ? now + std::chrono::milliseconds(fixture.absentMs)
+                                      : Clock::time_point::max();
+            } else {
+                socketEmpty = false;
+                engine = ModuleEngine(FixtureModule(settings.engine, fixtureModule));
+                if (!settings.storePath.empty()) WriteStore(settings.storePath, engine.StoreText());
+                fixtureChangeAt = now + std::chrono::milliseconds(fixture.presentMs);
+            }
+        }
         while (!scheduled.empty() && scheduled.front().due <= now) {
             outgoing += scheduled.front().bytes;
             scheduled.pop_front();
@@ -404,6 +472,8 @@ int Run(const Settings& settings) {
         }
 
         int timeout = kIdleWaitMs;
+        if (fixtureChangeAt != Clock::time_point::max())
+            timeout = std::min(timeout, MillisecondsUntil(fixtureChangeAt, now));
         if (!scheduled.empty())
             timeout = std::min(timeout, MillisecondsUntil(scheduled.front().due, now));
         const bool masterUsable = now >= masterBackAt;
@@ -433,7 +503,7 @@ int Run(const Settings& settings) {
                     std::cerr << "modsim: writing " << settings.recordPath << ": "
                               << std::strerror(errno) << "\n";
                 }
-                std::string reply = engine.Receive(bytes);
+                std::string reply = socketEmpty ? std::string() : engine.Receive(bytes);
                 if (!reply.empty())
                     scheduled.push_back({Clock::now() + replyDelay, std::move(reply)});
                 if (!settings.storePath.empty() && engine.TakeStoreChanged() &&
