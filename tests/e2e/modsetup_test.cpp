@@ -1,0 +1,276 @@
+// modsetup as a fixture script runs it: the real program, modsim on a
+// pseudo-terminal, exit codes, result lines and the production log.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "e2e_support.h"
+#include "frequency.h"
+#include "recv_profile.h"
+#include "send_profile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using e2e::ModSim;
+
+// modsim's serial number 012345 (hex) as the tools show it.
+constexpr const char* kSerial = "00074565";
+
+std::string DefaultChannels() {
+    std::string out;
+    for (const char* f : channel::kDefaultFrequencies)
+        out += (out.empty() ? "" : ",") + std::string(f);
+    return out;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+std::vector<std::string> Rows(const std::string& log) {
+    std::vector<std::string> rows;
+    std::size_t start = 0;
+    for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        rows.push_back(log.substr(start, end - start));
+    }
+    if (!rows.empty()) rows.erase(rows.begin());  // the header
+    return rows;
+}
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+// The program copied into the test's folder, so COMn there means ports/COMn
+// and the default log lies beside it.
+class Modsetup : public ::testing::Test {
+  protected:
+    void SetUp() override { fs::copy_file(e2e::BinDir() + "/modsetup", folder + "/modsetup"); }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::vector<std::string> Argv(const std::vector<std::string>& args) const {
+        std::string line = "exec '" + folder + "/modsetup'";
+        for (const std::string& a : args) line += " '" + a + "'";
+        line += " >'" + folder + "/out' 2>'" + folder + "/err'";
+        return {"/bin/sh", "-c", line};
+    }
+    Result Run(const std::vector<std::string>& args, int timeoutMs = 60000) const {
+        Result r;
+        const pid_t pid = child::Spawn(Argv(args), {});
+        r.code = child::WaitExit(pid, timeoutMs);
+        if (r.code < 0) kill(pid, SIGKILL);
+        r.out = e2e::ReadFile(folder + "/out");
+        r.err = e2e::ReadFile(folder + "/err");
+        return r;
+    }
+    std::string Log() const { return e2e::ReadFile(folder + "/modsetup_log.csv"); }
+    // Each case of a table starts with a fresh module and an empty log.
+    void Fresh() const {
+        for (const char* name : {"/modsim-1.record", "/modsim-1.store", "/modsetup_log.csv"}) {
+            fs::remove(folder + name);
+        }
+    }
+
+    std::string folder = e2e::TempFolder();
+};
+
+// What the window sends for "Get Info.", "Write" and "Check" of the default
+// plan, recorded by modsim.
+std::string WindowRecording(const std::string& kind) {
+    static std::map<std::string, std::string> recordings;
+    if (recordings.count(kind)) return recordings[kind];
+    const std::string folder = e2e::TempFolder();
+    std::string recorded;
+    {
+        ModSim sim(folder, kind);
+        e2e::Session s(kind == "rx" ? RecvSetupProfile() : SendSetupProfile(), folder);
+        s.Start();
+        s.SetText("Combo1", "COM1");
+        s.Click("ComStart");
+        for (const auto& [button, timer] :
+             {std::pair<const char*, window::TimerId>{"GetInfoSW", window::TimerId::GetInfoTimer},
+              {"ChWriteSW", window::TimerId::WriteAllTimer},
+              {"ChCheckSW", window::TimerId::ReadAllTimer}}) {
+            window::Timer& t = s.Model().TimerById(timer);
+            s.Click(button);
+            e2e::WaitFor([&] { return !t.Enabled(); }, 8000);
+        }
+        EXPECT_EQ(s.Model().T_Message.text, "");
+        recorded = sim.Recorded();
+    }
+    fs::remove_all(folder);
+    return recordings[kind] = recorded;
+}
+
+TEST_F(Modsetup, InfoReadsTheIdentityOfEitherKind) {
+    for (const std::string kind : {"rx", "tx"}) {
+        for (const char* name : {"/modsim-1.record", "/modsim-1.store"}) fs::remove(folder + name);
+        ModSim sim(folder, kind);
+        const Result r = Run({"info", "--port", "COM1", "--json"});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("\"result\":\"pass\",\"kind\":\"" + kind + "\",\"serial\":\"" +
+                             kSerial + "\",\"version\":\"" + (kind == "rx" ? "R1.05" : "T2.10")),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("\"test_date\":\"2026/11/30\""), std::string::npos) << r.out;
+    }
+    const std::vector<std::string> rows = Rows(Log());
+    ASSERT_EQ(rows.size(), 2u) << Log();
+    EXPECT_NE(rows[1].find(",COM1,tx,00074565,T2.10,,,,,info,pass,,"), std::string::npos);
+}
+
+TEST_F(Modsetup, WriteSendsExactlyTheWindowsBytesAndLogsOnePass) {
+    const struct {
+        const char* kind;
+        std::vector<std::string> extra;
+        // Without --kind a transmitter is found by a receiver's version
+        // query first, which it answers with its kind.
+        std::string probe;
+    } cases[] = {
+        {"rx", {}, ""},
+        {"tx", {}, "\x80/V\r"},
+        {"tx", {"--kind", "tx"}, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string expected = c.probe + WindowRecording(c.kind);
+        Fresh();
+        ModSim sim(folder, c.kind);
+        std::vector<std::string> args = {"write", "--channels", DefaultChannels(), "--port",
+                                         folder + "/ports/COM1"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const Result r = Run(args);
+        const std::string where = std::string(c.kind) + (c.extra.empty() ? " auto" : " --kind");
+        EXPECT_EQ(r.code, 0) << where << r.err;
+        EXPECT_EQ(sim.Recorded(), expected) << where;
+        const std::vector<std::string> rows = Rows(Log());
+        ASSERT_EQ(rows.size(), 1u) << Log();
+        EXPECT_NE(rows[0].find(std::string(",") + c.kind + ",00074565,"), std::string::npos);
+        EXPECT_NE(rows[0].find(",write,pass,,"), std::string::npos) << rows[0];
+        sim.Stop();
+    }
+}
+
+TEST_F(Modsetup, FailuresGiveTheirExitCodeAndAFailRow) {
+    const std::string plan = DefaultChannels();
+    const struct {
+        const char* sim;  // "" for no module
+        std::vector<std::string> simOptions;
+        std::vector<std::string> args;
+        int code;
+        const char* message;
+        bool failRow;
+        bool nothingStored;
+    } cases[] = {
+        {"rx", {"--silent"}, {"write"}, 1, "Not Response!! (or target error)", true, true},
+        {"tx", {"--wrong-channel", "2"}, {"write"}, 1, "Ch2", true, false},
+        {"tx", {}, {"write", "--kind", "rx"}, 1, "Target error!!", true, true},
+        {"rx", {}, {"--kind", "tx", "write"}, 1, "Target error!!", true, true},
+        {"", {}, {"write", "--port", "COM9"}, 3, "COM Not Open!", false, true},
+        {"", {}, {"info", "--port", "/dev/no-such-device"}, 3, "no such device", false, true},
+        {"rx",
+         {},
+         {"write", "--port", "COM1", "--plan", "missing.tbl"},
+         2,
+         "Table File Read Error!!",
+         false,
+         true},
+        {"rx",
+         {},
+         {"write", "--kind", "tx", "--channels", "433.110,433.2,433.3,433.4"},
+         2,
+         "off the 25 kHz grid",
+         false,
+         true},
+        {"rx", {}, {"write", "--frequency", "433.1"}, 2, "unknown option --frequency", false, true},
+    };
+    for (const auto& c : cases) {
+        Fresh();
+        std::unique_ptr<ModSim> sim;
+        if (*c.sim) sim = std::make_unique<ModSim>(folder, c.sim, c.simOptions);
+        std::vector<std::string> args = c.args;
+        if (std::find(args.begin(), args.end(), "--port") == args.end()) {
+            args.insert(args.end(), {"--port", "COM1"});
+        }
+        if (std::find(args.begin(), args.end(), "--plan") == args.end() &&
+            std::find(args.begin(), args.end(), "--channels") == args.end()) {
+            args.insert(args.end(), {"--channels", plan});
+        }
+        const Result r = Run(args);
+        const std::string where = std::string(c.sim) + " " + c.message;
+        EXPECT_EQ(r.code, c.code) << where << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << where << "\n" << r.err;
+        const std::vector<std::string> rows = Rows(Log());
+        EXPECT_EQ(rows.size(), c.failRow ? 1u : 0u) << where << "\n" << Log();
+        if (c.failRow && !rows.empty()) {
+            EXPECT_NE(rows[0].find(",write,fail,"), std::string::npos) << rows[0];
+        }
+        if (sim && c.nothingStored) {
+            EXPECT_EQ(Count(sim->Recorded(), "/W"), 0u) << where;
+            EXPECT_EQ(Count(sim->Recorded(), "/T"), 0u) << where;
+        }
+    }
+}
+
+TEST_F(Modsetup, StationWritesEachModuleOnceAndSkipsOnesTheLogShowsAsPassed) {
+    // The second module passed at another station before.
+    e2e::WriteTextFile(folder + "/modsetup_log.csv",
+                       "time,station,port,kind,serial,version,ch0,ch1,ch2,ch3,operation,result,"
+                       "message,duration_ms,tool_version\r\n"
+                       "2026-12-08T10:00:00+01:00,other,COM2,rx,00074566,R1.05,434.700,434.600,"
+                       "433.920,434.075,write,pass,,4236,1.5.2\r\n");
+    ModSim sim(folder, "rx", {"--fixture", "4", "--present", "6000", "--absent", "1200"});
+    const Result r = Run({"station", "--count", "3", "--port", "COM1", "--station", "line,1",
+                          "--channels", DefaultChannels()},
+                         90000);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Count(r.out, "PASS"), 3u) << r.out;
+    EXPECT_NE(r.err.find("00074566 passed before (production log): skipped"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("3 written, 3 passed, 0 failed, 1 skipped"), std::string::npos) << r.err;
+    const std::vector<std::string> rows = Rows(Log());
+    ASSERT_EQ(rows.size(), 4u) << Log();
+    for (const auto& [row, serial] :
+         {std::pair<int, const char*>{1, "00074565"}, {2, "00074567"}, {3, "00074568"}}) {
+        EXPECT_NE(rows[static_cast<std::size_t>(row)].find(std::string("\"line,1\",COM1,rx,") +
+                                                           serial + ",R1.05,"),
+                  std::string::npos)
+            << rows[static_cast<std::size_t>(row)];
+    }
+    // Each written exactly once: one "/W 00" per module, none for the skipped.
+    EXPECT_EQ(Count(sim.Recorded(), "/W 00\r"), 3u);
+}
+
+TEST_F(Modsetup, SigintMidWriteLogsAWholeFailRowAndASummary) {
+    ModSim sim(folder, "rx");
+    const pid_t pid =
+        child::Spawn(Argv({"station", "--port", "COM1", "--channels", DefaultChannels()}), {});
+    ASSERT_TRUE(
+        e2e::WaitFor([&] { return sim.Recorded().find("/W 01\r") != std::string::npos; }, 15000));
+    kill(pid, SIGINT);
+    EXPECT_EQ(child::WaitExit(pid, 5000), 1);
+    const std::string log = Log();
+    const std::vector<std::string> rows = Rows(log);
+    ASSERT_EQ(rows.size(), 1u) << log;
+    EXPECT_NE(rows[0].find(",write,fail,interrupted,"), std::string::npos) << rows[0];
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+    EXPECT_NE(e2e::ReadFile(folder + "/err").find("1 written, 0 passed, 1 failed, 0 skipped"),
+              std::string::npos);
+    // Nothing more went out after the signal.
+    const std::string recorded = sim.Recorded();
+    EXPECT_EQ(Count(recorded, "/W 02"), 0u) << recorded;
+}
+
+}  // namespace
