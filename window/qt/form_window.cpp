@@ -1,12 +1,14 @@
 #include "form_window.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -45,6 +47,26 @@ QString TermText(const std::string& text) {
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     shown.replace('\r', '\n');
     return shown;
+}
+
+// Dark text for boxes with a fixed light background, whatever the desktop
+// palette says; a light theme's text colour on them would be unreadable.
+const QColor kTextOnFixed(0, 0, 0);
+const QColor kDisabledTextOnFixed(80, 80, 80);
+
+// An editable list that says when its list is about to drop down.
+class DropDownCombo : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    std::function<void()> aboutToDropDown;
+    void showPopup() override {
+        if (aboutToDropDown) aboutToDropDown();
+        QComboBox::showPopup();
+    }
+};
+
+bool HoldsFocus(const QWidget* w, const QWidget* focus) {
+    return focus && (focus == w || w->isAncestorOf(focus));
 }
 
 }  // namespace
@@ -131,7 +153,7 @@ QWidget* FormWindow::MakeWidget(const ControlEntry& entry, QWidget* parent) {
             return box;
         }
         case ControlKind::ComboBox: {
-            auto* combo = new QComboBox(parent);
+            auto* combo = new DropDownCombo(parent);
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
             combo->setMaxVisibleItems(16);
@@ -144,13 +166,17 @@ QWidget* FormWindow::MakeWidget(const ControlEntry& entry, QWidget* parent) {
             combo->installEventFilter(this);
             return combo;
         }
-        case ControlKind::Button:
-            return new QPushButton(parent);
+        case ControlKind::Button: {
+            auto* button = new QPushButton(parent);
+            button->installEventFilter(this);  // Enter presses it
+            return button;
+        }
         case ControlKind::UpArrow:
         case ControlKind::DownArrow: {
             auto* button = new QToolButton(parent);
             button->setArrowType(entry.kind == ControlKind::UpArrow ? Qt::UpArrow : Qt::DownArrow);
             button->setFocusPolicy(Qt::StrongFocus);
+            button->installEventFilter(this);
             return button;
         }
         case ControlKind::CheckBox:
@@ -217,6 +243,9 @@ void FormWindow::Connect(Bound& b) {
                          });
     }
     if (name == "Combo1") {
+        static_cast<DropDownCombo*>(b.widget)->aboutToDropDown = [this, &m] {
+            Handle([&m] { m.OnCombo1DropDown(); });
+        };
         QObject::connect(static_cast<QComboBox*>(b.widget), &QComboBox::editTextChanged, this,
                          [this, &m](const QString& text) {
                              if (rendering_) return;
@@ -236,6 +265,17 @@ void FormWindow::Connect(Bound& b) {
 }
 
 bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        // Operators used to other tools press Enter on a button as they
+        // would Space. A held key does not repeat the press.
+        auto* key = static_cast<QKeyEvent*>(event);
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            key->modifiers() == Qt::NoModifier) {
+            if (!key->isAutoRepeat() && button->isEnabled()) button->click();
+            return true;
+        }
+    }
     if (event->type() == QEvent::Wheel) {
         auto* combo = qobject_cast<QComboBox*>(watched);
         if (combo && !combo->hasFocus()) {
@@ -271,10 +311,26 @@ void FormWindow::ApplyBackground(Bound& b, Colour colour) {
         if (combo->lineEdit()) target = combo->lineEdit();
     }
     QPalette p = target->palette();
+    const QPalette system = QApplication::palette(target);
     const QColor c = QtColour(colour);
+    const bool fixed = colour != Colour::Normal;
+    const auto text = [&](QPalette::ColorRole role) {
+        for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            QColor shown = system.color(group, role);
+            if (fixed) shown = group == QPalette::Disabled ? kDisabledTextOnFixed : kTextOnFixed;
+            p.setColor(group, role, shown);
+        }
+    };
     p.setColor(QPalette::Base, c);
-    if (qobject_cast<QLabel*>(target)) p.setColor(QPalette::Window, c);
-    if (qobject_cast<QComboBox*>(b.widget)) p.setColor(QPalette::Button, c);
+    text(QPalette::Text);
+    if (qobject_cast<QLabel*>(target)) {
+        p.setColor(QPalette::Window, c);
+        text(QPalette::WindowText);
+    }
+    if (qobject_cast<QComboBox*>(b.widget)) {
+        p.setColor(QPalette::Button, c);
+        text(QPalette::ButtonText);
+    }
     target->setPalette(p);
 }
 
@@ -298,7 +354,14 @@ void FormWindow::RenderControl(Bound& b) {
     b.firstRender = false;
 
     if (first || c.enabled != shown.enabled) {
+        KeepFocusOffDisabled(w, c.enabled);
         w->setEnabled(c.enabled);
+        if (c.enabled && parkedFocus_ == w) {
+            // The operator's button is back: so is the focus, unless they
+            // have put it somewhere else in the meantime.
+            if (focusWidget() == this) w->setFocus(Qt::OtherFocusReason);
+            parkedFocus_ = nullptr;
+        }
         shown.enabled = c.enabled;
         ++widgetWrites_;
     }
@@ -320,14 +383,19 @@ void FormWindow::RenderControl(Bound& b) {
         case ControlKind::ComboBox: {
             auto* combo = static_cast<QComboBox*>(w);
             const QSignalBlocker blockEdit(combo->lineEdit());
-            if (first || c.items != shown.items) {
+            if (first || c.items != shown.items || c.itemToolTips != shown.itemToolTips) {
                 const QString text = combo->currentText();
                 combo->clear();
                 QStringList items;
                 for (const std::string& item : c.items) items << FromUtf8(item);
                 combo->addItems(items);
+                for (std::size_t i = 0; i < c.itemToolTips.size() && i < c.items.size(); ++i) {
+                    combo->setItemData(static_cast<int>(i), FromUtf8(c.itemToolTips[i]),
+                                       Qt::ToolTipRole);
+                }
                 combo->setEditText(text);
                 shown.items = c.items;
+                shown.itemToolTips = c.itemToolTips;
                 ++widgetWrites_;
             }
             if (first || c.text != shown.text) {
@@ -381,6 +449,17 @@ void FormWindow::RenderControl(Bound& b) {
         default:
             break;
     }
+}
+
+void FormWindow::KeepFocusOffDisabled(QWidget* w, bool enabled) {
+    // Disabling the focused control makes Qt hand the focus to the next one
+    // in the tab order: after "Get Info." that is "Default Set", after
+    // "Write" the log check box, and the operator's next Space would reset
+    // the plan or stop the log. The window itself holds the focus instead,
+    // where keys do nothing.
+    if (enabled || !HoldsFocus(w, focusWidget())) return;
+    parkedFocus_ = w;
+    setFocus(Qt::OtherFocusReason);
 }
 
 void FormWindow::RenderTerm(Bound& b) {

@@ -60,6 +60,8 @@ class FormWindow : public QWidget {
     void RenderTerm(Bound& b);
     void RenderWindow();
     void ApplyBackground(Bound& b, Colour colour);
+    // Called before w is enabled or disabled.
+    void KeepFocusOffDisabled(QWidget* w, bool enabled);
     QColor QtColour(Colour colour) const;
     QSize ClientSize() const;
 
@@ -72,6 +74,9 @@ class FormWindow : public QWidget {
     std::vector<int> gridWidthShown_;
     std::vector<Alignment> gridAlignmentShown_;
     QGroupBox* frame5_ = nullptr;
+    // The control that had the focus when it was disabled; it gets the
+    // focus back when enabled again.
+    QWidget* parkedFocus_ = nullptr;
     bool shutDown_ = false;
     bool shownOnce_ = false;
     QSize sizeShown_;

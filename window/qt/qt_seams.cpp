@@ -3,12 +3,15 @@
 #include <QDate>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSerialPortInfo>
 #include <QTime>
 
+#include "serial_port.h"
 #include "twips.h"
 
 namespace window {
@@ -41,9 +44,19 @@ QString QtFilter(const std::string& filter) {
     QStringList choices;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
         if (parts[i].isEmpty()) continue;
-        QString patterns = parts[i + 1];
-        patterns.replace(';', ' ');
-        choices << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+        QStringList patterns = parts[i + 1].split(';', Qt::SkipEmptyParts);
+        // "*.*" means every file; on Linux it would pass only names with a dot.
+        for (QString& pattern : patterns) {
+            if (pattern == QStringLiteral("*.*")) pattern = QStringLiteral("*");
+        }
+        const QString joined = patterns.join(' ');
+        // A name that already ends in its patterns ("Freq. Table File(*.tbl)")
+        // is shown as it is; the dialog takes the patterns from its brackets.
+        if (parts[i].endsWith(QStringLiteral("(%1)").arg(joined))) {
+            choices << parts[i];
+        } else {
+            choices << QStringLiteral("%1 (%2)").arg(parts[i], joined);
+        }
     }
     return choices.join(QStringLiteral(";;"));
 }
@@ -120,6 +133,40 @@ std::string QtPlatform::TimeText() const {
         if (minutes >= 0) format.insert(minutes + 2, QStringLiteral(":ss"));
     }
     return QLocale::system().toString(QTime::currentTime(), format).toStdString();
+}
+
+}  // namespace window
+
+namespace window {
+
+std::vector<std::string> QtPlatform::DescribePorts(const std::vector<int>& numbers) const {
+    std::vector<std::string> texts;
+    if (numbers.empty()) return texts;
+    // One look at the system's port list for all of them: it is slow enough
+    // to feel when the drop-down opens if asked per port.
+    const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
+    for (int n : numbers) {
+        const QString path = QString::fromStdString(wire::DevicePathForPort(n, folder_));
+        const QFileInfo info(path);
+        const QString device = info.canonicalFilePath().isEmpty() ? path : info.canonicalFilePath();
+        QStringList lines;
+        lines << QStringLiteral("Device: %1").arg(device);
+        if (info.isSymLink()) {
+            lines << QStringLiteral("Linked as ports/%1 -> %2")
+                         .arg(info.fileName(), info.symLinkTarget());
+        }
+        for (const QSerialPortInfo& port : known) {
+            if (port.systemLocation() != device) continue;
+            if (!port.description().isEmpty())
+                lines << QStringLiteral("Description: %1").arg(port.description());
+            if (!port.manufacturer().isEmpty())
+                lines << QStringLiteral("Manufacturer: %1").arg(port.manufacturer());
+            if (!port.serialNumber().isEmpty())
+                lines << QStringLiteral("Serial number: %1").arg(port.serialNumber());
+        }
+        texts.push_back(lines.join('\n').toStdString());
+    }
+    return texts;
 }
 
 }  // namespace window
