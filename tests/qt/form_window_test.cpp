@@ -377,16 +377,18 @@ struct DarkPalette {
         for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
             p.setColor(QPalette::Disabled, role, QColor(110, 113, 115));
         QApplication::setPalette(p);
+        QApplication::processEvents();
     }
     ~DarkPalette() { QApplication::setPalette(saved); }
     QPalette saved;
 };
 
 // A dark desktop theme must not leave light text on the fixed light
-// backgrounds: every coloured box, the disabled port box included.
+// backgrounds: every coloured box, the disabled port box included. The
+// boxes in the system's colours follow a theme switched while running.
 TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
-    DarkPalette dark;
     QtHarness q(Profile(GetParam()), true);
+    DarkPalette dark;  // the theme changes while the tool runs
     const std::string box = Profile(GetParam()).frequencyControl;
     q.win->Handle([&] {
         auto& m = q.h.model;
@@ -418,6 +420,8 @@ TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
         EXPECT_GE(r.contrast, 4.5) << name << " on " << r.background.name().toStdString();
     }
     EXPECT_EQ(RenderedText(boxes[0].second).background, QColor(192, 255, 192));
+    EXPECT_EQ(RenderedText(boxes[4].second).background, QColor(35, 38, 41));  // channel 3
+    EXPECT_EQ(RenderedText(q.Find<QWidget>("LogFileName")).background, QColor(35, 38, 41));
     EXPECT_TRUE(q.win->grab().save(ScreenshotPath(GetParam(), "dark")));
 }
 

@@ -65,6 +65,11 @@ class DropDownCombo : public QComboBox {
     }
 };
 
+bool HasBackground(ControlKind kind) {
+    return kind == ControlKind::ComboBox || kind == ControlKind::TextBox ||
+           kind == ControlKind::IdentityBox || kind == ControlKind::CounterLabel;
+}
+
 bool HoldsFocus(const QWidget* w, const QWidget* focus) {
     return focus && (focus == w || w->isAncestorOf(focus));
 }
@@ -106,6 +111,7 @@ void FormWindow::Build() {
         b.entry = entry;
         b.widget = w;
         b.control = BoundControl(model_, entry.name);
+        if (b.control && HasBackground(entry.kind)) w->installEventFilter(this);
         bound_.push_back(std::move(b));
     }
     for (Bound& b : bound_) {
@@ -265,6 +271,14 @@ void FormWindow::Connect(Bound& b) {
 }
 
 bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::PaletteChange && !rendering_ && !applyingPalette_) {
+        // The desktop theme changed while the tool runs: a box in the
+        // system's colours follows it, a fixed colour keeps its dark text.
+        for (Bound& b : bound_) {
+            if (b.widget == watched && b.control && !b.firstRender)
+                ApplyBackground(b, b.shown.back);
+        }
+    }
     if (event->type() == QEvent::KeyPress) {
         // Operators used to other tools press Enter on a button as they
         // would Space. A held key does not repeat the press.
@@ -331,7 +345,9 @@ void FormWindow::ApplyBackground(Bound& b, Colour colour) {
         p.setColor(QPalette::Button, c);
         text(QPalette::ButtonText);
     }
+    applyingPalette_ = true;
     target->setPalette(p);
+    applyingPalette_ = false;
 }
 
 void FormWindow::Render() {
@@ -370,10 +386,7 @@ void FormWindow::RenderControl(Bound& b) {
         shown.toolTip = c.toolTip;
         ++widgetWrites_;
     }
-    const bool hasBackground =
-        b.entry.kind == ControlKind::ComboBox || b.entry.kind == ControlKind::TextBox ||
-        b.entry.kind == ControlKind::IdentityBox || b.entry.kind == ControlKind::CounterLabel;
-    if (hasBackground && (first || c.back != shown.back)) {
+    if (HasBackground(b.entry.kind) && (first || c.back != shown.back)) {
         ApplyBackground(b, c.back);
         shown.back = c.back;
         ++widgetWrites_;

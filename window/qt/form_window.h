@@ -82,6 +82,7 @@ class FormWindow : public QWidget {
     QSize sizeShown_;
     QPoint positionShown_{-1, -1};
     bool rendering_ = false;
+    bool applyingPalette_ = false;  // our own palette writes are no theme change
     long widgetWrites_ = 0;
     std::function<void()> closedHandler_;
 };
