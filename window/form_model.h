@@ -100,6 +100,9 @@ class FormModel {
     int SeqStep = 0;
     int CurChannel = 0;
     std::string CommonParam;
+    // Set when a reply check gave up on the module (SeqStep set to 100): the
+    // finish must report no response even if the answer turns up meanwhile.
+    bool SeqAbandoned = false;
 
     // Set while a channel test runs: the module buttons stay locked so that
     // no other sequence restarts the shared step counter under it.
@@ -161,6 +164,11 @@ class FormModel {
     void OnReadAllTimerTick();
     void OnWriteAllTimerTick();
     void PortErrorRecovery(Timer* failed);
+    // Get Info., Check, Write or a test is under way.
+    bool SequenceRunning() const;
+    // Ends every sequence where it stands: nothing more is sent or logged.
+    void StopSequences();
+    void AbandonSequence();
     void EnableButtonsAfterSequence();
     // Writes a command; a failure runs the port-error recovery for the timer.
     bool Send(const std::string& bytes, Timer* timer);

@@ -75,6 +75,10 @@ void FormModel::OpenPort() {
     if (profile_.hasCounters) {
         for (int i = 3; i >= 0; --i) ChStep[static_cast<std::size_t>(i)].back = Colour::Blank;
     }
+    // A sequence left running by a Close must not carry on over the new
+    // connection: it would write the flash of whatever module is there now
+    // and log a record without its identity.
+    StopSequences();
     ComStart.text = "Close";
     Combo1.enabled = false;
     Combo1.back = Colour::Ok;
@@ -93,6 +97,8 @@ void FormModel::ClosePort() {
 
 void FormModel::PortErrorRecovery(Timer* failed) {
     if (failed) failed->Stop();
+    // A vanished device is noticed between ticks: whatever ran stops too.
+    StopSequences();
     P_Message.text = kComPortError;
     P_Message.toolTip = port_.LastError();
     if (port_.IsOpen()) port_.Close();
@@ -100,6 +106,16 @@ void FormModel::PortErrorRecovery(Timer* failed) {
     Combo1.enabled = true;
     Combo1.back = Colour::Normal;
     DisableModuleButtons();
+}
+
+bool FormModel::SequenceRunning() const {
+    return GetInfoTimer.Enabled() || ReadAllTimer.Enabled() || WriteAllTimer.Enabled() ||
+           TestRunning;
+}
+
+void FormModel::StopSequences() {
+    for (Timer* t : {&GetInfoTimer, &TestTimer, &ReadAllTimer, &WriteAllTimer}) t->Stop();
+    TestRunning = false;
 }
 
 bool FormModel::Send(const std::string& bytes, Timer* timer) {
