@@ -13,13 +13,30 @@ int FormModel::LineSpeed() const {
     return wire::LineSpeed(port_.Settings());
 }
 
-void FormModel::PortDiscovery() {
+void FormModel::ListOpenablePorts() {
+    std::vector<int> found;
     for (int n = 1; n <= 255; ++n) {
         port_.SetPortNumber(n);
-        if (port_.Open() && port_.IsOpen()) Combo1.items.push_back("COM" + std::to_string(n));
+        if (port_.Open() && port_.IsOpen()) found.push_back(n);
         if (port_.IsOpen()) port_.Close();
     }
+    Combo1.items.clear();
+    for (int n : found) Combo1.items.push_back("COM" + std::to_string(n));
+    Combo1.itemToolTips = platform_.DescribePorts(found);
+    Combo1.itemToolTips.resize(found.size());
+}
+
+void FormModel::PortDiscovery() {
+    ListOpenablePorts();
     Combo1.text = Combo1.items.empty() ? std::string() : Combo1.items.front();
+}
+
+void FormModel::OnCombo1DropDown() {
+    // Probing borrows the port; the list is locked while it is in use anyway.
+    if (port_.IsOpen()) return;
+    // Adapters come and go while the tool runs. What the operator typed
+    // stays, listed or not.
+    ListOpenablePorts();
 }
 
 void FormModel::OnCombo1Change(const std::string& text) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTest>
 #include <filesystem>
@@ -127,6 +128,36 @@ TEST_P(SerialLink, AVanishedDeviceThatComesBackCanBeOpenedAgain) {
     s.Click("GetInfoSW");
     ASSERT_TRUE(WaitFor([&] { return m.GetInfoSW.enabled; }));
     EXPECT_EQ(m.Serial.text, "00074565");
+}
+
+// An adapter plugged in after start-up is offered when the list drops down,
+// with the device it opens in its tooltip, and is gone once unplugged. What
+// the operator typed stays.
+TEST_P(SerialLink, ThePortListFollowsDevicesWhenItDropsDown) {
+    Session s(Profile(GetParam()), folder);
+    s.Start();
+    auto* combo = static_cast<QComboBox*>(s.Widget("Combo1"));
+    const auto listed = [combo](const QString& name) { return combo->findText(name); };
+    ASSERT_EQ(listed("COM9"), -1);
+    s.SetText("Combo1", "COM200");
+
+    auto sim = std::make_unique<ModSim>(folder, Kind(GetParam()), std::vector<std::string>{}, 9);
+    combo->showPopup();
+    const int at = listed("COM9");
+    ASSERT_GE(at, 0);
+    const QString tip = combo->itemData(at, Qt::ToolTipRole).toString();
+    const QString device =
+        QFileInfo(QString::fromStdString(folder + "/ports/COM9")).canonicalFilePath();
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("Device: ") + device)) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("Linked as ports/COM9 -> "))) << tip.toStdString();
+    combo->hidePopup();
+    EXPECT_EQ(combo->currentText().toStdString(), "COM200");
+
+    sim->Kill();
+    combo->showPopup();
+    EXPECT_EQ(listed("COM9"), -1);
+    combo->hidePopup();
+    EXPECT_EQ(s.Model().Combo1.text, "COM200");
 }
 
 TEST_P(SerialLink, NamesThatAreNoPortAndBusyPortsFailToOpen) {

@@ -117,6 +117,12 @@ class FakePlatform : public window::Platform {
     char DecimalSeparator() const override { return separator; }
     std::string DateText() const override { return date; }
     std::string TimeText() const override { return time; }
+    // "ttyFAKE<n>" for each port.
+    std::vector<std::string> DescribePorts(const std::vector<int>& numbers) const override {
+        std::vector<std::string> texts;
+        for (int n : numbers) texts.push_back("ttyFAKE" + std::to_string(n));
+        return texts;
+    }
 
     std::string folder = "/nonexistent-program-folder";
     std::string name = "recvsetup";
