@@ -1,33 +1,15 @@
 #include "plan.h"
 
 #include <cmath>
-#include <cstdlib>
 
 #include "field_reader.h"
 #include "freq_table.h"
 #include "frequency.h"
 #include "hex2.h"
 #include "leading_number.h"
-#include "receiver_counters.h"
 #include "text_file.h"
-#include "transmitter_registers.h"
 
 namespace modsetup {
-
-namespace {
-
-// The transmitter's fraction scale and the receiver's offset, as the
-// register computation uses them.
-constexpr double kFractionScale = 2097151.5;
-
-bool HexByte(const std::string& text, long* value) {
-    if (text.size() != 2 || text.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
-        return false;
-    *value = std::strtol(text.c_str(), nullptr, 16);
-    return true;
-}
-
-}  // namespace
 
 PlanTexts ReadPlanFile(const std::string& path, std::string* error) {
     PlanTexts texts;
@@ -77,28 +59,15 @@ ChannelPlan EvaluateChannel(const window::ToolProfile& profile, const std::strin
         plan.problem = "\"" + text + "\" is not a frequency in MHz";
         return plan;
     }
-    plan.makeable = true;
+    plan.makeable = r.madeValid;
     for (const std::string& reg : r.registers) {
         if (reg == synth::kUnrepresentable) plan.makeable = false;
     }
-    double resolutionHz = 0.0;
-    if (plan.makeable && r.hasCounters) {
-        plan.makeable = r.loValid;
-        plan.producedMHz = r.loFrequency + synth::kIntermediateFrequency;
-    } else if (plan.makeable) {
-        long v[4];
-        for (std::size_t k = 0; k < 4; ++k) {
-            if (!HexByte(r.registers[k], &v[k])) plan.makeable = false;
-        }
-        if (plan.makeable) {
-            const double fraction = static_cast<double>(v[3] * 65536 + v[2] * 256 + v[1]);
-            plan.producedMHz = synth::kTransmitterRefFrequency *
-                               (static_cast<double>(v[0]) + (fraction + 0.5) / kFractionScale);
-            // The fractional synthesizer lands within half a step of any
-            // frequency; that is as exact as it gets.
-            resolutionHz = synth::kTransmitterRefFrequency * 1e6 / kFractionScale / 2.0;
-        }
-    }
+    plan.producedMHz = r.madeFrequency;
+    // The receiver's counters make the frequency or they do not; the
+    // transmitter's fraction lands within one step of any frequency, and
+    // that is as exact as it gets.
+    const double resolutionHz = r.stepHz;
     if (plan.makeable) plan.errorHz = (plan.producedMHz - plan.wantedMHz) * 1e6;
 
     const double f = plan.wantedMHz;

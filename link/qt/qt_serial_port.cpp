@@ -148,6 +148,10 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
                 // error hundreds of thousands of times a second.
                 lost_ = true;
                 port_.close();
+                // Told after the handler that is running now (a write may be
+                // what noticed it), so the model sees one event at a time.
+                QMetaObject::invokeMethod(
+                    this, [this] { NotifyReceive(CommEvent::Lost); }, Qt::QueuedConnection);
             }
             break;
         default:
