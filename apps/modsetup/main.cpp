@@ -23,6 +23,7 @@
 #include "qt_serial_port.h"
 #include "recv_profile.h"
 #include "send_profile.h"
+#include "text_file.h"
 
 namespace modsetup {
 
@@ -239,6 +240,23 @@ std::string Programmer::ChoosePort(int* exitCode) {
 }
 
 bool Programmer::Report(const ModuleResult& r, long long ms) {
+    // The row is on disk before the result is shown: a script that reads
+    // the result line can rely on the log.
+    store::ProductionRow row;
+    row.time = store::IsoTimeNow();
+    row.station = station_;
+    row.port = port_;
+    row.kind = KindName(r.kindLetter);
+    row.serial = r.serial;
+    row.version = r.version;
+    if (r.operation != "info") row.channels = plan_;
+    row.operation = r.operation;
+    row.result = r.pass ? "pass" : "fail";
+    row.message = r.message;
+    row.durationMs = ms;
+    row.toolVersion = ToolVersionText();
+    std::string error;
+    const bool logged = store::AppendProductionRow(logPath_, row, &error);
     const std::string kind = KindName(r.kindLetter);
     if (o_.json) {
         std::cout << "{\"command\":" << JsonText(r.operation)
@@ -268,21 +286,7 @@ bool Programmer::Report(const ModuleResult& r, long long ms) {
     std::cout.flush();
     if (!r.pass) std::cerr << "modsetup: " << r.operation << ": " << r.message << "\n";
 
-    store::ProductionRow row;
-    row.time = store::IsoTimeNow();
-    row.station = station_;
-    row.port = port_;
-    row.kind = kind;
-    row.serial = r.serial;
-    row.version = r.version;
-    if (r.operation != "info") row.channels = plan_;
-    row.operation = r.operation;
-    row.result = r.pass ? "pass" : "fail";
-    row.message = r.message;
-    row.durationMs = ms;
-    row.toolVersion = ToolVersionText();
-    std::string error;
-    if (!store::AppendProductionRow(logPath_, row, &error)) {
+    if (!logged) {
         std::cerr << "modsetup: production log: " << error << "\n";
         return false;
     }
@@ -294,6 +298,11 @@ int Programmer::ModuleCommand() {
     const window::ToolProfile& first = o_.kind == "tx" ? SendSetupProfile() : RecvSetupProfile();
     if (fixed && NeedsPlan(o_.command)) {
         if (const int refused = RefusePlan(first); refused >= 0) return refused;
+    }
+    // A module written without its log row would be lost to the records.
+    if (!store::EnsureFileExists(logPath_)) {
+        std::cerr << "modsetup: cannot write the production log " << logPath_ << "\n";
+        return kExitUsage;
     }
     int code = kExitPass;
     port_ = ChoosePort(&code);
