@@ -88,6 +88,7 @@ class Programmer {
     int ShowPlan();
     bool LoadPlan();
     int RefusePlan(const window::ToolProfile& profile);
+    bool PlanRefusedForBoth() const;
     std::string ChoosePort(int* exitCode);
     int ModuleCommand();
     int Station();
@@ -149,6 +150,18 @@ int Programmer::RefusePlan(const window::ToolProfile& profile) {
     if (!refused || o_.force) return -1;
     std::cerr << "modsetup: plan refused (--force writes it anyway)\n";
     return kExitUsage;
+}
+
+bool Programmer::PlanRefusedForBoth() const {
+    if (o_.force) return false;
+    for (const window::ToolProfile* p : {&RecvSetupProfile(), &SendSetupProfile()}) {
+        bool refused = false;
+        for (const std::string& text : plan_) {
+            refused = refused || !EvaluateChannel(*p, text).problem.empty();
+        }
+        if (!refused) return false;
+    }
+    return true;
 }
 
 int Programmer::ShowPlan() {
@@ -296,7 +309,9 @@ bool Programmer::Report(const ModuleResult& r, long long ms) {
 int Programmer::ModuleCommand() {
     const bool fixed = !o_.kind.empty();
     const window::ToolProfile& first = o_.kind == "tx" ? SendSetupProfile() : RecvSetupProfile();
-    if (fixed && NeedsPlan(o_.command)) {
+    // Without a kind the plan is judged for the kind that answers; one that
+    // neither kind may write is refused before the port is touched.
+    if (NeedsPlan(o_.command) && (fixed || PlanRefusedForBoth())) {
         if (const int refused = RefusePlan(first); refused >= 0) return refused;
     }
     // A module written without its log row would be lost to the records.
@@ -380,7 +395,7 @@ int Programmer::Station() {
         if (!o_.again && (passedBefore.count(r.serial) || writtenNow.count(r.serial))) {
             ++skipped_;
             std::cerr << "modsetup: " << r.serial
-                      << (writtenNow.count(r.serial) ? " was written in this run"
+                      << (writtenNow.count(r.serial) ? " passed in this run"
                                                      : " passed before (production log)")
                       << ": skipped (--again writes it again)\n";
             continue;
@@ -401,9 +416,11 @@ int Programmer::Station() {
             return kExitPort;
         }
         ++written_;
-        writtenNow.insert(r.serial.empty() ? present : r.serial);
+        // A module that failed (a bad contact, say) is written again when it
+        // is put back; one that passed is not.
         if (r.pass) {
             ++passed_;
+            writtenNow.insert(r.serial);
         } else {
             ++failed_;
         }

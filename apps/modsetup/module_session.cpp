@@ -159,7 +159,7 @@ ModuleResult ModuleSession::Snapshot(const std::string& operation) const {
     return r;
 }
 
-ModuleResult ModuleSession::Identity() {
+ModuleResult ModuleSession::Identity(bool maySwitch) {
     Run(TimerId::GetInfoTimer, [this] { model_->OnGetInfoSWClick(); });
     ModuleResult r = Snapshot("info");
     if (r.portFailed || r.interrupted) return r;
@@ -168,7 +168,7 @@ ModuleResult ModuleSession::Identity() {
     // refused ("Target error!!").
     const char other = profile_->kindLetter == 'R' ? 'T' : 'R';
     if (m.Version.back != Colour::Ok && !m.Version.text.empty() && m.Version.text[0] == other) {
-        if (fixedKind_) {
+        if (fixedKind_ || !maySwitch) {
             r.wrongKind = true;
             r.kindLetter = other;
             r.message = "Target error!! (the module is a " +
@@ -177,7 +177,7 @@ ModuleResult ModuleSession::Identity() {
             return r;
         }
         MakeModel(ProfileForLetter(other));
-        return Identity();
+        return Identity(false);
     }
     r.pass = m.C_Message.text.empty() && m.Version.back == Colour::Ok &&
              m.Serial.back == Colour::Ok && !m.Serial.text.empty();

@@ -41,7 +41,9 @@ class ModuleSession {
 
     const window::ToolProfile& Profile() const { return *profile_; }
 
-    ModuleResult Identity();
+    // A module of the other kind switches to a model of its kind (once)
+    // unless the kind is fixed.
+    ModuleResult Identity(bool maySwitch = true);
     // After a passed identity read.
     ModuleResult WriteAndCheck(bool check);
     ModuleResult CheckOnly();

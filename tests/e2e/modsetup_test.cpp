@@ -132,6 +132,21 @@ TEST_F(Modsetup, InfoReadsTheIdentityOfEitherKind) {
     EXPECT_NE(rows[1].find(",COM1,tx,00074565,T2.10,,,,,info,pass,,"), std::string::npos);
 }
 
+TEST_F(Modsetup, PortsListsEveryComNameThatOpensWithItsDevice) {
+    ModSim first(folder, "rx", {}, 1);
+    ModSim third(folder, "tx", {}, 3);
+    const Result r = Run({"ports"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::string dev1 = fs::canonical(folder + "/ports/COM1").string();
+    const std::string dev3 = fs::canonical(folder + "/ports/COM3").string();
+    EXPECT_EQ(r.out, "COM1\t" + folder + "/ports/COM1 -> " + dev1 + "\nCOM3\t" + folder +
+                         "/ports/COM3 -> " + dev3 + "\n");
+    // Two ports open: a command without --port must not pick one.
+    const Result info = Run({"info"});
+    EXPECT_EQ(info.code, 2);
+    EXPECT_NE(info.err.find("several ports open (COM1, COM3)"), std::string::npos) << info.err;
+}
+
 TEST_F(Modsetup, WriteSendsExactlyTheWindowsBytesAndLogsOnePass) {
     const struct {
         const char* kind;
