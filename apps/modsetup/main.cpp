@@ -280,7 +280,7 @@ bool Programmer::Report(const ModuleResult& r, long long ms) {
             std::cout << ",\"test_date\":" << JsonText(r.testDate);
             if (r.kindLetter == 'T') std::cout << ",\"offset\":" << JsonText(r.offset);
         }
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 4 && r.operation != "info"; ++i) {
             std::cout << ",\"ch" << i << "\":" << JsonText(plan_[static_cast<std::size_t>(i)]);
         }
         std::cout << ",\"message\":" << JsonText(r.message) << ",\"duration_ms\":" << ms << "}\n";
