@@ -193,6 +193,7 @@ TEST_F(Modsetup, FailuresGiveTheirExitCodeAndAFailRow) {
         {"tx", {"--wrong-channel", "2"}, {"write"}, 1, "Ch2", true, false},
         {"tx", {}, {"write", "--kind", "rx"}, 1, "Target error!!", true, true},
         {"rx", {}, {"--kind", "tx", "write"}, 1, "Target error!!", true, true},
+        {"rx", {"--vanish-after", "1500"}, {"write"}, 3, "Com port Error!", true, false},
         {"", {}, {"write", "--port", "COM9"}, 3, "COM Not Open!", false, true},
         {"", {}, {"info", "--port", "/dev/no-such-device"}, 3, "no such device", false, true},
         {"rx",
