@@ -60,6 +60,36 @@ mode_t newFileMode() {
     return static_cast<mode_t>(0666 & ~mask);
 }
 
+// Overwrites an existing file from its start and cuts it to the new length.
+// Not atomic: should a write fail, the old content is put back, which fits
+// in the space the file already had. Fails without touching anything when
+// the file does not exist or cannot be opened for writing.
+bool rewriteInPlace(const std::string& path, std::string_view content, std::string* error) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const auto old = ReadTextFile(path, static_cast<std::size_t>(st.st_size));
+    if (!old) return false;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+
+    int err = writeAll(fd, content);
+    if (!err && ::ftruncate(fd, static_cast<off_t>(content.size())) != 0) err = errno;
+    if (!err && ::fsync(fd) != 0) err = errno;
+    if (err) {
+        if (::lseek(fd, 0, SEEK_SET) == 0 && writeAll(fd, *old) == 0) {
+            [[maybe_unused]] const int cut = ::ftruncate(fd, static_cast<off_t>(old->size()));
+        }
+        ::close(fd);
+        setError(error, "cannot write " + path, err);
+        return false;
+    }
+    if (const int closeErr = closeChecked(fd)) {
+        setError(error, "cannot close " + path, closeErr);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<std::string> ReadTextFile(const std::string& path, std::size_t maxBytes) {
@@ -140,7 +170,13 @@ bool ReplaceFileContent(const std::string& target, std::string_view content, std
     templ.push_back('\0');
     const int fd = ::mkstemp(templ.data());
     if (fd < 0) {
-        setError(error, "cannot create a temporary file for " + path, errno);
+        const int err = errno;
+        // A folder the operator may not write to can still hold a file he
+        // may write (a shared install, a file made writable for him): the
+        // save then goes into the file itself rather than failing for good.
+        if (rewriteInPlace(path, content, error)) return true;
+        if (error && error->empty())
+            setError(error, "cannot create a temporary file for " + path, err);
         return false;
     }
     temp.assign(templ.data());

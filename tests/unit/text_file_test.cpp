@@ -1,12 +1,16 @@
 #include "text_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace fs = std::filesystem;
 using namespace store;
@@ -128,4 +132,60 @@ TEST_F(TextFile, AppendAddsToTheEndAndReportsFailures) {
     fs::create_directory(path("folder"));
     EXPECT_FALSE(AppendToFile(path("folder"), "x"));
     EXPECT_FALSE(AppendToFile(path("nofolder/log"), "x"));
+}
+
+// Runs body in a child process that cannot bypass file permissions (root
+// becomes nobody there) and gives back its exit status.
+int RunUnprivileged(const std::function<int()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+TEST_F(TextFile, ReplaceInAReadOnlyFolderRewritesAWritableFile) {
+    struct Case {
+        const char* name;
+        const char* old;  // nullptr: no such file
+        std::string content;
+        rlim_t sizeLimit;
+        bool saved;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"shrinks", "TOP,1440,\r\nLEFT,2000,\r\n", "TOP,0,\r\n", RLIM_INFINITY, true, "TOP,0,\r\n"},
+        {"grows", "A\r\n", "A\r\nB\r\n", RLIM_INFINITY, true, "A\r\nB\r\n"},
+        // A full disk in the middle of the rewrite puts the old content back.
+        {"disk full", "old-content\r\n", std::string(64, 'x'), 16, false, "old-content\r\n"},
+        {"missing", nullptr, "new", RLIM_INFINITY, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        if (c.old) {
+            write(c.name, c.old);
+            ASSERT_EQ(chmod(path(c.name).c_str(), 0666), 0);
+        }
+    }
+    ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
+    for (const Case& c : cases) {
+        const int status = RunUnprivileged([&] {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{c.sizeLimit, c.sizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::string error;
+            const bool saved = ReplaceFileContent(path(c.name), c.content, &error);
+            return saved == c.saved && saved == error.empty() ? 0 : 1;
+        });
+        EXPECT_EQ(status, 0) << c.name;
+        if (c.after) {
+            EXPECT_EQ(ReadTextFile(path(c.name)), c.after) << c.name;
+        } else {
+            EXPECT_FALSE(fs::exists(path(c.name))) << c.name;
+        }
+    }
+    chmod(dir_.c_str(), 0700);
+    EXPECT_EQ(entries(), 3u);  // no temporary file, nothing created
 }
