@@ -81,8 +81,8 @@ bool QtDialogs::AskOkCancel(const std::string& title, const std::string& text) {
     return box.exec() == QMessageBox::Ok;
 }
 
-QtPlatform::QtPlatform(std::string programFolder, std::string programName)
-    : folder_(std::move(programFolder)), name_(std::move(programName)) {}
+QtPlatform::QtPlatform(store::FilePlaces places, std::string programName)
+    : places_(std::move(places)), name_(std::move(programName)) {}
 
 ProgramVersion QtPlatform::Version() const {
     return {SETUP_VERSION_MAJOR, SETUP_VERSION_MINOR, SETUP_VERSION_PATCH};

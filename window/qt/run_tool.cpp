@@ -10,9 +10,9 @@
 
 namespace window {
 
-ToolSession::ToolSession(const ToolProfile& profile, const std::string& programFolder,
+ToolSession::ToolSession(const ToolProfile& profile, const store::FilePlaces& places,
                          const std::string& programName)
-    : platform_(programFolder, programName), port_(programFolder) {
+    : platform_(places, programName), port_(places.config) {
     model_ = std::make_unique<FormModel>(profile, port_, timers_, dialogs_, platform_);
     window_ = std::make_unique<FormWindow>(*model_);
     dialogs_.SetParent(window_.get());
@@ -48,11 +48,20 @@ void OnTerminationSignal(int) {
 
 }  // namespace
 
+store::FilePlaces ProgramPlaces(const std::string& programFolder, const std::string& programName) {
+#ifdef SETUP_PER_USER_FILES
+    return store::PlacesFor(store::FilePlacement::PerUser, programFolder, programName);
+#else
+    return store::PlacesFor(store::FilePlacement::BesideProgram, programFolder, programName);
+#endif
+}
+
 int RunTool(const ToolProfile& profile, int argc, char** argv) {
     QApplication app(argc, argv);
     const QFileInfo exe(QCoreApplication::applicationFilePath());
-    ToolSession session(profile, QCoreApplication::applicationDirPath().toStdString(),
-                        exe.completeBaseName().toStdString());
+    const std::string name = exe.completeBaseName().toStdString();
+    ToolSession session(
+        profile, ProgramPlaces(QCoreApplication::applicationDirPath().toStdString(), name), name);
 
     // SIGINT and SIGTERM close the window as the operator would, so the port
     // is closed and the settings are saved.
