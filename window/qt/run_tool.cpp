@@ -1,7 +1,9 @@
 #include "run_tool.h"
 
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <QApplication>
 #include <QFileInfo>
@@ -36,6 +38,7 @@ void ToolSession::Start() {
     window_->show();
 }
 
+#ifndef _WIN32
 namespace {
 
 int signalPipe[2] = {-1, -1};
@@ -47,6 +50,7 @@ void OnTerminationSignal(int) {
 }
 
 }  // namespace
+#endif
 
 store::FilePlaces ProgramPlaces(const std::string& programFolder, const std::string& programName) {
 #ifdef SETUP_PER_USER_FILES
@@ -63,8 +67,10 @@ int RunTool(const ToolProfile& profile, int argc, char** argv) {
     ToolSession session(
         profile, ProgramPlaces(QCoreApplication::applicationDirPath().toStdString(), name), name);
 
+#ifndef _WIN32
     // SIGINT and SIGTERM close the window as the operator would, so the port
-    // is closed and the settings are saved.
+    // is closed and the settings are saved. (Windows asks a window to close
+    // with a message, which Qt turns into the same close.)
     std::unique_ptr<QSocketNotifier> notifier;
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
         notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
@@ -82,6 +88,7 @@ int RunTool(const ToolProfile& profile, int argc, char** argv) {
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
     }
+#endif
 
     session.Start();
     return app.exec();
