@@ -5,12 +5,11 @@
 //
 //   write_bench [--runs 3]
 #include <QApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <filesystem>
 
 #include "bench_support.h"
 #include "e2e_support.h"
+#include "event_loop_wait.h"
 #include "recv_profile.h"
 #include "send_profile.h"
 #include "serial_port.h"
@@ -18,25 +17,6 @@
 namespace {
 
 constexpr int kWriteTicks = 13;  // lead-in, version, identity, common, 4 x (load, store), end
-
-// Runs the event loop until the condition holds, looking every millisecond;
-// the moment it was first seen to hold, or -1 on time-out.
-long long WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    long long seen = -1;
-    QEventLoop loop;
-    QTimer poll;
-    poll.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (condition()) {
-            seen = bench::MonotonicNs();
-            loop.quit();
-        }
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(1);
-    loop.exec();
-    return seen;
-}
 
 void RunTool(const std::string& tool, const window::ToolProfile& profile, int runs) {
     const double idealMs = kWriteTicks * wire::TickPeriod(wire::kBaudRate);
@@ -53,13 +33,14 @@ void RunTool(const std::string& tool, const window::ToolProfile& profile, int ru
         s.Click("GetInfoSW");
         if (!s.Port().IsOpen()) {
             failure = "the port did not open: " + m.P_Message.toolTip;
-        } else if (WaitUntil([&] { return m.ChWriteSW.enabled; }, 5000) < 0) {
+        } else if (bench::WaitUntil([&] { return m.ChWriteSW.enabled; }, 5000) < 0) {
             failure = "the identity read did not enable Write: " + m.C_Message.text;
         }
         for (int run = 0; run < runs && failure.empty(); ++run) {
             const long long start = bench::MonotonicNs();
             s.Click("ChWriteSW");
-            const long long end = WaitUntil([&] { return !m.WriteAllTimer.Enabled(); }, 10000);
+            const long long end =
+                bench::WaitUntil([&] { return !m.WriteAllTimer.Enabled(); }, 10000);
             if (end < 0) {
                 failure = "the write did not end within 10 s";
                 break;

@@ -5,7 +5,10 @@
 
 namespace wire {
 
-enum class CommEvent { Receive, Other };
+// Receive: bytes arrived. Lost: the device went away while the port was
+// open (adapter pulled, peer closed); it is reported once, after the handler
+// that was running when it was noticed has ended.
+enum class CommEvent { Receive, Other, Lost };
 
 // The serial line to the module: exactly what the tools need. Every
 // operation that can fail says so; nothing is swallowed here.

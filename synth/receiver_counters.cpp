@@ -32,6 +32,7 @@ ReceiverChannel ComputeReceiverChannel(std::string_view frequencyText) {
     const std::string pointed = channel::CommasToPoints(std::string(frequencyText));
     out.hasComma = pointed != frequencyText;
     const double f = channel::LeadingNumber(pointed);
+    out.wantedFrequency = f;
 
     const double lo = f - kIntermediateFrequency;
     // Quotients that should be whole can come out a little below; 0.1 lifts
@@ -45,6 +46,7 @@ ReceiverChannel ComputeReceiverChannel(std::string_view frequencyText) {
         a = *n - kPrescalerModulus * *m;
         out.loValid = true;
         out.loFrequency = static_cast<double>(*n) * step / 1000.0;
+        out.madeFrequency = out.loFrequency + kIntermediateFrequency;
         out.inexact = std::fabs(typed - (out.loFrequency + kIntermediateFrequency)) > 1e-10;
     } else {
         out.inexact = true;

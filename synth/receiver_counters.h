@@ -24,6 +24,10 @@ struct ReceiverChannel {
     std::array<std::string, 5> registers;  // R low, R high, M low, M high, A
     bool hasComma = false;                 // the text holds a decimal comma
     bool inexact = false;                  // the frequency cannot be produced with this step
+    // The channel the counters really tune to (LO' + IF) and the one asked
+    // for (the text with its comma read as a point), MHz; valid with loValid.
+    double madeFrequency = 0.0;
+    double wantedFrequency = 0.0;
 };
 
 // Everything one channel's text gives; the text is read as the box shows it.

@@ -24,6 +24,7 @@ TransmitterChannel ComputeTransmitterChannel(std::string_view frequencyText) {
     const std::string pointed = channel::CommasToPoints(std::string(frequencyText));
     out.hasComma = pointed != frequencyText;
     const double f = channel::LeadingNumber(pointed);
+    out.wantedFrequency = f;
 
     // Double precision in this order; every integer must fit 32 bits, or its
     // register is shown as unrepresentable.
@@ -40,6 +41,15 @@ TransmitterChannel ComputeTransmitterChannel(std::string_view frequencyText) {
         const double divisor = f < kBandLimit ? 4.0 : 8.0;
         const double expressed =
             static_cast<double>(*pllint) + (std::floor(frac) + 0.5) / kFractionScale;
+        const auto whole = FloorInt32(frac);
+        if (whole) {
+            out.ratioValid = true;
+            out.ratioInteger = *pllint;
+            out.ratioFraction = *whole;
+            // The registers express the ratio with half a unit added to
+            // the fraction, as the oscillator setting below takes it.
+            out.madeFrequency = expressed * kTransmitterRefFrequency;
+        }
         const auto vac = FloorInt32(expressed / divisor * 32.0 + 0.5);
         if (vac) {
             const auto high = FloorInt32(static_cast<double>(*vac) / 256.0);

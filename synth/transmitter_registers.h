@@ -16,12 +16,21 @@ constexpr const char* kPowCfg1 = "0B";
 constexpr const char* kReserveReg = "FF";
 // The common parameters the write stores once and the check expects back.
 constexpr const char* kCommonParam = "06,29,B8";
+// One unit of the 21-bit fraction, Hz (13 MHz / (2^21 - 0.5)).
+constexpr double kTransmitterStepHz = kTransmitterRefFrequency * 1e6 / 2097151.5;
 
 struct TransmitterChannel {
     // PLLINT, PLLFRAC0..2, POWCFG0, POWCFG1, FDEV, GFDIV, GFXOSC, (Reserve),
     // VAC0, VAC1.
     std::array<std::string, 12> registers;
     bool hasComma = false;  // the text holds a decimal comma
+    // The ratio as the registers hold it, and the channel it really makes
+    // next to the one asked for (MHz); valid with ratioValid.
+    bool ratioValid = false;
+    long long ratioInteger = 0;   // PLLINT
+    long long ratioFraction = 0;  // FRAC, 0 .. 2097151
+    double madeFrequency = 0.0;
+    double wantedFrequency = 0.0;
 };
 
 TransmitterChannel ComputeTransmitterChannel(std::string_view frequencyText);

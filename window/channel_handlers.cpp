@@ -1,5 +1,7 @@
 // The channel plan: frequency boxes, their check, the step buttons, the
 // default plan, the register refresh and the frequency table file.
+#include <cmath>
+
 #include "field_reader.h"
 #include "file_system.h"
 #include "form_model.h"
@@ -84,6 +86,26 @@ void FormModel::ComputeChannelRegisters(int index) {
     }
     // Never reset here: the box check does that on the next edit.
     if (r.inexact) Frequency[i].back = Colour::Inexact;
+    Frequency[i].toolTip = SynthesisToolTip(r, platform_.DecimalSeparator());
+}
+
+std::string SynthesisToolTip(const ChannelRegisters& r, char separator) {
+    if (!r.madeValid) return "The registers cannot hold this frequency.";
+    const auto fixed = [separator](double v, int decimals) {
+        return channel::FormatFixed(v, decimals, separator);
+    };
+    // Hertz are what a frequency counter on the bench shows.
+    const double errorHz = std::round((r.madeFrequency - r.wantedFrequency) * 1e7) / 10.0;
+    std::string tip = "Makes " + fixed(r.madeFrequency, 6) + " MHz, error " +
+                      fixed(errorHz == 0.0 ? 0.0 : errorHz, 1) + " Hz\n";
+    if (r.hasCounters) {
+        tip += "Step " + r.stepText + " kHz: R " + r.rCounter + ", M " + r.programCounter + ", A " +
+               r.swallowCounter + ", LO' " + fixed(r.loFrequency, 4) + " MHz";
+    } else {
+        tip += "Step " + fixed(r.stepHz, 3) + " Hz: integer " + std::to_string(r.ratioInteger) +
+               ", fraction " + std::to_string(r.ratioFraction);
+    }
+    return tip;
 }
 
 std::vector<std::string> FormModel::ChannelValues(int channel) const {

@@ -25,7 +25,8 @@ struct Control {
     bool enabled = true;
     std::string toolTip;
     std::vector<std::string> items;
-    int value = 0;  // check box: 1 checked, 0 unchecked
+    std::vector<std::string> itemToolTips;  // one per item where the list has them
+    int value = 0;                          // check box: 1 checked, 0 unchecked
 };
 
 enum class Alignment { Left, Centre };

@@ -17,6 +17,10 @@ constexpr long kWindowHeight = 7830;
 constexpr long kFrame5NormalX = -6000;
 constexpr long kFrame5DebugX = 6120;
 
+// A frequency box's tooltip: the frequency the registers make, its error and
+// the synthesizer's step ("Makes 434.700000 MHz, error 0.0 Hz\n...").
+std::string SynthesisToolTip(const ChannelRegisters& r, char separator);
+
 // The window Form1 as plain data plus its event handlers. Every control the
 // behaviour reads or writes is a member named as the control; a handler runs
 // to its end and changes only this state and the seams. The Qt adapter
@@ -96,6 +100,9 @@ class FormModel {
     int SeqStep = 0;
     int CurChannel = 0;
     std::string CommonParam;
+    // Set when a reply check gave up on the module (SeqStep set to 100): the
+    // finish must report no response even if the answer turns up meanwhile.
+    bool SeqAbandoned = false;
 
     // Set while a channel test runs: the module buttons stay locked so that
     // no other sequence restarts the shared step counter under it.
@@ -108,6 +115,8 @@ class FormModel {
     // --- Event handlers -------------------------------------------------
     void OnComStartClick();
     void OnCombo1Change(const std::string& text);
+    // The port list is about to drop down: it is discovered again.
+    void OnCombo1DropDown();
     void OnGetInfoSWClick();
     void OnChTestSWClick(int index);
     void OnChCheckSWClick();
@@ -147,12 +156,19 @@ class FormModel {
 
   private:
     void ValidateChannelFrequency(int index);
+    // Combo1's items (and their tooltips): every port that opens now.
+    void ListOpenablePorts();
     void OnIntervalTimerTick();
     void OnGetInfoTimerTick();
     void OnTestTimerTick();
     void OnReadAllTimerTick();
     void OnWriteAllTimerTick();
     void PortErrorRecovery(Timer* failed);
+    // Get Info., Check, Write or a test is under way.
+    bool SequenceRunning() const;
+    // Ends every sequence where it stands: nothing more is sent or logged.
+    void StopSequences();
+    void AbandonSequence();
     void EnableButtonsAfterSequence();
     // Writes a command; a failure runs the port-error recovery for the timer.
     bool Send(const std::string& bytes, Timer* timer);

@@ -141,8 +141,10 @@ std::vector<ControlEntry> ControlTable(const ToolProfile& p) {
             Entry("Label13", K::Label, "Frame5", 2550, y, 2400, 255, "[   PLL Counter    ]"));
         y += 255;
         t.push_back(Entry("Label12", K::Label, "Frame5", 450, y, 1800, 255, " [MHz]       [KHz]"));
+        // The heading's letters, spaced by its blanks, stand over the middle
+        // of the three counter columns below.
         t.push_back(
-            Entry("Label14", K::Label, "Frame5", 2550, y, 2400, 255, " R        N        A"));
+            Entry("Label14", K::Label, "Frame5", 2700, y, 2250, 255, " R        N        A"));
         y += 300;
         for (int n = 3; n >= 0; --n) {
             const std::string ch = "Ch" + std::to_string(n);
@@ -150,11 +152,11 @@ std::vector<ControlEntry> ControlTable(const ToolProfile& p) {
                               255, "", 9.75, ch + " local frequency"));
             t.push_back(Entry(Indexed("ChStep", n), K::CounterLabel, "Frame5", 1590, y, 660, 255,
                               "", 9.75, ch + " step"));
-            t.push_back(Entry(Indexed("Rcounter", n), K::CounterLabel, "Frame5", 2550, y, 780, 255,
+            t.push_back(Entry(Indexed("Rcounter", n), K::CounterLabel, "Frame5", 2550, y, 555, 255,
                               "", 9.75, ch + " R counter"));
-            t.push_back(Entry(Indexed("ProgramCounter", n), K::CounterLabel, "Frame5", 3390, y, 780,
+            t.push_back(Entry(Indexed("ProgramCounter", n), K::CounterLabel, "Frame5", 3120, y, 555,
                               255, "", 9.75, ch + " N counter"));
-            t.push_back(Entry(Indexed("SwallowCounter", n), K::CounterLabel, "Frame5", 4230, y, 780,
+            t.push_back(Entry(Indexed("SwallowCounter", n), K::CounterLabel, "Frame5", 3690, y, 555,
                               255, "", 9.75, ch + " A counter"));
             y += 300;
         }

@@ -13,13 +13,30 @@ int FormModel::LineSpeed() const {
     return wire::LineSpeed(port_.Settings());
 }
 
-void FormModel::PortDiscovery() {
+void FormModel::ListOpenablePorts() {
+    std::vector<int> found;
     for (int n = 1; n <= 255; ++n) {
         port_.SetPortNumber(n);
-        if (port_.Open() && port_.IsOpen()) Combo1.items.push_back("COM" + std::to_string(n));
+        if (port_.Open() && port_.IsOpen()) found.push_back(n);
         if (port_.IsOpen()) port_.Close();
     }
+    Combo1.items.clear();
+    for (int n : found) Combo1.items.push_back("COM" + std::to_string(n));
+    Combo1.itemToolTips = platform_.DescribePorts(found);
+    Combo1.itemToolTips.resize(found.size());
+}
+
+void FormModel::PortDiscovery() {
+    ListOpenablePorts();
     Combo1.text = Combo1.items.empty() ? std::string() : Combo1.items.front();
+}
+
+void FormModel::OnCombo1DropDown() {
+    // Probing borrows the port; the list is locked while it is in use anyway.
+    if (port_.IsOpen()) return;
+    // Adapters come and go while the tool runs. What the operator typed
+    // stays, listed or not.
+    ListOpenablePorts();
 }
 
 void FormModel::OnCombo1Change(const std::string& text) {
@@ -58,6 +75,10 @@ void FormModel::OpenPort() {
     if (profile_.hasCounters) {
         for (int i = 3; i >= 0; --i) ChStep[static_cast<std::size_t>(i)].back = Colour::Blank;
     }
+    // A sequence left running by a Close must not carry on over the new
+    // connection: it would write the flash of whatever module is there now
+    // and log a record without its identity.
+    StopSequences();
     ComStart.text = "Close";
     Combo1.enabled = false;
     Combo1.back = Colour::Ok;
@@ -76,6 +97,8 @@ void FormModel::ClosePort() {
 
 void FormModel::PortErrorRecovery(Timer* failed) {
     if (failed) failed->Stop();
+    // A vanished device is noticed between ticks: whatever ran stops too.
+    StopSequences();
     P_Message.text = kComPortError;
     P_Message.toolTip = port_.LastError();
     if (port_.IsOpen()) port_.Close();
@@ -83,6 +106,16 @@ void FormModel::PortErrorRecovery(Timer* failed) {
     Combo1.enabled = true;
     Combo1.back = Colour::Normal;
     DisableModuleButtons();
+}
+
+bool FormModel::SequenceRunning() const {
+    return GetInfoTimer.Enabled() || ReadAllTimer.Enabled() || WriteAllTimer.Enabled() ||
+           TestRunning;
+}
+
+void FormModel::StopSequences() {
+    for (Timer* t : {&GetInfoTimer, &TestTimer, &ReadAllTimer, &WriteAllTimer}) t->Stop();
+    TestRunning = false;
 }
 
 bool FormModel::Send(const std::string& bytes, Timer* timer) {

@@ -34,6 +34,13 @@ int HexChannel(std::string_view field) {
 }  // namespace
 
 void FormModel::OnMSComm1Receive(wire::CommEvent event) {
+    if (event == wire::CommEvent::Lost) {
+        // A pulled cable is a port error now, not a "Not Response!!" at the
+        // next tick or an error at the next click. The recovery may have run
+        // already, through a write that failed on the dead device.
+        if (port_.IsOpen()) PortErrorRecovery(nullptr);
+        return;
+    }
     if (event != wire::CommEvent::Receive) return;
     const std::string received = port_.ReadAll();
     AppendToTerm(received);

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace window {
 
@@ -84,6 +85,12 @@ class Platform {
     // Now, in the system's short date format and its time format with seconds.
     virtual std::string DateText() const = 0;
     virtual std::string TimeText() const = 0;
+    // For each port number, what the operator needs to tell the device
+    // behind it from others: the device it opens and what the system knows
+    // of it (USB description, maker, serial number). One text per number.
+    virtual std::vector<std::string> DescribePorts(const std::vector<int>& numbers) const {
+        return std::vector<std::string>(numbers.size());
+    }
 };
 
 }  // namespace window

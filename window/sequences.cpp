@@ -13,6 +13,11 @@ constexpr const char* kNotResponse = "Not Response!!";
 
 }  // namespace
 
+void FormModel::AbandonSequence() {
+    SeqAbandoned = true;
+    SeqStep = kFinish;
+}
+
 // The operator may close the port between a command and the tick that
 // looks for its answer; that tick then finishes without writing, so no
 // failed write runs the recovery. The buttons follow the port, not the
@@ -28,6 +33,8 @@ void FormModel::EnableButtonsAfterSequence() {
 // --- Target information read ------------------------------------------------
 
 void FormModel::OnGetInfoSWClick() {
+    // The step counter is shared: a second sequence would take it over.
+    if (SequenceRunning()) return;
     // Raising RTS also proves the port still works.
     if (!port_.SetRts(true)) {
         PortErrorRecovery(nullptr);
@@ -35,6 +42,7 @@ void FormModel::OnGetInfoSWClick() {
     }
     DisableModuleButtons();
     SeqStep = 0;
+    SeqAbandoned = false;
     GetInfoTimer.Start();
 }
 
@@ -55,7 +63,7 @@ void FormModel::OnGetInfoTimerTick() {
             break;
         case 2:
             if (ReplyFlag == 0) {
-                SeqStep = kFinish;
+                AbandonSequence();
                 return;
             }
             ReplyFlag = 0;
@@ -64,13 +72,13 @@ void FormModel::OnGetInfoTimerTick() {
         default:
             if (!port_.IsOpen()) {
                 DisableModuleButtons();
-            } else if (Serial.text.empty() || Serial.back != Colour::Ok) {
+            } else if (SeqAbandoned || Serial.text.empty() || Serial.back != Colour::Ok) {
                 EnableGetInfoOnly();
             } else {
                 EnableModuleButtons();
             }
             GetInfoTimer.Stop();
-            if (ReplyFlag == 0 || Version.text.empty() || Serial.text.empty()) {
+            if (SeqAbandoned || ReplyFlag == 0 || Version.text.empty() || Serial.text.empty()) {
                 C_Message.text = "Not Response!! (or target error)";
             }
             break;
@@ -120,9 +128,11 @@ void FormModel::OnTestTimerTick() {
 // --- Read-back check --------------------------------------------------------
 
 void FormModel::OnChCheckSWClick() {
+    if (SequenceRunning()) return;
     ResetChannelColours();
     DisableModuleButtons();
     SeqStep = 0;
+    SeqAbandoned = false;
     ReadAllTimer.SetInterval(wire::TickPeriod(LineSpeed(), 0.7));
     ReadAllTimer.Start();
 }
@@ -134,7 +144,7 @@ void FormModel::OnReadAllTimerTick() {
     if (SeqStep < 0 || SeqStep >= finish) {
         EnableButtonsAfterSequence();
         ReadAllTimer.Stop();
-        if (ReplyFlag == 0) T_Message.text = kNotResponse;
+        if (ReplyFlag == 0 || SeqAbandoned) T_Message.text = kNotResponse;
         ++SeqStep;
         return;
     }
@@ -142,7 +152,7 @@ void FormModel::OnReadAllTimerTick() {
         C_Message.text.clear();
         T_Message.text.clear();
     } else if (ReplyFlag == 0) {
-        SeqStep = kFinish;
+        AbandonSequence();
         return;
     }
     ReplyFlag = 0;
@@ -155,9 +165,11 @@ void FormModel::OnReadAllTimerTick() {
 // --- Channel write ----------------------------------------------------------
 
 void FormModel::OnChWriteSWClick() {
+    if (SequenceRunning()) return;
     ResetChannelColours();
     DisableModuleButtons();
     SeqStep = 0;
+    SeqAbandoned = false;
     WriteAllTimer.SetInterval(wire::TickPeriod(LineSpeed()));
     WriteAllTimer.Start();
 }
@@ -183,7 +195,7 @@ void FormModel::OnWriteAllTimerTick() {
         case 3:
             if (ReplyFlag == 0 || Version.text.empty() || Serial.text.empty()) {
                 T_Message.text = kNotResponse;
-                SeqStep = kFinish;
+                AbandonSequence();
                 return;
             }
             // A module of the other kind gets nothing stored; the version
@@ -206,7 +218,7 @@ void FormModel::OnWriteAllTimerTick() {
         case 10:
         case 11: {
             if (ReplyFlag == 0) {
-                SeqStep = kFinish;
+                AbandonSequence();
                 return;
             }
             const int channel = (step - 4) / 2;
@@ -221,8 +233,11 @@ void FormModel::OnWriteAllTimerTick() {
         default:
             EnableButtonsAfterSequence();
             WriteAllTimer.Stop();
-            if (ReplyFlag == 0) T_Message.text = kNotResponse;
-            if (Check1.value == 1 && C_Message.text.empty() && T_Message.text.empty()) {
+            // An answer that came after its tick had given up does not make
+            // the write good: the channels after it were never written.
+            if (ReplyFlag == 0 || SeqAbandoned) T_Message.text = kNotResponse;
+            if (!SeqAbandoned && Check1.value == 1 && C_Message.text.empty() &&
+                T_Message.text.empty()) {
                 AppendLogRecord();
             }
             break;

@@ -17,6 +17,13 @@ struct ChannelRegisters {
     bool loValid = false;
     double loFrequency = 0.0;
     std::string rCounter, programCounter, swallowCounter;
+    // What the registers really make (MHz), next to what was asked for; the
+    // transmitter's ratio parts and its step. Shown in the box's tooltip.
+    bool madeValid = false;
+    double madeFrequency = 0.0;
+    double wantedFrequency = 0.0;
+    long long ratioInteger = 0, ratioFraction = 0;
+    double stepHz = 0.0;
 };
 
 // Everything in which recvsetup and sendsetup differ. Shared code asks the

@@ -17,6 +17,9 @@ window::ChannelRegisters ReceiverRegisters(std::string_view text) {
     r.rCounter = c.rCounter;
     r.programCounter = c.programCounter;
     r.swallowCounter = c.swallowCounter;
+    r.madeValid = c.loValid;
+    r.madeFrequency = c.madeFrequency;
+    r.wantedFrequency = c.wantedFrequency;
     return r;
 }
 

@@ -10,6 +10,12 @@ window::ChannelRegisters TransmitterRegisters(std::string_view text) {
     window::ChannelRegisters r;
     r.registers.assign(c.registers.begin(), c.registers.end());
     r.inexact = c.hasComma;
+    r.madeValid = c.ratioValid;
+    r.madeFrequency = c.madeFrequency;
+    r.wantedFrequency = c.wantedFrequency;
+    r.ratioInteger = c.ratioInteger;
+    r.ratioFraction = c.ratioFraction;
+    r.stepHz = synth::kTransmitterStepHz;
     return r;
 }
 

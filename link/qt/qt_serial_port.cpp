@@ -53,6 +53,11 @@ bool QtSerialPort::ApplyModemLine(bool dtr, bool on) {
 }
 
 bool QtSerialPort::Open() {
+    // The lines asked for belong to this open only: a failed open must not
+    // leave them for discovery to raise on some other port.
+    const int dtrRequest = dtrRequest_;
+    const int rtsRequest = rtsRequest_;
+    dtrRequest_ = rtsRequest_ = -1;
     if (port_.isOpen() || lost_) {
         Fail(QStringLiteral("the port is already open"));
         return false;
@@ -89,9 +94,8 @@ bool QtSerialPort::Open() {
         Fail(reason);
         return false;
     }
-    const bool linesOk = (dtrRequest_ < 0 || ApplyModemLine(true, dtrRequest_ == 1)) &&
-                         (rtsRequest_ < 0 || ApplyModemLine(false, rtsRequest_ == 1));
-    dtrRequest_ = rtsRequest_ = -1;
+    const bool linesOk = (dtrRequest < 0 || ApplyModemLine(true, dtrRequest == 1)) &&
+                         (rtsRequest < 0 || ApplyModemLine(false, rtsRequest == 1));
     if (!linesOk) {
         port_.close();
         return false;
@@ -147,6 +151,10 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
                 // error hundreds of thousands of times a second.
                 lost_ = true;
                 port_.close();
+                // Told after the handler that is running now (a write may be
+                // what noticed it), so the model sees one event at a time.
+                QMetaObject::invokeMethod(
+                    this, [this] { NotifyReceive(CommEvent::Lost); }, Qt::QueuedConnection);
             }
             break;
         default:

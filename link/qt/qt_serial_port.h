@@ -14,8 +14,8 @@ namespace wire {
 //    request there is not a failure;
 //  - a device that vanished (cable out, peer closed) makes QSerialPort report
 //    ReadError/ResourceError over and over while its notifier stays armed. We
-//    let go of the device at the first such error and fail every later write
-//    and RTS request, so the port-error recovery runs, while the port still
+//    let go of the device at the first such error, report CommEvent::Lost
+//    once, and fail every later write and RTS request, while the port still
 //    counts as open until it is closed.
 class QtSerialPort : public QObject, public SerialPort {
   public:

@@ -4,6 +4,7 @@
 // misbehave the ways real ones do.
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -289,6 +290,15 @@ std::vector<Misbehaviour> Misbehaviours(bool send) {
          "/W 02\r",
          false,
          0},
+        // The answer comes after the tick that looked for it: channels 2 and
+        // 3 were never written, so the write failed whatever turns green.
+        {"reply to /W 01 300 ms late",
+         {"--late", "/W 01:300"},
+         true,
+         {{Op::Write, "+++++++", "OONN", "", "Not Response!!"}},
+         "/W 01\r",
+         false,
+         0},
         {"other kind",
          {"--other-kind"},
          true,
@@ -348,6 +358,32 @@ TEST_P(ModuleSequences, MisbehavingModulesAreReportedAndNotLoggedAsGoodWrites) {
         }
         EXPECT_EQ(Lines(e2e::ReadFile(rowFolder + "/" + GetParam() + ".log")), row.logLines);
     }
+}
+
+// The operator closes and reopens the port while a write runs: the old write
+// must not carry on over the new connection.
+TEST_P(ModuleSequences, CloseAndOpenDuringAWriteEndsIt) {
+    ModSim sim(folder, Kind(GetParam()));
+    Session s(Profile(GetParam()), folder);
+    s.Start();
+    FormModel& m = s.Model();
+    ASSERT_TRUE(Open(s)) << m.P_Message.toolTip;
+    ASSERT_TRUE(RunSequence(s, Op::GetInfo));
+    s.Click("ChWriteSW");
+    QTest::qWait(1300);
+    s.Click("ComStart");
+    s.Click("ComStart");
+    ASSERT_TRUE(s.Port().IsOpen()) << m.P_Message.toolTip;
+    // Let what was on the line arrive, then nothing more may go out.
+    QTest::qWait(300);
+    const std::string atReopen = sim.Recorded();
+    QTest::qWait(2500);
+    EXPECT_EQ(sim.Recorded(), atReopen);
+    EXPECT_FALSE(m.WriteAllTimer.Enabled());
+    EXPECT_EQ(m.ComStart.text, "Close");
+    EXPECT_EQ(Buttons(m), "----+--");
+    EXPECT_FALSE(std::filesystem::exists(LogPath()));
+    EXPECT_EQ(atReopen.find("/W 03"), std::string::npos) << atReopen;
 }
 
 // modsim vanishes right after confirming channel 1, as if the cable were

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTest>
 #include <filesystem>
@@ -83,36 +84,80 @@ TEST_P(SerialLink, APortThatVanishesRunsTheRecoveryWithoutSpinning) {
     m.EnableModuleButtons();
 
     sim->Kill();  // the cable is pulled
+    // Shown at once, with nothing running and no click needed.
+    ASSERT_TRUE(WaitFor([&] { return m.ComStart.text == "Open"; }, 2000));
+    EXPECT_EQ(m.P_Message.text, "Com port Error!");
+    EXPECT_NE(m.P_Message.toolTip, "");
+    EXPECT_FALSE(m.GetInfoSW.enabled);
+    EXPECT_FALSE(m.ChWriteSW.enabled);
+    EXPECT_TRUE(m.Combo1.enabled);
+    EXPECT_EQ(m.Combo1.back, window::Colour::Normal);
+    EXPECT_FALSE(s.Port().IsOpen());
     // A dead pseudo-terminal keeps reporting errors unless the port lets go
     // of it: a second of the event loop must cost next to no CPU.
     const double before = e2e::ProcessCpuSeconds();
     QTest::qWait(1000);
     const double used = e2e::ProcessCpuSeconds() - before;
     EXPECT_LT(used, 0.2) << "CPU seconds used in one idle second";
-    // The port still counts as open until something fails or it is closed.
-    EXPECT_EQ(m.ComStart.text, "Close");
-
-    s.Click("ChWriteSW");
-    ASSERT_TRUE(WaitFor([&] { return m.ComStart.text == "Open"; }));
     EXPECT_EQ(m.P_Message.text, "Com port Error!");
-    EXPECT_FALSE(m.GetInfoSW.enabled);
-    EXPECT_FALSE(m.ChWriteSW.enabled);
-    EXPECT_TRUE(m.Combo1.enabled);
-    EXPECT_FALSE(s.Port().IsOpen());
 }
 
-TEST_P(SerialLink, CloseStillClosesAVanishedPort) {
-    auto sim = std::make_unique<ModSim>(folder, Kind(GetParam()));
+// An adapter pulled and plugged in again: the recovery runs by itself, and
+// the port opens again once the device is back.
+TEST_P(SerialLink, AVanishedDeviceThatComesBackCanBeOpenedAgain) {
+    // COM5 is /dev/ttyUSB0 without its link: no stand-in device while it
+    // is away.
+    ModSim sim(folder, Kind(GetParam()), {"--vanish-after", "300", "--relink-after", "700"}, 5);
     Session s(Profile(GetParam()), folder);
     s.Start();
-    s.SetText("Combo1", "COM1");
+    auto& m = s.Model();
+    s.SetText("Combo1", "COM5");
     s.Click("ComStart");
     ASSERT_TRUE(s.Port().IsOpen());
-    sim->Kill();
-    QTest::qWait(200);
+    ASSERT_TRUE(WaitFor([&] { return m.ComStart.text == "Open"; }, 3000));
+    EXPECT_EQ(m.P_Message.text, "Com port Error!");
     s.Click("ComStart");
-    EXPECT_FALSE(s.Port().IsOpen());
-    EXPECT_EQ(s.Model().ComStart.text, "Open");
+    EXPECT_FALSE(s.Port().IsOpen()) << "the device is not back yet";
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            s.Click("ComStart");
+            return s.Port().IsOpen();
+        },
+        3000));
+    EXPECT_EQ(m.P_Message.text, "");
+    s.Click("GetInfoSW");
+    ASSERT_TRUE(WaitFor([&] { return m.GetInfoSW.enabled; }));
+    EXPECT_EQ(m.Serial.text, "00074565");
+}
+
+// An adapter plugged in after start-up is offered when the list drops down,
+// with the device it opens in its tooltip, and is gone once unplugged. What
+// the operator typed stays.
+TEST_P(SerialLink, ThePortListFollowsDevicesWhenItDropsDown) {
+    Session s(Profile(GetParam()), folder);
+    s.Start();
+    auto* combo = static_cast<QComboBox*>(s.Widget("Combo1"));
+    const auto listed = [combo](const QString& name) { return combo->findText(name); };
+    ASSERT_EQ(listed("COM9"), -1);
+    s.SetText("Combo1", "COM200");
+
+    auto sim = std::make_unique<ModSim>(folder, Kind(GetParam()), std::vector<std::string>{}, 9);
+    combo->showPopup();
+    const int at = listed("COM9");
+    ASSERT_GE(at, 0);
+    const QString tip = combo->itemData(at, Qt::ToolTipRole).toString();
+    const QString device =
+        QFileInfo(QString::fromStdString(folder + "/ports/COM9")).canonicalFilePath();
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("Device: ") + device)) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("Linked as ports/COM9 -> "))) << tip.toStdString();
+    combo->hidePopup();
+    EXPECT_EQ(combo->currentText().toStdString(), "COM200");
+
+    sim->Kill();
+    combo->showPopup();
+    EXPECT_EQ(listed("COM9"), -1);
+    combo->hidePopup();
+    EXPECT_EQ(s.Model().Combo1.text, "COM200");
 }
 
 TEST_P(SerialLink, NamesThatAreNoPortAndBusyPortsFailToOpen) {

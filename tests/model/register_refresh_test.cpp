@@ -54,7 +54,10 @@ std::string ControlsOutsideTheRefresh(const window::FormModel& m) {
         s += Describe(*c);
     }
     for (const auto* row : {&m.Frequency, &m.Fup, &m.Fdown, &m.ChTestSW}) {
-        for (const auto& c : *row) s += Describe(c);
+        for (window::Control c : *row) {
+            if (row == &m.Frequency) c.toolTip.clear();  // the refresh's own
+            s += Describe(c);
+        }
     }
     // The grid's headers and row names.
     for (int c = 0; c < m.MSFlexGrid1.cols; ++c) s += m.MSFlexGrid1.Cell(0, c) + ';';
@@ -69,6 +72,7 @@ std::string RefreshedControls(const window::FormModel& m) {
         for (const auto& c : *row) s += Describe(c);
     }
     for (const auto& cell : m.MSFlexGrid1.cells) s += cell + ';';
+    for (const auto& c : m.Frequency) s += c.toolTip + ';';
     return s;
 }
 
@@ -243,6 +247,42 @@ TEST_P(EachTool, TextsFarOutsideTheBandStillGiveTwoCharacterCells) {
     EXPECT_EQ(m.Rcounter[0].text, "1700");
     EXPECT_EQ(m.ProgramCounter[0].text, "-14");
     EXPECT_EQ(m.SwallowCounter[0].text, "56");
+}
+
+// The box's tooltip tells what the registers really make, so an operator
+// sees the error of a frequency off the synthesizer's step.
+TEST(RegisterRefresh, FrequencyTooltipsShowWhatTheRegistersMake) {
+    const struct {
+        bool recv;
+        const char* text;
+        char separator;
+        const char* tip;
+    } cases[] = {
+        {true, "434.700", '.',
+         "Makes 434.700000 MHz, error 0.0 Hz\nStep 12.5 kHz: R 1700, M 258, A 16, LO' 413.0000 "
+         "MHz"},
+        {true, "434.0751", '.',
+         "Makes 434.070000 MHz, error -5100.0 Hz\nStep 10.0 kHz: R 2125, M 322, A 21, LO' "
+         "412.3700 MHz"},
+        {true, "434,075", ',',
+         "Makes 434,075000 MHz, error 0,0 Hz\nStep 12.5 kHz: R 1700, M 257, A 94, LO' 412,3750 "
+         "MHz"},
+        {true, "30000000", '.', "The registers cannot hold this frequency."},
+        {false, "434.700", '.',
+         "Makes 434.700001 MHz, error 1.4 Hz\nStep 6.199 Hz: integer 33, fraction 919520"},
+        {false, "868.300", '.',
+         "Makes 868.300001 MHz, error 1.5 Hz\nStep 6.199 Hz: integer 66, fraction 1661589"},
+        {false, "30000000000", '.', "The registers cannot hold this frequency."},
+    };
+    for (const auto& c : cases) {
+        Harness h(c.recv ? RecvSetupProfile() : SendSetupProfile());
+        h.platform.separator = c.separator;
+        h.StartUp();
+        h.model.OnFrequencyChange(1, c.text);
+        h.Advance(50);
+        EXPECT_EQ(h.model.Frequency[1].toolTip, c.tip) << c.text;
+        EXPECT_EQ(h.model.Frequency[0].toolTip.rfind("Makes 434", 0), 0u) << c.text;
+    }
 }
 
 TEST_P(EachTool, TheRefreshWritesOnlyTheGridAndTheCounters) {

@@ -38,6 +38,8 @@ TEST_P(EachTool, StartUpBuildsTheWindowInItsDesignState) {
     EXPECT_EQ(h.port.openAttempts.back(), 255);
     EXPECT_FALSE(h.port.open);
     EXPECT_EQ(m.Combo1.items, (std::vector<std::string>{"COM3", "COM17", "COM200"}));
+    EXPECT_EQ(m.Combo1.itemToolTips,
+              (std::vector<std::string>{"ttyFAKE3", "ttyFAKE17", "ttyFAKE200"}));
     EXPECT_EQ(m.Combo1.text, "COM3");
 
     const char* defaults[4] = {"434.700", "434.600", "433.920", "434.075"};
@@ -74,6 +76,34 @@ TEST_P(EachTool, NoPortAtAllLeavesThePortListEmpty) {
     h.StartUp();
     EXPECT_TRUE(h.model.Combo1.items.empty());
     EXPECT_EQ(h.model.Combo1.text, "");
+}
+
+// Adapters plugged in or pulled after start-up: the list follows them when
+// it drops down, and what the operator typed stays.
+TEST_P(EachTool, DroppingThePortListDownFindsThePortsAgain) {
+    Harness h(Profile(GetParam()));
+    h.port.openable = {3};
+    h.StartUp();
+    auto& m = h.model;
+    m.OnCombo1Change("COM9");
+    h.port.openable = {5, 7};
+    h.port.openAttempts.clear();
+    m.OnCombo1DropDown();
+    EXPECT_EQ(h.port.openAttempts.size(), 255u);
+    EXPECT_EQ(m.Combo1.items, (std::vector<std::string>{"COM5", "COM7"}));
+    EXPECT_EQ(m.Combo1.itemToolTips, (std::vector<std::string>{"ttyFAKE5", "ttyFAKE7"}));
+    EXPECT_EQ(m.Combo1.text, "COM9");
+    EXPECT_FALSE(h.port.open);
+
+    // With the port in use nothing is probed: that would close it.
+    m.OnCombo1Change("COM5");
+    m.OnComStartClick();
+    ASSERT_TRUE(h.port.open);
+    h.port.openAttempts.clear();
+    m.OnCombo1DropDown();
+    EXPECT_TRUE(h.port.openAttempts.empty());
+    EXPECT_TRUE(h.port.open);
+    EXPECT_EQ(h.port.portNumber, 5);
 }
 
 TEST_P(EachTool, TypingAndLosingFocusColourTheBox) {

@@ -9,17 +9,21 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFontMetrics>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QStandardItemModel>
 #include <QTableWidget>
 #include <QTest>
 #include <QWheelEvent>
 
 #include "fakes.h"
 #include "layout.h"
+#include "qt_seams.h"
 #include "recv_profile.h"
 #include "send_profile.h"
 #include "twips.h"
@@ -49,6 +53,12 @@ struct QtHarness {
     Harness h;
     std::unique_ptr<FormWindow> win;
 };
+
+QString ScreenshotPath(const std::string& tool, const char* layout) {
+    const QString folder = qEnvironmentVariable("SETUP_TEST_OUTPUT", QDir::tempPath());
+    QDir().mkpath(folder);
+    return QStringLiteral("%1/%2-%3.png").arg(folder, QString::fromStdString(tool), layout);
+}
 
 const window::ToolProfile& Profile(const std::string& tool) {
     return tool == "recvsetup" ? RecvSetupProfile() : SendSetupProfile();
@@ -176,12 +186,7 @@ TEST_P(EachTool, BothLayoutsHaveTheirSizesAndAreSavedAsScreenshots) {
         EXPECT_EQ(q.win->windowTitle().endsWith(" (Debug mode!!)"), debug);
         q.h.Advance(60);  // one refresh, so the grid shows register values
 
-        const QString folder = qEnvironmentVariable("SETUP_TEST_OUTPUT", QDir::tempPath());
-        QDir().mkpath(folder);
-        const QString file = QStringLiteral("%1/%2-%3.png")
-                                 .arg(folder, QString::fromStdString(GetParam()),
-                                      debug ? QStringLiteral("debug") : QStringLiteral("normal"));
-        EXPECT_TRUE(q.win->grab().save(file));
+        EXPECT_TRUE(q.win->grab().save(ScreenshotPath(GetParam(), debug ? "debug" : "normal")));
     }
 }
 
@@ -322,6 +327,184 @@ TEST_P(EachTool, TermShowsTheLastReceivedTextAsItArrives) {
         expected.replace('\r', '\n');
         ASSERT_EQ(term->toPlainText().toStdString(), expected.toStdString()) << "event " << event;
     }
+}
+
+double Luminance(const QColor& c) {
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// From the rendered box: its background (the commonest colour inside the
+// frame) and how well its text (the colour that stands out most) contrasts.
+struct Rendered {
+    QColor background;
+    double contrast = 0;
+};
+Rendered RenderedText(QWidget* w) {
+    const QImage image = w->grab().toImage();
+    const QRect inside = QRect(QPoint(0, 0), image.size()).adjusted(3, 3, -3, -3);
+    std::map<QRgb, int> counts;
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x) ++counts[image.pixel(x, y)];
+    Rendered r;
+    int most = 0;
+    for (const auto& [rgb, n] : counts) {
+        if (n > most) most = n, r.background = QColor(rgb);
+    }
+    for (const auto& [rgb, n] : counts)
+        r.contrast = std::max(r.contrast, Contrast(QColor(rgb), r.background));
+    return r;
+}
+
+struct DarkPalette {
+    DarkPalette() : saved(QApplication::palette()) {
+        QPalette p;
+        for (auto [role, colour] : {std::pair{QPalette::Window, QColor(49, 54, 59)},
+                                    {QPalette::WindowText, QColor(239, 240, 241)},
+                                    {QPalette::Base, QColor(35, 38, 41)},
+                                    {QPalette::Text, QColor(239, 240, 241)},
+                                    {QPalette::Button, QColor(49, 54, 59)},
+                                    {QPalette::ButtonText, QColor(239, 240, 241)}}) {
+            p.setColor(role, colour);
+        }
+        for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+            p.setColor(QPalette::Disabled, role, QColor(110, 113, 115));
+        QApplication::setPalette(p);
+        QApplication::processEvents();
+    }
+    ~DarkPalette() { QApplication::setPalette(saved); }
+    QPalette saved;
+};
+
+// A dark desktop theme must not leave light text on the fixed light
+// backgrounds: every coloured box, the disabled port box included. The
+// boxes in the system's colours follow a theme switched while running.
+TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
+    QtHarness q(Profile(GetParam()), true);
+    DarkPalette dark;  // the theme changes while the tool runs
+    const std::string box = Profile(GetParam()).frequencyControl;
+    q.win->Handle([&] {
+        auto& m = q.h.model;
+        m.OnComStartClick();  // the port box turns green and is disabled
+        m.OnFrequencyChange(1, "435.000");
+        m.OnFrequencyChange(2, "434,075");
+        m.Frequency[0].back = window::Colour::Ok;
+        m.Version.text = "R1.05";
+        m.Serial.text = "00074565";
+        m.FactoryDate.text = "2026/12/08";
+        m.FOffsetV.text = "+12";
+    });
+    q.h.Advance(60);
+    ASSERT_FALSE(q.Find<QWidget>("Combo1")->isEnabled());
+
+    std::vector<std::pair<std::string, QWidget*>> boxes;
+    const auto edit = [&](const std::string& name) {
+        auto* combo = q.Find<QComboBox>(name);
+        boxes.emplace_back(name, combo->lineEdit());
+    };
+    edit("Combo1");
+    for (int n = 0; n < 4; ++n) edit(box + "_" + std::to_string(n));
+    for (const char* name : {"Version", "Serial", "FactoryDate", "FOffsetV", "LoFrequency_0",
+                             "ChStep_0", "Rcounter_0", "ProgramCounter_0", "SwallowCounter_0"}) {
+        if (auto* w = q.Find<QWidget>(name)) boxes.emplace_back(name, w);
+    }
+    for (const auto& [name, w] : boxes) {
+        const Rendered r = RenderedText(w);
+        EXPECT_GE(r.contrast, 4.5) << name << " on " << r.background.name().toStdString();
+    }
+    EXPECT_EQ(RenderedText(boxes[0].second).background, QColor(192, 255, 192));
+    EXPECT_EQ(RenderedText(boxes[4].second).background, QColor(35, 38, 41));  // channel 3
+    EXPECT_EQ(RenderedText(q.Find<QWidget>("LogFileName")).background, QColor(35, 38, 41));
+    EXPECT_TRUE(q.win->grab().save(ScreenshotPath(GetParam(), "dark")));
+}
+
+// Starting a sequence from the keyboard disables its button. The focus must
+// not pass on to "Default Set" or the log check box, where the operator's
+// next Space or Enter would reset the plan or stop the log; once the
+// sequence is over it is back on the button.
+TEST_P(EachTool, KeysAfterStartingASequenceChangeNoData) {
+    const struct {
+        const char* button;
+        Qt::Key start, further;
+    } cases[] = {
+        {"GetInfoSW", Qt::Key_Space, Qt::Key_Space}, {"GetInfoSW", Qt::Key_Return, Qt::Key_Enter},
+        {"ChWriteSW", Qt::Key_Space, Qt::Key_Space}, {"ChWriteSW", Qt::Key_Enter, Qt::Key_Return},
+        {"ChCheckSW", Qt::Key_Space, Qt::Key_Space}, {"ChCheckSW", Qt::Key_Return, Qt::Key_Space},
+    };
+    for (const auto& c : cases) {
+        QtHarness q(Profile(GetParam()));
+        q.win->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(q.win.get()));
+        q.win->Handle([&] {
+            q.h.OpenPort();
+            q.h.model.EnableModuleButtons();
+            q.h.model.OnFrequencyChange(1, "433.100");
+        });
+        const std::string trace = std::string(c.button) + " " + std::to_string(c.start);
+        QWidget* button = q.Find<QWidget>(c.button);
+        button->setFocus();
+        QTest::keyClick(button, c.start);
+        ASSERT_FALSE(button->isEnabled()) << trace << ": the sequence did not start";
+        for (int press = 0; press < 3; ++press) {
+            QTest::keyClick(QApplication::focusWidget(), c.further);
+        }
+        EXPECT_EQ(q.h.model.Frequency[1].text, "433.100") << trace;
+        EXPECT_EQ(q.h.model.Check1.value, 1) << trace;
+        EXPECT_TRUE(q.Find<QCheckBox>("Check1")->isChecked()) << trace;
+
+        q.h.Advance(10000);  // the module never answers: the sequence ends
+        ASSERT_TRUE(button->isEnabled()) << trace;
+        EXPECT_EQ(QApplication::focusWidget(), button) << trace;
+    }
+}
+
+TEST_P(EachTool, ThePortListIsFoundAgainWhenItDropsDownAndTellsTheDevice) {
+    QtHarness q(Profile(GetParam()));
+    auto* combo = q.Find<QComboBox>("Combo1");
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), "COM99");
+    q.h.port.openable = {1, 4};
+    combo->showPopup();
+    ASSERT_EQ(combo->count(), 2);
+    EXPECT_EQ(combo->itemText(1).toStdString(), "COM4");
+    EXPECT_EQ(combo->itemData(1, Qt::ToolTipRole).toString().toStdString(), "ttyFAKE4");
+    EXPECT_EQ(combo->currentText().toStdString(), "COM99");
+    EXPECT_EQ(q.h.model.Combo1.text, "COM99");
+    combo->hidePopup();
+}
+
+TEST(FormWindow, TheReceiverCounterHeadingsStandOverTheirColumns) {
+    QtHarness q(RecvSetupProfile(), true);
+    auto* heading = q.Find<QLabel>("Label14");
+    const QString text = heading->text();
+    ASSERT_EQ(text.toStdString(), " R        N        A");
+    const QFontMetrics metrics(heading->font());
+    const int left = heading->x() + heading->contentsRect().left();
+    const struct {
+        QChar letter;
+        const char* column;
+    } columns[] = {{'R', "Rcounter_0"}, {'N', "ProgramCounter_0"}, {'A', "SwallowCounter_0"}};
+    for (const auto& c : columns) {
+        const int at = static_cast<int>(text.indexOf(c.letter));
+        const double centre = left + metrics.horizontalAdvance(text.left(at)) +
+                              metrics.horizontalAdvance(c.letter) / 2.0;
+        QWidget* column = q.Find<QWidget>(c.column);
+        const double columnCentre = column->x() + column->width() / 2.0;
+        EXPECT_LE(std::abs(centre - columnCentre), column->width() / 4.0) << c.column;
+    }
+}
+
+TEST(FormWindow, TheTableDialogFilterNamesEachChoiceOnce) {
+    // "*.*" would hide names without a dot on Linux.
+    EXPECT_EQ(window::QtFilter("Freq. Table File(*.tbl)|*.tbl|All File|*.*|").toStdString(),
+              "Freq. Table File(*.tbl);;All File (*)");
 }
 
 }  // namespace

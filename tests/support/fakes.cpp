@@ -41,7 +41,7 @@ bool FakeSerialPort::Open() {
 
 bool FakeSerialPort::Write(const std::string& bytes) {
     if (failWrite || !open) {
-        lastError = "write failed";
+        if (!lost) lastError = "write failed";
         return false;
     }
     written += bytes;
@@ -58,6 +58,14 @@ std::string FakeSerialPort::ReadAll() {
 void FakeSerialPort::Receive(const std::string& bytes) {
     pending += bytes;
     NotifyReceive(wire::CommEvent::Receive);
+}
+
+void FakeSerialPort::Lose(const std::string& reason, bool notify) {
+    lost = true;
+    failWrite = true;
+    failRts = true;
+    lastError = reason;
+    if (notify) NotifyLost();
 }
 
 void FakeSerialPort::DeliverReplies() {

@@ -23,7 +23,10 @@ class FakeSerialPort : public wire::SerialPort {
     bool SetDtr(bool on) override;
     bool SetRts(bool on) override;
     bool Open() override;
-    void Close() override { open = false; }
+    void Close() override {
+        if (open) ++closes;
+        open = false;
+    }
     bool IsOpen() const override { return open; }
     bool Write(const std::string& bytes) override;
     std::string ReadAll() override;
@@ -32,6 +35,10 @@ class FakeSerialPort : public wire::SerialPort {
 
     // Bytes arrive and the receive notification fires.
     void Receive(const std::string& bytes);
+    // The device goes away: every later write and RTS request fails, and
+    // the port reports the loss (notify = false: not yet noticed).
+    void Lose(const std::string& reason, bool notify = true);
+    void NotifyLost() { NotifyReceive(wire::CommEvent::Lost); }
     // Everything written since the last call, and forget it.
     std::string TakeWritten();
 
@@ -48,6 +55,8 @@ class FakeSerialPort : public wire::SerialPort {
     std::string written;  // every byte written, in order
     std::string pending;  // received, not yet read
     std::vector<int> openAttempts;
+    int closes = 0;     // closes of an open port
+    bool lost = false;  // Lose() was called: writes keep its reason
 
     // A module behind the port: answers each write; the answer arrives
     // before the next timer tick (DeliverReplies).
@@ -109,6 +118,12 @@ class FakePlatform : public window::Platform {
     char DecimalSeparator() const override { return separator; }
     std::string DateText() const override { return date; }
     std::string TimeText() const override { return time; }
+    // "ttyFAKE<n>" for each port.
+    std::vector<std::string> DescribePorts(const std::vector<int>& numbers) const override {
+        std::vector<std::string> texts;
+        for (int n : numbers) texts.push_back("ttyFAKE" + std::to_string(n));
+        return texts;
+    }
 
     std::string folder = "/nonexistent-program-folder";
     std::string dataFolder;  // empty: the same as folder

@@ -18,8 +18,11 @@
 #include <deque>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "module_engine.h"
 #include "pty_link.h"
@@ -66,6 +69,13 @@ const char kUsage[] =
     "  --noise               send line noise before every reply and at start\n"
     "  --exit-after N        exit after the N-th command, as if the cable were pulled\n"
     "  --reply-delay MS      delay before each reply [5]\n"
+    "  --late PREFIX:MS      answer commands starting with PREFIX MS later still\n"
+    "                        (repeatable), e.g. --late \"/W 01:300\"\n"
+    "  --vanish-after MS     MS after start the device goes away, whatever is going\n"
+    "                        on: terminal closed, link removed (a pulled adapter)\n"
+    "  --relink-after MS     MS after vanishing, come back as a new terminal under the\n"
+    "                        same link; without --vanish-after, first appear MS after\n"
+    "                        start (an adapter plugged in later)\n"
     "  --help                show this text\n";
 
 struct Settings {
@@ -76,6 +86,9 @@ struct Settings {
     std::string storePath;
     std::string recordPath;
     int replyDelayMs = 5;
+    std::vector<std::pair<std::string, int>> late;  // command prefix, extra delay
+    int vanishAfterMs = -1;
+    int relinkAfterMs = -1;
 };
 
 bool ParseNumber(const char* text, int low, int high, int* value) {
@@ -127,6 +140,9 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
         kNoise,
         kExitAfter,
         kReplyDelay,
+        kLate,
+        kVanishAfter,
+        kRelinkAfter,
         kHelp
     };
     static const option kOptions[] = {
@@ -148,6 +164,9 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
         {"noise", no_argument, nullptr, kNoise},
         {"exit-after", required_argument, nullptr, kExitAfter},
         {"reply-delay", required_argument, nullptr, kReplyDelay},
+        {"late", required_argument, nullptr, kLate},
+        {"vanish-after", required_argument, nullptr, kVanishAfter},
+        {"relink-after", required_argument, nullptr, kRelinkAfter},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -236,6 +255,26 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
             case kReplyDelay:
                 if (!ParseNumber(optarg, 0, 60000, &settings->replyDelayMs)) {
                     return UsageError("--reply-delay must be milliseconds from 0 to 60000");
+                }
+                break;
+            case kLate: {
+                const std::size_t colon = value.rfind(':');
+                int ms = 0;
+                if (colon == std::string::npos || colon == 0 ||
+                    !ParseNumber(value.c_str() + colon + 1, 0, 60000, &ms)) {
+                    return UsageError("--late must be PREFIX:MS with MS from 0 to 60000");
+                }
+                settings->late.emplace_back(value.substr(0, colon), ms);
+                break;
+            }
+            case kVanishAfter:
+                if (!ParseNumber(optarg, 0, INT_MAX, &settings->vanishAfterMs)) {
+                    return UsageError("--vanish-after must be milliseconds from 0 on");
+                }
+                break;
+            case kRelinkAfter:
+                if (!ParseNumber(optarg, 0, INT_MAX, &settings->relinkAfterMs)) {
+                    return UsageError("--relink-after must be milliseconds from 0 on");
                 }
                 break;
             case kHelp:
@@ -366,48 +405,93 @@ int Run(const Settings& settings) {
         return 1;
     }
 
+    // The device may be absent for a while (not plugged in yet, or pulled):
+    // then there is no terminal and no link.
+    const Clock::time_point started = Clock::now();
+    std::optional<Clock::time_point> vanishAt;
+    std::optional<Clock::time_point> relinkAt;
+    if (settings.vanishAfterMs >= 0) {
+        vanishAt = started + std::chrono::milliseconds(settings.vanishAfterMs);
+    } else if (settings.relinkAfterMs >= 0) {
+        relinkAt = started + std::chrono::milliseconds(settings.relinkAfterMs);
+    }
     std::string error;
-    std::unique_ptr<modsim::PtyLink> link =
-        modsim::PtyLink::Create(settings.folder, settings.com, &error);
-    if (!link) {
-        std::cerr << "modsim: " << error << "\n";
-        return 1;
+    std::unique_ptr<modsim::PtyLink> link;
+    if (!relinkAt) {
+        link = modsim::PtyLink::Create(settings.folder, settings.com, &error);
+        if (!link) {
+            std::cerr << "modsim: " << error << "\n";
+            return 1;
+        }
     }
 
     std::deque<Scheduled> scheduled;  // replies waiting for their delay
     std::string outgoing;             // due, not yet taken by the terminal
     // A module that was just powered up may put garbage on the line. It is
     // in the terminal before "ready" is printed, so a test can count on it.
-    if (settings.engine.noise) {
+    if (link && settings.engine.noise) {
         const std::string burst = engine.NoiseBurst();
         if (!WriteAll(link->MasterFd(), burst.data(), burst.size())) {
             std::cerr << "modsim: writing noise: " << std::strerror(errno) << "\n";
         }
     }
 
-    std::printf("modsim ready %s %s -> %s\n",
-                settings.engine.kind == ModuleKind::Receiver ? "rx" : "tx",
-                link->LinkPath().c_str(), link->SlavePath().c_str());
+    const char* kindName = settings.engine.kind == ModuleKind::Receiver ? "rx" : "tx";
+    if (link) {
+        std::printf("modsim ready %s %s -> %s\n", kindName, link->LinkPath().c_str(),
+                    link->SlavePath().c_str());
+    } else {
+        std::printf("modsim ready %s %s/ports/COM%d -> (not linked yet)\n", kindName,
+                    settings.folder.c_str(), settings.com);
+    }
     std::fflush(stdout);
 
     const auto replyDelay = std::chrono::milliseconds(settings.replyDelayMs);
     Clock::time_point masterBackAt{};  // after a hang-up, leave the master alone until then
     while (true) {
         Clock::time_point now = Clock::now();
+        if (vanishAt && now >= *vanishAt) {
+            vanishAt.reset();
+            // What was on its way is lost with the device.
+            link.reset();
+            scheduled.clear();
+            outgoing.clear();
+            std::printf("modsim vanished\n");
+            std::fflush(stdout);
+            if (settings.relinkAfterMs >= 0) {
+                relinkAt = now + std::chrono::milliseconds(settings.relinkAfterMs);
+            }
+        }
+        if (relinkAt && now >= *relinkAt) {
+            relinkAt.reset();
+            link = modsim::PtyLink::Create(settings.folder, settings.com, &error);
+            if (!link) {
+                std::cerr << "modsim: " << error << "\n";
+                return 1;
+            }
+            masterBackAt = {};
+            std::printf("modsim linked %s -> %s\n", link->LinkPath().c_str(),
+                        link->SlavePath().c_str());
+            std::fflush(stdout);
+        }
         while (!scheduled.empty() && scheduled.front().due <= now) {
             outgoing += scheduled.front().bytes;
             scheduled.pop_front();
         }
         if (engine.Finished() && scheduled.empty() && outgoing.empty()) {
-            WaitUntilRead(*link);
+            if (link) WaitUntilRead(*link);
             break;
         }
 
         int timeout = kIdleWaitMs;
         if (!scheduled.empty())
             timeout = std::min(timeout, MillisecondsUntil(scheduled.front().due, now));
-        const bool masterUsable = now >= masterBackAt;
-        if (!masterUsable) timeout = std::min(timeout, MillisecondsUntil(masterBackAt, now));
+        for (const auto& when : {vanishAt, relinkAt}) {
+            if (when) timeout = std::min(timeout, MillisecondsUntil(*when, now));
+        }
+        const bool masterUsable = link && now >= masterBackAt;
+        if (link && !masterUsable)
+            timeout = std::min(timeout, MillisecondsUntil(masterBackAt, now));
 
         pollfd fds[2] = {{gSignalPipe[0], POLLIN, 0}, {-1, 0, 0}};
         if (masterUsable) {
@@ -434,8 +518,18 @@ int Run(const Settings& settings) {
                               << std::strerror(errno) << "\n";
                 }
                 std::string reply = engine.Receive(bytes);
-                if (!reply.empty())
-                    scheduled.push_back({Clock::now() + replyDelay, std::move(reply)});
+                if (!reply.empty()) {
+                    auto delay = replyDelay;
+                    for (const auto& [prefix, ms] : settings.late) {
+                        if (engine.LastCommand().rfind(prefix, 0) == 0) {
+                            delay += std::chrono::milliseconds(ms);
+                        }
+                    }
+                    // Replies leave in order: a late one holds back those after it.
+                    Clock::time_point due = Clock::now() + delay;
+                    if (!scheduled.empty()) due = std::max(due, scheduled.back().due);
+                    scheduled.push_back({due, std::move(reply)});
+                }
                 if (!settings.storePath.empty() && engine.TakeStoreChanged() &&
                     !WriteStore(settings.storePath, engine.StoreText())) {
                     std::cerr << "modsim: cannot write " << settings.storePath << "\n";
@@ -457,7 +551,7 @@ int Run(const Settings& settings) {
         if (hangup) masterBackAt = Clock::now() + std::chrono::milliseconds(kHangupWaitMs);
     }
 
-    link->RemoveLink();
+    if (link) link->RemoveLink();
     if (record >= 0) close(record);
     return 0;
 }

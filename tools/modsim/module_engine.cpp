@@ -121,6 +121,7 @@ std::string ModuleEngine::Receive(std::string_view bytes) {
         line_.clear();
         lineOverflow_ = false;
         ++commandCount_;
+        lastCommand_ = command;
         // The command takes effect even when its reply is lost on the way.
         const std::string reply = Execute(command);
         if (reply.empty() || Suppressed(command)) continue;

@@ -57,6 +57,8 @@ class ModuleEngine {
 
     // CR-terminated commands seen so far (answered, dropped or unknown).
     int CommandCount() const { return commandCount_; }
+    // The last CR-terminated command, without its CR.
+    const std::string& LastCommand() const { return lastCommand_; }
 
     // True once the command given as exitAfter has been handled.
     bool Finished() const;
@@ -89,6 +91,7 @@ class ModuleEngine {
     std::string line_;  // command bytes since the last CR
     bool lineOverflow_ = false;
     int commandCount_ = 0;
+    std::string lastCommand_;
     bool handedOver_ = false;
     std::vector<std::string> handedValues_;
     std::array<std::vector<std::string>, kChannelCount> channels_;

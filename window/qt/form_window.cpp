@@ -1,12 +1,14 @@
 #include "form_window.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -47,6 +49,31 @@ QString TermText(const std::string& text) {
     return shown;
 }
 
+// Dark text for boxes with a fixed light background, whatever the desktop
+// palette says; a light theme's text colour on them would be unreadable.
+const QColor kTextOnFixed(0, 0, 0);
+const QColor kDisabledTextOnFixed(80, 80, 80);
+
+// An editable list that says when its list is about to drop down.
+class DropDownCombo : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    std::function<void()> aboutToDropDown;
+    void showPopup() override {
+        if (aboutToDropDown) aboutToDropDown();
+        QComboBox::showPopup();
+    }
+};
+
+bool HasBackground(ControlKind kind) {
+    return kind == ControlKind::ComboBox || kind == ControlKind::TextBox ||
+           kind == ControlKind::IdentityBox || kind == ControlKind::CounterLabel;
+}
+
+bool HoldsFocus(const QWidget* w, const QWidget* focus) {
+    return focus && (focus == w || w->isAncestorOf(focus));
+}
+
 }  // namespace
 
 FormWindow::FormWindow(FormModel& model, QWidget* parent) : QWidget(parent), model_(model) {
@@ -84,6 +111,7 @@ void FormWindow::Build() {
         b.entry = entry;
         b.widget = w;
         b.control = BoundControl(model_, entry.name);
+        if (b.control && HasBackground(entry.kind)) w->installEventFilter(this);
         bound_.push_back(std::move(b));
     }
     for (Bound& b : bound_) {
@@ -131,7 +159,7 @@ QWidget* FormWindow::MakeWidget(const ControlEntry& entry, QWidget* parent) {
             return box;
         }
         case ControlKind::ComboBox: {
-            auto* combo = new QComboBox(parent);
+            auto* combo = new DropDownCombo(parent);
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
             combo->setMaxVisibleItems(16);
@@ -144,13 +172,17 @@ QWidget* FormWindow::MakeWidget(const ControlEntry& entry, QWidget* parent) {
             combo->installEventFilter(this);
             return combo;
         }
-        case ControlKind::Button:
-            return new QPushButton(parent);
+        case ControlKind::Button: {
+            auto* button = new QPushButton(parent);
+            button->installEventFilter(this);  // Enter presses it
+            return button;
+        }
         case ControlKind::UpArrow:
         case ControlKind::DownArrow: {
             auto* button = new QToolButton(parent);
             button->setArrowType(entry.kind == ControlKind::UpArrow ? Qt::UpArrow : Qt::DownArrow);
             button->setFocusPolicy(Qt::StrongFocus);
+            button->installEventFilter(this);
             return button;
         }
         case ControlKind::CheckBox:
@@ -217,6 +249,9 @@ void FormWindow::Connect(Bound& b) {
                          });
     }
     if (name == "Combo1") {
+        static_cast<DropDownCombo*>(b.widget)->aboutToDropDown = [this, &m] {
+            Handle([&m] { m.OnCombo1DropDown(); });
+        };
         QObject::connect(static_cast<QComboBox*>(b.widget), &QComboBox::editTextChanged, this,
                          [this, &m](const QString& text) {
                              if (rendering_) return;
@@ -236,6 +271,25 @@ void FormWindow::Connect(Bound& b) {
 }
 
 bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::PaletteChange && !rendering_ && !applyingPalette_) {
+        // The desktop theme changed while the tool runs: a box in the
+        // system's colours follows it, a fixed colour keeps its dark text.
+        for (Bound& b : bound_) {
+            if (b.widget == watched && b.control && !b.firstRender)
+                ApplyBackground(b, b.shown.back);
+        }
+    }
+    if (event->type() == QEvent::KeyPress) {
+        // Operators used to other tools press Enter on a button as they
+        // would Space. A held key does not repeat the press.
+        auto* key = static_cast<QKeyEvent*>(event);
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            key->modifiers() == Qt::NoModifier) {
+            if (!key->isAutoRepeat() && button->isEnabled()) button->click();
+            return true;
+        }
+    }
     if (event->type() == QEvent::Wheel) {
         auto* combo = qobject_cast<QComboBox*>(watched);
         if (combo && !combo->hasFocus()) {
@@ -271,11 +325,29 @@ void FormWindow::ApplyBackground(Bound& b, Colour colour) {
         if (combo->lineEdit()) target = combo->lineEdit();
     }
     QPalette p = target->palette();
+    const QPalette system = QApplication::palette(target);
     const QColor c = QtColour(colour);
+    const bool fixed = colour != Colour::Normal;
+    const auto text = [&](QPalette::ColorRole role) {
+        for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            QColor shown = system.color(group, role);
+            if (fixed) shown = group == QPalette::Disabled ? kDisabledTextOnFixed : kTextOnFixed;
+            p.setColor(group, role, shown);
+        }
+    };
     p.setColor(QPalette::Base, c);
-    if (qobject_cast<QLabel*>(target)) p.setColor(QPalette::Window, c);
-    if (qobject_cast<QComboBox*>(b.widget)) p.setColor(QPalette::Button, c);
+    text(QPalette::Text);
+    if (qobject_cast<QLabel*>(target)) {
+        p.setColor(QPalette::Window, c);
+        text(QPalette::WindowText);
+    }
+    if (qobject_cast<QComboBox*>(b.widget)) {
+        p.setColor(QPalette::Button, c);
+        text(QPalette::ButtonText);
+    }
+    applyingPalette_ = true;
     target->setPalette(p);
+    applyingPalette_ = false;
 }
 
 void FormWindow::Render() {
@@ -298,7 +370,14 @@ void FormWindow::RenderControl(Bound& b) {
     b.firstRender = false;
 
     if (first || c.enabled != shown.enabled) {
+        KeepFocusOffDisabled(w, c.enabled);
         w->setEnabled(c.enabled);
+        if (c.enabled && parkedFocus_ == w) {
+            // The operator's button is back: so is the focus, unless they
+            // have put it somewhere else in the meantime.
+            if (focusWidget() == this) w->setFocus(Qt::OtherFocusReason);
+            parkedFocus_ = nullptr;
+        }
         shown.enabled = c.enabled;
         ++widgetWrites_;
     }
@@ -307,10 +386,7 @@ void FormWindow::RenderControl(Bound& b) {
         shown.toolTip = c.toolTip;
         ++widgetWrites_;
     }
-    const bool hasBackground =
-        b.entry.kind == ControlKind::ComboBox || b.entry.kind == ControlKind::TextBox ||
-        b.entry.kind == ControlKind::IdentityBox || b.entry.kind == ControlKind::CounterLabel;
-    if (hasBackground && (first || c.back != shown.back)) {
+    if (HasBackground(b.entry.kind) && (first || c.back != shown.back)) {
         ApplyBackground(b, c.back);
         shown.back = c.back;
         ++widgetWrites_;
@@ -320,14 +396,19 @@ void FormWindow::RenderControl(Bound& b) {
         case ControlKind::ComboBox: {
             auto* combo = static_cast<QComboBox*>(w);
             const QSignalBlocker blockEdit(combo->lineEdit());
-            if (first || c.items != shown.items) {
+            if (first || c.items != shown.items || c.itemToolTips != shown.itemToolTips) {
                 const QString text = combo->currentText();
                 combo->clear();
                 QStringList items;
                 for (const std::string& item : c.items) items << FromUtf8(item);
                 combo->addItems(items);
+                for (std::size_t i = 0; i < c.itemToolTips.size() && i < c.items.size(); ++i) {
+                    combo->setItemData(static_cast<int>(i), FromUtf8(c.itemToolTips[i]),
+                                       Qt::ToolTipRole);
+                }
                 combo->setEditText(text);
                 shown.items = c.items;
+                shown.itemToolTips = c.itemToolTips;
                 ++widgetWrites_;
             }
             if (first || c.text != shown.text) {
@@ -381,6 +462,17 @@ void FormWindow::RenderControl(Bound& b) {
         default:
             break;
     }
+}
+
+void FormWindow::KeepFocusOffDisabled(QWidget* w, bool enabled) {
+    // Disabling the focused control makes Qt hand the focus to the next one
+    // in the tab order: after "Get Info." that is "Default Set", after
+    // "Write" the log check box, and the operator's next Space would reset
+    // the plan or stop the log. The window itself holds the focus instead,
+    // where keys do nothing.
+    if (enabled || !HoldsFocus(w, focusWidget())) return;
+    parkedFocus_ = w;
+    setFocus(Qt::OtherFocusReason);
 }
 
 void FormWindow::RenderTerm(Bound& b) {

@@ -60,6 +60,8 @@ class FormWindow : public QWidget {
     void RenderTerm(Bound& b);
     void RenderWindow();
     void ApplyBackground(Bound& b, Colour colour);
+    // Called before w is enabled or disabled.
+    void KeepFocusOffDisabled(QWidget* w, bool enabled);
     QColor QtColour(Colour colour) const;
     QSize ClientSize() const;
 
@@ -72,11 +74,15 @@ class FormWindow : public QWidget {
     std::vector<int> gridWidthShown_;
     std::vector<Alignment> gridAlignmentShown_;
     QGroupBox* frame5_ = nullptr;
+    // The control that had the focus when it was disabled; it gets the
+    // focus back when enabled again.
+    QWidget* parkedFocus_ = nullptr;
     bool shutDown_ = false;
     bool shownOnce_ = false;
     QSize sizeShown_;
     QPoint positionShown_{-1, -1};
     bool rendering_ = false;
+    bool applyingPalette_ = false;  // our own palette writes are no theme change
     long widgetWrites_ = 0;
     std::function<void()> closedHandler_;
 };

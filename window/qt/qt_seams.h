@@ -54,6 +54,7 @@ class QtPlatform : public Platform {
     char DecimalSeparator() const override;
     std::string DateText() const override;
     std::string TimeText() const override;
+    std::vector<std::string> DescribePorts(const std::vector<int>& numbers) const override;
 
   private:
     store::FilePlaces places_;
