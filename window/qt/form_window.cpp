@@ -105,7 +105,10 @@ void FormWindow::Build() {
         if (entry.fontPoints != 9.75) w->setFont(ControlFont(entry.fontPoints));
         widgets_[entry.name] = w;
         if (entry.name == "Frame5") frame5_ = static_cast<QGroupBox*>(w);
-        if (entry.kind == ControlKind::Grid) grid_ = static_cast<QTableWidget*>(w);
+        if (entry.kind == ControlKind::Grid) {
+            grid_ = static_cast<QTableWidget*>(w);
+            grid_->installEventFilter(this);  // follows theme changes
+        }
 
         Bound b;
         b.entry = entry;
@@ -271,6 +274,7 @@ void FormWindow::Connect(Bound& b) {
 }
 
 bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::PaletteChange && watched == grid_) PaintGridHeaders();
     if (event->type() == QEvent::PaletteChange && !rendering_ && !applyingPalette_) {
         // The desktop theme changed while the tool runs: a box in the
         // system's colours follows it, a fixed colour keeps its dark text.
@@ -504,6 +508,22 @@ void FormWindow::RenderTerm(Bound& b) {
     term->verticalScrollBar()->setValue(term->verticalScrollBar()->maximum());
 }
 
+// The fixed row and column in the theme's button colours, text included, so
+// a dark theme (also one switched while running) leaves them readable.
+void FormWindow::PaintGridHeaders() {
+    const QColor back = grid_->palette().color(QPalette::Button);
+    const QColor text = grid_->palette().color(QPalette::ButtonText);
+    for (int r = 0; r < grid_->rowCount(); ++r) {
+        for (int c = 0; c < grid_->columnCount(); ++c) {
+            if (r != 0 && c != 0) continue;
+            if (QTableWidgetItem* item = grid_->item(r, c)) {
+                item->setBackground(back);
+                item->setForeground(text);
+            }
+        }
+    }
+}
+
 void FormWindow::RenderGrid() {
     if (!grid_) return;
     const Grid& g = model_.MSFlexGrid1;
@@ -511,14 +531,10 @@ void FormWindow::RenderGrid() {
     if (grid_->rowCount() != g.rows || grid_->columnCount() != g.cols) {
         grid_->setRowCount(g.rows);
         grid_->setColumnCount(g.cols);
-        const QColor fixed = palette().color(QPalette::Button);
         for (int r = 0; r < g.rows; ++r) {
-            for (int c = 0; c < g.cols; ++c) {
-                auto* item = new QTableWidgetItem();
-                if (r == 0 || c == 0) item->setBackground(fixed);
-                grid_->setItem(r, c, item);
-            }
+            for (int c = 0; c < g.cols; ++c) grid_->setItem(r, c, new QTableWidgetItem());
         }
+        PaintGridHeaders();
         const int rowHeight = (grid_->height() - 4) / std::max(1, g.rows);
         for (int r = 0; r < g.rows; ++r) grid_->setRowHeight(r, rowHeight);
         gridShown_.assign(g.cells.size(), std::string());

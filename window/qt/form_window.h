@@ -57,6 +57,7 @@ class FormWindow : public QWidget {
     void Connect(Bound& b);
     void RenderControl(Bound& b);
     void RenderGrid();
+    void PaintGridHeaders();
     void RenderTerm(Bound& b);
     void RenderWindow();
     void ApplyBackground(Bound& b, Colour colour);
