@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     }
 
     wire::QtSerialPort port(folder);
-    window::QtPlatform platform(folder, "recvsetup");
+    window::QtPlatform platform(store::FilePlaces{folder, folder}, "recvsetup");
     testing_support::VirtualClock clock;
     testing_support::FakeDialogs dialogs;
     window::FormModel model(RecvSetupProfile(), port, clock, dialogs, platform);
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     // The same without the two links: what the names without a device cost.
     const std::string bare = bench::MakeTempFolder("bench-port-list-bare");
     wire::QtSerialPort barePort(bare);
-    window::QtPlatform barePlatform(bare, "recvsetup");
+    window::QtPlatform barePlatform(store::FilePlaces{bare, bare}, "recvsetup");
     window::FormModel bareModel(RecvSetupProfile(), barePort, clock, dialogs, barePlatform);
     std::vector<double> withoutLinks;
     for (long run = 0; run < runs; ++run) {

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     probe::Stage("main", entered);
     QApplication app(argc, argv);
     probe::Stage("application", bench::MonotonicNs());
-    window::ToolSession session(profile, folder, tool);
+    window::ToolSession session(profile, store::FilePlaces{folder, folder}, tool);
     probe::Stage("window-built", bench::MonotonicNs());
     probe::FirstFrame firstFrame;
     session.Start();

@@ -1,12 +1,9 @@
 #include "serial_port.h"
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 #include <climits>
 #include <cmath>
 
+#include "file_system.h"
 #include "leading_number.h"
 
 namespace wire {
@@ -34,12 +31,15 @@ int PortNumberFromName(const std::string& name) {
 
 std::string DevicePathForPort(int n, const std::string& programFolder) {
 #ifdef _WIN32
+    // The system's own names; the serial port adapter adds the device
+    // prefix COM10 and above need.
     (void)programFolder;
     return "COM" + std::to_string(n);
-#endif
+#else
+    // A link whose device has gone still names the port: opening it fails
+    // rather than falling back on some other device.
     const std::string linked = programFolder + "/ports/COM" + std::to_string(n);
-    struct stat st;
-    if (lstat(linked.c_str(), &st) == 0) return linked;
+    if (store::fsys::EntryExists(linked)) return linked;
 
     // Beyond COM16 the names continue through the three families in turn:
     // COM17 ttyS4, COM18 ttyUSB8, COM19 ttyACM4, COM20 ttyS5, ...
@@ -55,6 +55,7 @@ std::string DevicePathForPort(int n, const std::string& programFolder) {
         default:
             return "/dev/ttyACM" + std::to_string(4 + k / 3);
     }
+#endif
 }
 
 }  // namespace wire

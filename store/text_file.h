@@ -25,7 +25,9 @@ std::optional<unsigned long long> FileSize(const std::string& path);
 // it over the old one. On failure the old file is untouched, the temporary
 // file removed, and the reason is put into *error when given. A symbolic link
 // is saved through to the file it names; a file that cannot be written (read
-// only) is left alone and the save fails.
+// only) is left alone and the save fails. When no temporary file can be made
+// (a folder that is not writable), an existing writable file is rewritten in
+// place instead, which is not atomic.
 bool ReplaceFileContent(const std::string& target, std::string_view content,
                         std::string* error = nullptr);
 

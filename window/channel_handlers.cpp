@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "field_reader.h"
+#include "file_system.h"
 #include "form_model.h"
 #include "freq_table.h"
 #include "frequency.h"
@@ -126,6 +127,8 @@ void FormModel::OnFreqLoadSaveSWClick(int index) {
 }
 
 void FormModel::LoadFrequencyTable() {
+    // The dialog opens in the data folder, which must exist for that.
+    store::fsys::MakeFolders(CommonDialog1.initialFolder);
     const auto name = dialogs_.OpenFileName(CommonDialog1.filter, CommonDialog1.initialFolder);
     if (!name || name->empty()) return;
     const auto data = store::ReadTextFile(*name);
@@ -142,6 +145,7 @@ void FormModel::LoadFrequencyTable() {
 }
 
 void FormModel::SaveFrequencyTable() {
+    store::fsys::MakeFolders(CommonDialog1.initialFolder);
     const auto name = dialogs_.SaveFileName(CommonDialog1.filter, CommonDialog1.initialFolder);
     if (!name || name->empty()) return;
     if (!store::EnsureFileExists(*name)) {

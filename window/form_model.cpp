@@ -111,7 +111,7 @@ void FormModel::StartUp() {
     for (Control* m : {&P_Message, &C_Message, &T_Message, &L_Message}) m->text.clear();
 
     CommonDialog1.filter = "Freq. Table File(*.tbl)|*.tbl|All File|*.*|";
-    CommonDialog1.initialFolder = platform_.ProgramFolder();
+    CommonDialog1.initialFolder = platform_.DataFolder();
 
     ComStart.toolTip = "Port Open/Close.";
     Version.toolTip = "Program Version of Target-Module";

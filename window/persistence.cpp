@@ -1,5 +1,6 @@
-// The settings file beside the program and the setup log.
+// The settings file and the setup log.
 #include "field_reader.h"
+#include "file_system.h"
 #include "form_model.h"
 #include "freq_table.h"
 #include "settings_file.h"
@@ -9,13 +10,13 @@
 namespace window {
 
 std::string FormModel::SettingsPath() const {
-    return platform_.ProgramFolder() + "/" + platform_.ProgramName() + ".ini";
+    return platform_.ConfigFolder() + "/" + platform_.ProgramName() + ".ini";
 }
 
 std::string FormModel::LogPath() const {
     // The name is not validated: one with its own folder part is simply
-    // appended to the program's folder.
-    return platform_.ProgramFolder() + "/" + LogFileName.text;
+    // appended to the data folder.
+    return platform_.DataFolder() + "/" + LogFileName.text;
 }
 
 namespace {
@@ -35,6 +36,8 @@ long BoundPosition(long v, long screen, long window) {
 
 void FormModel::LoadSettings() {
     const std::string path = SettingsPath();
+    // A per-user folder does not exist before the first start.
+    store::fsys::MakeFolders(platform_.ConfigFolder());
     if (!store::EnsureFileExists(path)) return;
     const auto data = store::ReadTextFile(path);
     if (!data) return;
@@ -99,6 +102,7 @@ void FormModel::AppendLogRecord() {
     record.toolVersion =
         std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision);
     const std::string path = LogPath();
+    store::fsys::MakeFolders(platform_.DataFolder());
     if (!store::EnsureFileExists(path) ||
         !store::AppendToFile(path, store::FormatLogRecord(record))) {
         L_Message.text = "Log File Write Error!!";

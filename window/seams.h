@@ -72,8 +72,11 @@ struct ProgramVersion {
 class Platform {
   public:
     virtual ~Platform() = default;
-    virtual std::string ProgramFolder() const = 0;
     virtual std::string ProgramName() const = 0;
+    // Where the settings file and ports/ live, and where the logs go and the
+    // file dialog starts. Either may not exist yet.
+    virtual std::string ConfigFolder() const = 0;
+    virtual std::string DataFolder() const = 0;
     virtual ProgramVersion Version() const = 0;
     // The screen's full size, twips.
     virtual long ScreenWidth() const = 0;

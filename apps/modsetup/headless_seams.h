@@ -48,7 +48,9 @@ class HeadlessPlatform : public window::Platform {
   public:
     HeadlessPlatform(std::string folder, std::string name)
         : folder_(std::move(folder)), name_(std::move(name)) {}
-    std::string ProgramFolder() const override { return folder_; }
+    // Source builds keep everything beside the program, as the windows do.
+    std::string ConfigFolder() const override { return folder_; }
+    std::string DataFolder() const override { return folder_; }
     std::string ProgramName() const override { return name_; }
     window::ProgramVersion Version() const override;
     long ScreenWidth() const override { return 0; }

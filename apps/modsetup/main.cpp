@@ -56,7 +56,7 @@ std::string JsonText(const std::string& text) {
 
 // The one place that decides where the production log lives by default.
 std::string DefaultProductionLogPath(const window::Platform& platform) {
-    return platform.ProgramFolder() + "/modsetup_log.csv";
+    return platform.DataFolder() + "/modsetup_log.csv";
 }
 
 std::string HostName() {

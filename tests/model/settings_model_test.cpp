@@ -309,9 +309,10 @@ TEST_P(EachTool, GarbageAndHugeLinesLeaveTheDefaults) {
     EXPECT_EQ(s.h.model.LogFileName.text, "after.log");
 }
 
-TEST_P(EachTool, AMissingProgramFolderLeavesStartUpAndShutdownWorking) {
+TEST_P(EachTool, AFolderThatCannotBeMadeLeavesStartUpAndShutdownWorking) {
     Harness h(Profile(GetParam()));
-    h.platform.folder = h.tempFolder + "/missing";
+    WriteFile(h.tempFolder + "/plain", "");
+    h.platform.folder = h.tempFolder + "/plain/missing";
     h.StartUp();
     ExpectStartUpDefaults(h);
     EXPECT_EQ(h.model.Caption, h.model.Profile().designCaption + "   Ver.=1.5.2");

@@ -53,6 +53,29 @@ TEST_P(SetupLog, EachCleanWriteAppendsOneRecord) {
     EXPECT_EQ(m.L_Message.text, "");
 }
 
+TEST_P(SetupLog, PerUserFoldersAreMadeWhenFirstUsed) {
+    Harness h(ToolProfile(GetParam()));
+    FakeModule module(Kind());
+    module.Attach(h);
+    const std::string config = h.tempFolder + "/config/" + GetParam();
+    const std::string data = h.tempFolder + "/share/" + GetParam();
+    h.platform.folder = config;
+    h.platform.dataFolder = data;
+    Prepare(h);
+    ReadIdentity(h);
+    EXPECT_TRUE(Exists(config + "/" + GetParam() + ".ini"));
+    EXPECT_FALSE(Exists(data));
+
+    RunWrite(h);
+    EXPECT_EQ(testing_support::ReadFile(data + "/" + GetParam() + ".log"), Record());
+    EXPECT_EQ(h.model.L_Message.text, "");
+
+    // The table dialog starts in the data folder.
+    h.dialogs.fileAnswers.push_back(std::nullopt);
+    h.model.OnFreqLoadSaveSWClick(0);
+    EXPECT_EQ(h.dialogs.lastFolder, data);
+}
+
 TEST_P(SetupLog, NoRecordAfterAReportedErrorOrWithLoggingOff) {
     struct Case {
         const char* name;

@@ -109,8 +109,9 @@ class FakeDialogs : public window::Dialogs {
 
 class FakePlatform : public window::Platform {
   public:
-    std::string ProgramFolder() const override { return folder; }
     std::string ProgramName() const override { return name; }
+    std::string ConfigFolder() const override { return folder; }
+    std::string DataFolder() const override { return dataFolder.empty() ? folder : dataFolder; }
     window::ProgramVersion Version() const override { return {1, 5, 2}; }
     long ScreenWidth() const override { return screenWidth; }
     long ScreenHeight() const override { return screenHeight; }
@@ -125,6 +126,7 @@ class FakePlatform : public window::Platform {
     }
 
     std::string folder = "/nonexistent-program-folder";
+    std::string dataFolder;  // empty: the same as folder
     std::string name = "recvsetup";
     long screenWidth = 1920 * 15;
     long screenHeight = 1080 * 15;

@@ -121,9 +121,14 @@ TEST(FrequencyPresetList, HoldsTheOffGridValueAPlaceholderAndTheWholeGrid) {
 TEST(FormatFrequency, WritesAPointWhateverTheLocale) {
     // LOCPATH points at a locale built for the tests; without it the
     // process would silently stay in the "C" locale and prove nothing.
-    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
-        << "the test locale de_DE.UTF-8 is missing (LOCPATH=" << (std::getenv("LOCPATH") ?: "")
-        << ")";
+#ifdef _WIN32
+    const char* const german = "German_Germany.1252";
+#else
+    const char* const german = "de_DE.UTF-8";
+#endif
+    ASSERT_NE(std::setlocale(LC_ALL, german), nullptr)
+        << "the test locale " << german << " is missing (LOCPATH="
+        << (std::getenv("LOCPATH") ?: "") << ")";
     char probe[16];
     std::snprintf(probe, sizeof probe, "%.1f", 1.5);
     ASSERT_STREQ(probe, "1,5");  // the locale is really in force

@@ -1,12 +1,21 @@
 #include "text_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+
+#include "scratch_folder.h"
 
 namespace fs = std::filesystem;
 using namespace store;
@@ -15,13 +24,6 @@ namespace {
 
 class TextFile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "store_test.XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
     void write(const std::string& name, const std::string& content) const {
         std::ofstream(path(name), std::ios::binary) << content;
@@ -30,7 +32,8 @@ class TextFile : public ::testing::Test {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
     }
 
-    std::string dir_;
+    ScratchFolder folder_{"store_test"};
+    const std::string dir_ = folder_.Path();
 };
 
 const char kBinaryBytes[] = "TOP  , 1440 ,\r\n\0\xff\r";
@@ -60,22 +63,31 @@ TEST_F(TextFile, EnsureFileExistsCreatesButNeverTruncates) {
     EXPECT_FALSE(EnsureFileExists(path("folder")));
 }
 
-TEST_F(TextFile, ReplaceKeepsPermissionsAndGivesNewFilesTheUsualOnes) {
+TEST_F(TextFile, ReplaceOverwritesAnOldFileAndKeepsItsPermissions) {
     write("settings", "old");
+#ifndef _WIN32
     ASSERT_EQ(chmod(path("settings").c_str(), 0640), 0);
-    EXPECT_TRUE(ReplaceFileContent(path("settings"), kBinary));
-    EXPECT_EQ(ReadTextFile(path("settings")), kBinary);
-
     const mode_t oldMask = umask(022);
+#endif
+    EXPECT_TRUE(ReplaceFileContent(path("settings"), kBinary));
     EXPECT_TRUE(ReplaceFileContent(path("new"), "x"));
+    EXPECT_EQ(ReadTextFile(path("settings")), kBinary);
+    EXPECT_EQ(ReadTextFile(path("new")), "x");
+    // Names come as UTF-8 from the window, also where the system's are not.
+    const std::string umlaut = dir_ + "/Kan\xc3\xa4le.tbl";
+    EXPECT_TRUE(ReplaceFileContent(umlaut, "y"));
+    EXPECT_TRUE(ReplaceFileContent(umlaut, "z"));
+    EXPECT_EQ(ReadTextFile(umlaut), "z");
+    EXPECT_TRUE(fs::exists(fs::u8path(umlaut)));
+    EXPECT_EQ(entries(), 3u);  // no temporary file left over
+#ifndef _WIN32
     umask(oldMask);
-
     struct stat st;
     ASSERT_EQ(stat(path("settings").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     ASSERT_EQ(stat(path("new").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
-    EXPECT_EQ(entries(), 2u);  // no temporary file left over
+#endif
 }
 
 TEST_F(TextFile, FailedReplaceLeavesEverythingAsItWas) {
@@ -92,6 +104,7 @@ TEST_F(TextFile, FailedReplaceLeavesEverythingAsItWas) {
     EXPECT_EQ(ReadTextFile(path("plainfile")), "x");
 }
 
+#ifndef _WIN32
 TEST_F(TextFile, ReplaceSavesThroughLinksAndRespectsReadOnlyFiles) {
     // A linked settings file stays a link; the file it names gets the content.
     fs::create_directory(path("real"));
@@ -110,12 +123,17 @@ TEST_F(TextFile, ReplaceSavesThroughLinksAndRespectsReadOnlyFiles) {
     EXPECT_EQ(ReadTextFile(path("pinned.ini")), writable ? "changed" : "pinned");
     EXPECT_EQ(entries(), 3u);  // real/, linked.ini, pinned.ini: no temporary file
 }
+#endif
 
 TEST_F(TextFile, AppendAddsToTheEndAndReportsFailures) {
     EXPECT_TRUE(AppendToFile(path("log"), "one\r\n"));
     EXPECT_TRUE(AppendToFile(path("log"), "two\r\n"));
     EXPECT_EQ(ReadTextFile(path("log")), "one\r\ntwo\r\n");
+    fs::create_directory(path("folder"));
+    EXPECT_FALSE(AppendToFile(path("folder"), "x"));
+    EXPECT_FALSE(AppendToFile(path("nofolder/log"), "x"));
 
+#ifndef _WIN32
     // A full disk must neither go unnoticed nor leak the descriptor.
     const auto openFiles = [] {
         return std::distance(fs::directory_iterator("/proc/self/fd"), {});
@@ -125,7 +143,64 @@ TEST_F(TextFile, AppendAddsToTheEndAndReportsFailures) {
     EXPECT_FALSE(AppendToFile("/dev/full", "line\r\n", &error));
     EXPECT_NE(error.find(std::strerror(ENOSPC)), std::string::npos) << error;
     EXPECT_EQ(openFiles(), before);
-    fs::create_directory(path("folder"));
-    EXPECT_FALSE(AppendToFile(path("folder"), "x"));
-    EXPECT_FALSE(AppendToFile(path("nofolder/log"), "x"));
+#endif
 }
+
+#ifndef _WIN32
+
+// Runs body in a child process that cannot bypass file permissions (root
+// becomes nobody there) and gives back its exit status.
+int RunUnprivileged(const std::function<int()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+TEST_F(TextFile, ReplaceInAReadOnlyFolderRewritesAWritableFile) {
+    struct Case {
+        const char* name;
+        const char* old;  // nullptr: no such file
+        std::string content;
+        rlim_t sizeLimit;
+        bool saved;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"shrinks", "TOP,1440,\r\nLEFT,2000,\r\n", "TOP,0,\r\n", RLIM_INFINITY, true, "TOP,0,\r\n"},
+        {"grows", "A\r\n", "A\r\nB\r\n", RLIM_INFINITY, true, "A\r\nB\r\n"},
+        // A full disk in the middle of the rewrite puts the old content back.
+        {"disk full", "old-content\r\n", std::string(64, 'x'), 16, false, "old-content\r\n"},
+        {"missing", nullptr, "new", RLIM_INFINITY, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        if (c.old) {
+            write(c.name, c.old);
+            ASSERT_EQ(chmod(path(c.name).c_str(), 0666), 0);
+        }
+    }
+    ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
+    for (const Case& c : cases) {
+        const int status = RunUnprivileged([&] {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{c.sizeLimit, c.sizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::string error;
+            const bool saved = ReplaceFileContent(path(c.name), c.content, &error);
+            return saved == c.saved && saved == error.empty() ? 0 : 1;
+        });
+        EXPECT_EQ(status, 0) << c.name;
+        if (c.after) {
+            EXPECT_EQ(ReadTextFile(path(c.name)), c.after) << c.name;
+        } else {
+            EXPECT_FALSE(fs::exists(path(c.name))) << c.name;
+        }
+    }
+    chmod(dir_.c_str(), 0700);
+    EXPECT_EQ(entries(), 3u);  // no temporary file, nothing created
+}
+#endif

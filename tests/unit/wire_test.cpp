@@ -1,7 +1,6 @@
 // The link layer without a window: command bytes, reply framing, fields,
 // port names and devices, line speed and tick periods.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <climits>
 #include <filesystem>
@@ -11,6 +10,7 @@
 
 #include "commands.h"
 #include "reply_lines.h"
+#include "scratch_folder.h"
 #include "serial_port.h"
 
 namespace fs = std::filesystem;
@@ -167,14 +167,18 @@ TEST(PortNumberFromName, AcceptsExactlyCom1ToCom255) {
 
 class DevicePath : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "wire_test.XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string dir_;
+    ScratchFolder folder_{"wire_test"};
+    const std::string dir_ = folder_.Path();
 };
+
+#ifdef _WIN32
+TEST_F(DevicePath, WindowsNamesAreTheSystemsOwn) {
+    fs::create_directory(fs::path(dir_) / "ports");
+    for (int n : {1, 4, 10, 255}) {
+        EXPECT_EQ(wire::DevicePathForPort(n, dir_), "COM" + std::to_string(n)) << n;
+    }
+}
+#else
 
 TEST_F(DevicePath, FixedFamiliesWithoutALink) {
     struct Case {
@@ -204,6 +208,7 @@ TEST_F(DevicePath, ALinkInPortsWins) {
     EXPECT_EQ(wire::DevicePathForPort(4, dir_), "/dev/ttyS3");
     EXPECT_EQ(wire::DevicePathForPort(30, dir_), "/dev/ttyUSB12");
 }
+#endif
 
 TEST(LineSpeed, ReadsTheFirstFourCharacters) {
     struct Case {

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "file_system.h"
+
 namespace modsim {
 
 namespace {
@@ -65,8 +67,11 @@ std::unique_ptr<PtyLink> PtyLink::Create(const std::string& folder, int com, std
         return nullptr;
     }
 
+    // The folder itself may not exist yet either: an installed tool makes
+    // its per-user folder only when it first starts.
     const std::string ports = folder + "/ports";
-    if (mkdir(ports.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (const int err = store::fsys::MakeFolders(ports)) {
+        errno = err;
         *error = Reason("creating " + ports);
         return nullptr;
     }

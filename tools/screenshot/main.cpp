@@ -42,20 +42,22 @@ int main(int argc, char** argv) {
     const std::string folder = argv[3];
     QApplication app(argc, argv);
 
-    const window::ToolProfile& profile = tool == "sendsetup" ? SendSetupProfile() : RecvSetupProfile();
+    const window::ToolProfile& profile =
+        tool == "sendsetup" ? SendSetupProfile() : RecvSetupProfile();
     QFile settings(QString::fromStdString(folder + "/" + profile.programName + ".ini"));
     if (settings.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         settings.write(debug ? "COM  ,COM1,\r\nDEBUG,ON,\r\n" : "COM  ,COM1,\r\n");
         settings.close();
     }
-    window::ToolSession session(profile, folder, profile.programName);
+    window::ToolSession session(profile, store::FilePlaces{folder, folder}, profile.programName);
     session.Start();
     window::FormModel& m = session.Model();
     window::FormWindow& w = session.Window();
 
     auto run = [&](void (window::FormModel::*handler)(), const char* what) {
         w.Handle([&] { (m.*handler)(); });
-        if (!WaitFor([&] { return m.ChWriteSW.enabled || m.GetInfoSW.enabled; }, 100)) {}
+        if (!WaitFor([&] { return m.ChWriteSW.enabled || m.GetInfoSW.enabled; }, 100)) {
+        }
         if (!WaitFor([&] { return m.GetInfoSW.enabled; }, 10000)) {
             std::fprintf(stderr, "screenshot: %s did not finish\n", what);
             return false;

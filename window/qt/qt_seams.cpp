@@ -95,8 +95,8 @@ bool QtDialogs::AskOkCancel(const std::string& title, const std::string& text) {
     return box.exec() == QMessageBox::Ok;
 }
 
-QtPlatform::QtPlatform(std::string programFolder, std::string programName)
-    : folder_(std::move(programFolder)), name_(std::move(programName)) {}
+QtPlatform::QtPlatform(store::FilePlaces places, std::string programName)
+    : places_(std::move(places)), name_(std::move(programName)) {}
 
 ProgramVersion QtPlatform::Version() const {
     return {SETUP_VERSION_MAJOR, SETUP_VERSION_MINOR, SETUP_VERSION_PATCH};
@@ -194,7 +194,7 @@ std::vector<std::string> QtPlatform::DescribePorts(const std::vector<int>& numbe
     const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
 #endif
     for (int n : numbers) {
-        const QString path = QString::fromStdString(wire::DevicePathForPort(n, folder_));
+        const QString path = QString::fromStdString(wire::DevicePathForPort(n, places_.config));
         const QFileInfo info(path);
         const QString device = info.canonicalFilePath().isEmpty() ? path : info.canonicalFilePath();
         QStringList lines;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "file_places.h"
 #include "seams.h"
 
 namespace window {
@@ -43,9 +44,10 @@ class QtDialogs : public Dialogs {
 // Facts about the program and the system, from Qt.
 class QtPlatform : public Platform {
   public:
-    QtPlatform(std::string programFolder, std::string programName);
-    std::string ProgramFolder() const override { return folder_; }
+    QtPlatform(store::FilePlaces places, std::string programName);
     std::string ProgramName() const override { return name_; }
+    std::string ConfigFolder() const override { return places_.config; }
+    std::string DataFolder() const override { return places_.data; }
     ProgramVersion Version() const override;
     long ScreenWidth() const override;
     long ScreenHeight() const override;
@@ -55,7 +57,7 @@ class QtPlatform : public Platform {
     std::vector<std::string> DescribePorts(const std::vector<int>& numbers) const override;
 
   private:
-    std::string folder_;
+    store::FilePlaces places_;
     std::string name_;
 };
 

@@ -1,7 +1,9 @@
 #include "run_tool.h"
 
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <QApplication>
 #include <QFileInfo>
@@ -10,9 +12,9 @@
 
 namespace window {
 
-ToolSession::ToolSession(const ToolProfile& profile, const std::string& programFolder,
+ToolSession::ToolSession(const ToolProfile& profile, const store::FilePlaces& places,
                          const std::string& programName)
-    : platform_(programFolder, programName), port_(programFolder) {
+    : platform_(places, programName), port_(places.config) {
     model_ = std::make_unique<FormModel>(profile, port_, timers_, dialogs_, platform_);
     window_ = std::make_unique<FormWindow>(*model_);
     dialogs_.SetParent(window_.get());
@@ -36,6 +38,7 @@ void ToolSession::Start() {
     window_->show();
 }
 
+#ifndef _WIN32
 namespace {
 
 int signalPipe[2] = {-1, -1};
@@ -47,15 +50,27 @@ void OnTerminationSignal(int) {
 }
 
 }  // namespace
+#endif
+
+store::FilePlaces ProgramPlaces(const std::string& programFolder, const std::string& programName) {
+#ifdef SETUP_PER_USER_FILES
+    return store::PlacesFor(store::FilePlacement::PerUser, programFolder, programName);
+#else
+    return store::PlacesFor(store::FilePlacement::BesideProgram, programFolder, programName);
+#endif
+}
 
 int RunTool(const ToolProfile& profile, int argc, char** argv) {
     QApplication app(argc, argv);
     const QFileInfo exe(QCoreApplication::applicationFilePath());
-    ToolSession session(profile, QCoreApplication::applicationDirPath().toStdString(),
-                        exe.completeBaseName().toStdString());
+    const std::string name = exe.completeBaseName().toStdString();
+    ToolSession session(
+        profile, ProgramPlaces(QCoreApplication::applicationDirPath().toStdString(), name), name);
 
+#ifndef _WIN32
     // SIGINT and SIGTERM close the window as the operator would, so the port
-    // is closed and the settings are saved.
+    // is closed and the settings are saved. (Windows asks a window to close
+    // with a message, which Qt turns into the same close.)
     std::unique_ptr<QSocketNotifier> notifier;
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
         notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
@@ -73,6 +88,7 @@ int RunTool(const ToolProfile& profile, int argc, char** argv) {
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
     }
+#endif
 
     session.Start();
     return app.exec();

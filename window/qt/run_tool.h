@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "file_places.h"
 #include "form_model.h"
 #include "form_window.h"
 #include "qt_seams.h"
@@ -15,7 +16,7 @@ namespace window {
 // program runs it. Needs a QApplication.
 class ToolSession {
   public:
-    ToolSession(const ToolProfile& profile, const std::string& programFolder,
+    ToolSession(const ToolProfile& profile, const store::FilePlaces& places,
                 const std::string& programName);
     ~ToolSession();
 
@@ -34,6 +35,10 @@ class ToolSession {
     std::unique_ptr<FormModel> model_;
     std::unique_ptr<FormWindow> window_;
 };
+
+// Where this build keeps a program's files: beside the executable, or per
+// user when built with SETUP_PER_USER_FILES.
+store::FilePlaces ProgramPlaces(const std::string& programFolder, const std::string& programName);
 
 // main() of both programs: the program folder is the executable's.
 int RunTool(const ToolProfile& profile, int argc, char** argv);

@@ -205,7 +205,7 @@ std::string RunOnDisplay(const VirtualDisplay& display, const std::string& comma
 }
 
 Session::Session(const window::ToolProfile& profile, const std::string& folder)
-    : session_(profile, folder, profile.programName) {}
+    : session_(profile, store::FilePlaces{folder, folder}, profile.programName) {}
 
 void Session::Click(const std::string& name) {
     auto* button = qobject_cast<QAbstractButton*>(Widget(name));
