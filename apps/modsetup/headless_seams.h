@@ -46,11 +46,12 @@ class HeadlessDialogs : public window::Dialogs {
 // Facts about the program without a screen.
 class HeadlessPlatform : public window::Platform {
   public:
-    HeadlessPlatform(std::string folder, std::string name)
-        : folder_(std::move(folder)), name_(std::move(name)) {}
-    // Source builds keep everything beside the program, as the windows do.
-    std::string ConfigFolder() const override { return folder_; }
-    std::string DataFolder() const override { return folder_; }
+    // Source builds keep everything beside the program, as the windows do;
+    // packages keep ports/ in the config folder and the log in the data folder.
+    HeadlessPlatform(std::string configFolder, std::string dataFolder, std::string name)
+        : config_(std::move(configFolder)), data_(std::move(dataFolder)), name_(std::move(name)) {}
+    std::string ConfigFolder() const override { return config_; }
+    std::string DataFolder() const override { return data_; }
     std::string ProgramName() const override { return name_; }
     window::ProgramVersion Version() const override;
     long ScreenWidth() const override { return 0; }
@@ -60,7 +61,8 @@ class HeadlessPlatform : public window::Platform {
     std::string TimeText() const override;
 
   private:
-    std::string folder_;
+    std::string config_;
+    std::string data_;
     std::string name_;
 };
 

@@ -15,6 +15,8 @@
 #include <memory>
 #include <set>
 
+#include "file_places.h"
+#include "file_system.h"
 #include "frequency.h"
 #include "module_session.h"
 #include "options.h"
@@ -71,9 +73,15 @@ std::string FormatMHz(double v) {
 
 class Programmer {
   public:
-    Programmer(const Options& options, std::string folder)
-        : o_(options), folder_(std::move(folder)), platform_(folder_, "modsetup") {
-        logPath_ = o_.logPath.empty() ? DefaultProductionLogPath(platform_) : o_.logPath;
+    // ports/ is looked up in the config folder, the log kept in the data folder.
+    Programmer(const Options& options, const store::FilePlaces& places)
+        : o_(options), folder_(places.config), platform_(places.config, places.data, "modsetup") {
+        if (o_.logPath.empty()) {
+            store::fsys::MakeFolders(platform_.DataFolder());
+            logPath_ = DefaultProductionLogPath(platform_);
+        } else {
+            logPath_ = o_.logPath;
+        }
         station_ = o_.station.empty() ? HostName() : o_.station;
     }
 
@@ -456,7 +464,15 @@ int main(int argc, char** argv) {
         return kExitPass;
     }
     QCoreApplication app(argc, argv);
-    Programmer programmer(parsed.options, QCoreApplication::applicationDirPath().toStdString());
+#ifdef SETUP_PER_USER_FILES
+    const auto placement = store::FilePlacement::PerUser;
+#else
+    const auto placement = store::FilePlacement::BesideProgram;
+#endif
+    Programmer programmer(
+        parsed.options,
+        store::PlacesFor(placement, QCoreApplication::applicationDirPath().toStdString(),
+                         "modsetup"));
 
     // SIGINT and SIGTERM end the running sequence at once; the result is
     // reported and logged whole, the port closed and a summary printed.

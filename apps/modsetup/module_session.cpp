@@ -32,7 +32,7 @@ ModuleSession::ModuleSession(const std::string& programFolder, const window::Too
       fixedKind_(fixedKind),
       plan_(plan),
       port_(programFolder),
-      platform_(programFolder, "modsetup") {
+      platform_(programFolder, programFolder, "modsetup") {
     timers_.SetTickHandler([this](TimerId id) { model_->OnTimer(id); });
     timers_.SetStoppedHandler([this](TimerId) {
         if (waiting_) waiting_->quit();
