@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QTimer>
 #include <array>
 #include <functional>
 #include <optional>
@@ -9,26 +8,6 @@
 #include "seams.h"
 
 namespace modsetup {
-
-// The window's timers as QTimers, without a window. It also tells when a
-// timer stops: that is how the programmer learns that a sequence it started
-// has ended, without asking the model for anything the windows do not need.
-class HeadlessTimers : public window::TimerBackend {
-  public:
-    HeadlessTimers();
-    void SetTickHandler(std::function<void(window::TimerId)> handler) {
-        tick_ = std::move(handler);
-    }
-    void SetStoppedHandler(std::function<void(window::TimerId)> handler) {
-        stopped_ = std::move(handler);
-    }
-    void TimerChanged(window::TimerId id, bool enabled, int intervalMs) override;
-
-  private:
-    std::array<QTimer, window::kTimerCount> timers_;
-    std::function<void(window::TimerId)> tick_;
-    std::function<void(window::TimerId)> stopped_;
-};
 
 // Nobody to ask: every dialog is cancelled. The programmer never presses
 // Load or Save; it reads the plan itself.

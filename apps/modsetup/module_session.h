@@ -9,6 +9,7 @@
 #include "headless_seams.h"
 #include "plan.h"
 #include "qt_serial_port.h"
+#include "qt_timers.h"
 
 namespace modsetup {
 
@@ -70,7 +71,9 @@ class ModuleSession {
     bool fixedKind_;
     PlanTexts plan_;
     wire::QtSerialPort port_;
-    HeadlessTimers timers_;
+    // The windows' own timers, so the sequences tick as they do there; a
+    // sequence timer that stops tells that its sequence has ended.
+    window::QtTimers timers_;
     HeadlessDialogs dialogs_;
     HeadlessPlatform platform_;
     std::unique_ptr<window::FormModel> model_;

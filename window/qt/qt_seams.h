@@ -8,22 +8,10 @@
 #include <string>
 
 #include "file_places.h"
+#include "qt_timers.h"
 #include "seams.h"
 
 namespace window {
-
-// The window's timers as QTimers; sequence timers are precise ones.
-class QtTimers : public TimerBackend {
-  public:
-    QtTimers();
-    void SetTickHandler(std::function<void(TimerId)> handler) { handler_ = std::move(handler); }
-    void TimerChanged(TimerId id, bool enabled, int intervalMs) override;
-    void StopAll();
-
-  private:
-    std::array<QTimer, kTimerCount> timers_;
-    std::function<void(TimerId)> handler_;
-};
 
 // File dialogs and the overwrite question.
 class QtDialogs : public Dialogs {
