@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -171,6 +172,15 @@ int Flush(int fd) {
     return _commit(fd) == 0 ? 0 : errno;
 }
 
+int LockExclusive(int fd, bool lock) {
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (h == INVALID_HANDLE_VALUE) return EBADF;
+    OVERLAPPED whole{};
+    const BOOL ok = lock ? LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)
+                         : UnlockFileEx(h, 0, MAXDWORD, MAXDWORD, &whole);
+    return ok ? 0 : EACCES;
+}
+
 int Close(int fd) {
     return _close(fd) == 0 ? 0 : errno;
 }
@@ -322,6 +332,13 @@ int Truncate(int fd, unsigned long long size) {
 
 int Flush(int fd) {
     return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+int LockExclusive(int fd, bool lock) {
+    while (::flock(fd, lock ? LOCK_EX : LOCK_UN) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
 }
 
 // Not retried on EINTR: on Linux the descriptor is gone either way.

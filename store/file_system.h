@@ -40,6 +40,9 @@ int Rewind(int fd);
 int Truncate(int fd, unsigned long long size);
 // Has the system put the file's content on the disk.
 int Flush(int fd);
+// Takes (waiting for it) or gives back an exclusive lock on the whole file,
+// advisory where the system has only those.
+int LockExclusive(int fd, bool lock);
 // The descriptor is gone afterwards whatever the result; a close may report
 // a failed delayed write (NFS, full disk).
 int Close(int fd);

@@ -1,15 +1,12 @@
 #include "production_log.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
+#include "file_system.h"
 #include "text_file.h"
 
 namespace store {
@@ -61,21 +58,6 @@ std::vector<std::string> SplitCsvLine(std::string_view text, std::size_t* next) 
     return fields;
 }
 
-bool WriteAllOnce(int fd, const std::string& bytes) {
-    // One write call for the whole row; a short write (disk full) is
-    // finished, but never interleaved with our own output.
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string ProductionLogHeader() {
@@ -102,36 +84,49 @@ std::string FormatProductionRow(const ProductionRow& row) {
 std::string IsoTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+    std::tm utc{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+    gmtime_s(&utc, &now);
+#else
     localtime_r(&now, &local);
+    gmtime_r(&now, &utc);
+#endif
     char text[40];
-    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local) == 0) return {};
-    // strftime gives "+0100"; the extended form wants "+01:00".
-    std::string out = text;
-    if (out.size() >= 5) out.insert(out.size() - 2, ":");
-    return out;
+    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local) == 0) return {};
+    // The offset from the two broken-down times: strftime's %z is a zone
+    // name, not an offset, on Windows. They are at most a day apart.
+    int days = local.tm_yday - utc.tm_yday;
+    if (local.tm_year != utc.tm_year) days = local.tm_year > utc.tm_year ? 1 : -1;
+    const long minutes =
+        (days * 24L + local.tm_hour - utc.tm_hour) * 60L + local.tm_min - utc.tm_min;
+    const long magnitude = minutes < 0 ? -minutes : minutes;
+    char offset[16];
+    std::snprintf(offset, sizeof offset, "%c%02ld:%02ld", minutes < 0 ? '-' : '+', magnitude / 60,
+                  magnitude % 60);
+    return text + std::string(offset);
 }
 
 bool AppendProductionRow(const std::string& path, const ProductionRow& row, std::string* error) {
-    const auto fail = [&](const std::string& what) {
-        if (error) *error = what + ": " + std::strerror(errno);
+    const auto fail = [&](const std::string& what, int err) {
+        if (error) *error = what + ": " + std::strerror(err);
         return false;
     };
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) return fail("cannot open " + path);
-    // The lock only decides who writes the header of a new file; the rows
-    // themselves rely on O_APPEND, which also holds where locks do not.
-    ::flock(fd, LOCK_EX);
-    struct stat st {};
+    int err = 0;
+    const int fd = fsys::OpenFile(path, fsys::Open::Append, &err);
+    if (fd < 0) return fail("cannot open " + path, err);
+    // Another station appending to the same log waits here, so neither the
+    // header of a new file nor a row is ever interleaved with its output.
+    fsys::LockExclusive(fd, true);
     std::string bytes;
-    if (::fstat(fd, &st) == 0 && st.st_size == 0) bytes = ProductionLogHeader();
+    if (fsys::SizeOf(path).value_or(0) == 0) bytes = ProductionLogHeader();
     bytes += FormatProductionRow(row);
-    const bool written = WriteAllOnce(fd, bytes) && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ::flock(fd, LOCK_UN);
-    const bool closed = ::close(fd) == 0;
-    errno = savedErrno;
-    if (!written) return fail("cannot write " + path);
-    if (!closed) return fail("cannot close " + path);
+    err = fsys::WriteAll(fd, bytes);
+    if (err == 0) err = fsys::Flush(fd);
+    fsys::LockExclusive(fd, false);
+    const int closeErr = fsys::Close(fd);
+    if (err != 0) return fail("cannot write " + path, err);
+    if (closeErr != 0) return fail("cannot close " + path, closeErr);
     return true;
 }
 

@@ -1,12 +1,13 @@
 #include "production_log.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
+
+#include "scratch_folder.h"
 
 namespace fs = std::filesystem;
 using namespace store;
@@ -22,14 +23,9 @@ std::string Slurp(const std::string& path) {
 
 class ProductionLog : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "prodlog_test.XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path() const { return dir_ + "/log.csv"; }
-    std::string dir_;
+    std::string Path() const { return scratch_.Path() + "/log.csv"; }
+    ScratchFolder scratch_{"prodlog_test"};
+    const std::string& dir_ = scratch_.Path();
 };
 
 ProductionRow Row(const std::string& serial, const std::string& result,
