@@ -1,15 +1,12 @@
 // modsetup: sets up receiver and transmitter modules from a fixture script,
 // with the windows' own model and sequences, an exit code, one result line
 // per operation and a production log row per attempt.
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPortInfo>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -22,6 +19,7 @@
 #include "options.h"
 #include "plan.h"
 #include "production_log.h"
+#include "program_runtime.h"
 #include "qt_serial_port.h"
 #include "recv_profile.h"
 #include "send_profile.h"
@@ -30,13 +28,6 @@
 namespace modsetup {
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void OnTerminationSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
 
 std::string JsonText(const std::string& text) {
     std::string out = "\"";
@@ -464,32 +455,12 @@ int main(int argc, char** argv) {
         return kExitPass;
     }
     QCoreApplication app(argc, argv);
-#ifdef SETUP_PER_USER_FILES
-    const auto placement = store::FilePlacement::PerUser;
-#else
-    const auto placement = store::FilePlacement::BesideProgram;
-#endif
     Programmer programmer(
         parsed.options,
-        store::PlacesFor(placement, QCoreApplication::applicationDirPath().toStdString(),
-                         "modsetup"));
+        window::ProgramPlaces(QCoreApplication::applicationDirPath().toStdString(), "modsetup"));
 
     // SIGINT and SIGTERM end the running sequence at once; the result is
     // reported and logged whole, the port closed and a summary printed.
-    std::unique_ptr<QSocketNotifier> notifier;
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-        notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, [&programmer] {
-            char byte;
-            [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-            programmer.Stop();
-        });
-        struct sigaction action = {};
-        action.sa_handler = OnTerminationSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-    }
+    const auto stopOnSignal = window::OnTerminationSignals([&programmer] { programmer.Stop(); });
     return programmer.Run();
 }

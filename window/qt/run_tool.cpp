@@ -1,14 +1,9 @@
 #include "run_tool.h"
 
-#ifndef _WIN32
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
 #include <QApplication>
 #include <QFileInfo>
-#include <QSocketNotifier>
-#include <csignal>
+
+#include "program_runtime.h"
 
 namespace window {
 
@@ -38,28 +33,6 @@ void ToolSession::Start() {
     window_->show();
 }
 
-#ifndef _WIN32
-namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void OnTerminationSignal(int) {
-    const char byte = 1;
-    // Only async-signal-safe work here; the event loop does the rest.
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
-
-}  // namespace
-#endif
-
-store::FilePlaces ProgramPlaces(const std::string& programFolder, const std::string& programName) {
-#ifdef SETUP_PER_USER_FILES
-    return store::PlacesFor(store::FilePlacement::PerUser, programFolder, programName);
-#else
-    return store::PlacesFor(store::FilePlacement::BesideProgram, programFolder, programName);
-#endif
-}
-
 int RunTool(const ToolProfile& profile, int argc, char** argv) {
     QApplication app(argc, argv);
     const QFileInfo exe(QCoreApplication::applicationFilePath());
@@ -67,28 +40,10 @@ int RunTool(const ToolProfile& profile, int argc, char** argv) {
     ToolSession session(
         profile, ProgramPlaces(QCoreApplication::applicationDirPath().toStdString(), name), name);
 
-#ifndef _WIN32
-    // SIGINT and SIGTERM close the window as the operator would, so the port
-    // is closed and the settings are saved. (Windows asks a window to close
-    // with a message, which Qt turns into the same close.)
-    std::unique_ptr<QSocketNotifier> notifier;
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-        notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, [] {
-            char byte;
-            [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-            // Close every window, an open file dialog included, so the
-            // main window's shutdown runs as if the operator closed it.
-            QApplication::closeAllWindows();
-        });
-        struct sigaction action = {};
-        action.sa_handler = OnTerminationSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-    }
-#endif
+    // SIGINT and SIGTERM close every window, an open file dialog included,
+    // so the main window's shutdown runs as if the operator closed it: the
+    // port is closed and the settings are saved.
+    const auto stopOnSignal = OnTerminationSignals([] { QApplication::closeAllWindows(); });
 
     session.Start();
     return app.exec();

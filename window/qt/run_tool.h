@@ -36,10 +36,6 @@ class ToolSession {
     std::unique_ptr<FormWindow> window_;
 };
 
-// Where this build keeps a program's files: beside the executable, or per
-// user when built with SETUP_PER_USER_FILES.
-store::FilePlaces ProgramPlaces(const std::string& programFolder, const std::string& programName);
-
 // main() of both programs: the program folder is the executable's.
 int RunTool(const ToolProfile& profile, int argc, char** argv);
 
