@@ -1,0 +1,51 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "attempt.h"
+
+namespace record {
+
+// Where an earlier verified pass of a module was recorded.
+struct PriorPass {
+    std::string station;
+    int socket = 0;
+    std::string startedAt;
+};
+
+// What Begin found.
+struct BeginResult {
+    bool ok = false;
+    // Set when another station is writing the same serial right now:
+    // "in progress at station X, socket N". The attempt must not write.
+    std::string busyAt;
+    std::string error;  // why the row could not be made
+};
+
+// The production record of every attempt. A station opens its sinks before
+// it touches a port, so that nothing is written that cannot be recorded.
+class Sink {
+  public:
+    virtual ~Sink() = default;
+
+    // Before the first command of the attempt goes to the module.
+    virtual BeginResult Begin(const Attempt& attempt) = 0;
+    // Once, when the attempt has ended: the same attempt id with its result.
+    // False with the reason in *error when the row could not be kept.
+    virtual bool Finish(const Attempt& attempt, std::string* error) = 0;
+
+    // A verified write ("write", "pass") of this serial with the same kind
+    // and the same four channel frequencies, if the record knows one.
+    virtual std::optional<PriorPass> PassedBefore(const std::string& kind,
+                                                  const std::string& serial,
+                                                  const std::array<std::string, 4>& plan) = 0;
+
+    // Rows kept but not yet where they belong (a database's local spool).
+    virtual int Unsent() const { return 0; }
+    // What the record is, for the operator: "CSV /path", "SQLite /path", ...
+    virtual std::string Describe() const = 0;
+};
+
+}  // namespace record
