@@ -48,9 +48,9 @@ struct Window {
 
 // Everything the refresh shows for one frequency text, as display strings.
 std::vector<std::string> Shown(const window::ToolProfile& profile, const std::string& text) {
-    const window::ChannelRegisters r = profile.computeRegisters(text);
+    const module::ChannelSynthesis r = profile.Kind().synthesize(text);
     std::vector<std::string> out = r.registers;
-    if (r.hasCounters) {
+    if (profile.HasCounters()) {
         out.push_back(r.stepText);
         out.push_back(r.loValid ? channel::FormatFixed(r.loFrequency, 4) : "--");
         out.push_back(r.rCounter);
@@ -72,8 +72,9 @@ struct Alternation {
 Alternation FindAlternation(const window::ToolProfile& profile) {
     std::vector<std::pair<std::string, std::vector<std::string>>> candidates;
     for (const std::string& p : channel::FrequencyPresetList()) {
-        if (!channel::FrequencyAcceptable(p, profile.gridCheck)) continue;
-        if (profile.computeRegisters(p).inexact) continue;
+        if (!module::ChannelAcceptable(profile.Kind(), p)) continue;
+        const module::ChannelSynthesis r = profile.Kind().synthesize(p);
+        if (r.hasComma || r.inexact) continue;
         candidates.emplace_back(p, Shown(profile, p));
     }
     Alternation alt;

@@ -57,8 +57,8 @@ void AppendNoise(std::string& out, std::mt19937& rng, int length) {
 // every one of them consistent with the window, with noise in between (about
 // half of the bytes).
 std::string ValidMix(const window::FormModel& m, std::size_t size) {
-    const window::ToolProfile& p = m.Profile();
-    const bool rx = p.kindLetter == 'R';
+    const module::Kind& p = m.Profile().Kind();
+    const bool rx = p.letter == 'R';
     std::vector<std::string> replies = {
         rx ? "*V R1.05 RX-434 SIM" : "*V T2.10 TX-434 SIM",
         rx ? "*D 012345 2026/11/30" : "*D 012345 2026/11/30 FO=1A",
@@ -67,7 +67,7 @@ std::string ValidMix(const window::FormModel& m, std::size_t size) {
         "*C 00 OK",
     };
     for (int c = 0; c < 4; ++c) replies.push_back("*R 0" + std::to_string(c) + "," + Column(m, c));
-    if (p.hasCommonParam) replies.push_back("*M " + m.CommonParam);
+    if (p.hasCommonParam) replies.push_back("*M " + p.commonParam);
 
     std::mt19937 rng(1);
     std::string out;
@@ -219,7 +219,7 @@ void Memory(long noiseMb) {
     const long after = bench::VmRssKb();
     const window::FormModel& f = m.h.model;
     std::printf("after the noise: RxBuffer %zu bytes (capacity %zu), Term %zu bytes\n",
-                f.RxBuffer.size(), f.RxBuffer.capacity(), f.Term.text.size());
+                f.Engine().State().rxBuffer.size(), f.Engine().State().rxBuffer.capacity(), f.Term.text.size());
 
     for (std::size_t i = 0; i < kinds.size(); ++i) {
         bench::Row(bench::Format("recvsetup: %s, %zu-byte events", NoiseName(kinds[i]), chunk),

@@ -22,13 +22,6 @@ std::optional<std::string> CutReplyLine(const std::string& rx, std::size_t& cons
     }
 }
 
-std::optional<std::string> CutReplyLine(std::string& rx) {
-    std::size_t consumed = 0;
-    auto line = CutReplyLine(rx, consumed);
-    rx.erase(0, consumed);
-    return line;
-}
-
 void BoundReceivedText(std::string& rx) {
     // Complete lines (a stopped line loop leaves them for the next receive
     // event) end at the last CR that follows a "*"; what comes after that CR

@@ -7,15 +7,12 @@
 namespace wire {
 
 // Cuts the next complete reply line ("*" up to, not including, the next CR)
-// out of the received text. A "*" that comes before the CR of the reply
-// begun earlier starts a new reply: the unfinished one is dropped. Text
-// before a "*" is discarded with the line. Nothing is cut while no "*" is
-// followed by a CR; the text then stays for the next receive event.
-std::optional<std::string> CutReplyLine(std::string& rxBuffer);
-
-// The same without moving the text: reading starts at `consumed`, which is
-// advanced past what the line took. Cutting many lines this way and erasing
-// once keeps a large receive event linear.
+// out of the received text, reading from `consumed`, which is advanced past
+// what the line took. A "*" that comes before the CR of the reply begun
+// earlier starts a new reply: the unfinished one is dropped. Text before a
+// "*" is discarded with the line. Nothing is cut while no "*" is followed by
+// a CR; the text then stays for the next receive event. Cutting many lines
+// this way and erasing once keeps a large receive event linear.
 std::optional<std::string> CutReplyLine(const std::string& rxBuffer, std::size_t& consumed);
 
 // Keeps the unconsumed received text bounded whatever the line brings,

@@ -8,10 +8,6 @@
 
 namespace wire {
 
-int LineSpeed(const std::string& settings) {
-    return static_cast<int>(channel::LeadingNumber(settings.substr(0, 4)));
-}
-
 int TickPeriod(int lineSpeed, double factor) {
     if (lineSpeed <= 0) return INT_MAX;
     const double ms = std::nearbyint(1e6 / lineSpeed * factor);

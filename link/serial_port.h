@@ -8,7 +8,16 @@ namespace wire {
 // Receive: bytes arrived. Lost: the device went away while the port was
 // open (adapter pulled, peer closed); it is reported once, after the handler
 // that was running when it was noticed has ended.
-enum class CommEvent { Receive, Other, Lost };
+enum class CommEvent { Receive, Lost };
+
+// The line to the module: 4800 baud, no parity, 8 data bits, 1 stop bit.
+struct LineSettings {
+    int baudRate = 4800;
+    char parity = 'n';
+    int dataBits = 8;
+    int stopBits = 1;
+};
+constexpr int kBaudRate = 4800;
 
 // The serial line to the module: exactly what the tools need. Every
 // operation that can fail says so; nothing is swallowed here.
@@ -18,7 +27,6 @@ class SerialPort {
 
     // Port n (1..255) is used by the next open.
     virtual void SetPortNumber(int n) = 0;
-    virtual int PortNumber() const = 0;
 
     virtual bool SetDtr(bool on) = 0;
     virtual bool SetRts(bool on) = 0;
@@ -31,13 +39,12 @@ class SerialPort {
     // Everything received so far; the input buffer is emptied.
     virtual std::string ReadAll() = 0;
 
-    // "4800,n,8,1": baud rate, parity, data bits, stop bits.
-    virtual std::string Settings() const = 0;
+    virtual LineSettings Settings() const = 0;
 
     // Why the last failing operation failed, for the operator's tooltip.
     virtual std::string LastError() const = 0;
 
-    // Called on arrival of data (and other line events).
+    // Called on arrival of data and when the device goes away.
     void SetReceiveHandler(std::function<void(CommEvent)> handler) {
         receiveHandler_ = std::move(handler);
     }
@@ -50,14 +57,6 @@ class SerialPort {
   private:
     std::function<void(CommEvent)> receiveHandler_;
 };
-
-// The fixed line settings.
-constexpr const char* kLineSettings = "4800,n,8,1";
-constexpr int kBaudRate = 4800;
-
-// The line speed read back from a settings text: the value of its first four
-// characters (so "19200,..." reads 1920).
-int LineSpeed(const std::string& settings);
 
 // One tick of the sequences: 10^6 / speed ms (times factor), rounded half to
 // even; 208 ms at 4800 baud, 146 ms for the check's factor 0.7. A speed of 0

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -15,7 +16,8 @@ namespace {
 
 constexpr const char* kColumns[] = {
     "time", "station", "port",      "kind",   "serial",  "version",     "ch0",         "ch1",
-    "ch2",  "ch3",     "operation", "result", "message", "duration_ms", "tool_version"};
+    "ch2",  "ch3",     "operation", "result", "message", "duration_ms", "tool_version",
+    "socket"};
 
 std::string JoinLine(const std::vector<std::string>& fields) {
     std::string line;
@@ -78,7 +80,7 @@ std::string FormatProductionRow(const ProductionRow& row) {
     return JoinLine({row.time, row.station, row.port, row.kind, row.serial, row.version,
                      row.channels[0], row.channels[1], row.channels[2], row.channels[3],
                      row.operation, row.result, row.message, std::to_string(row.durationMs),
-                     row.toolVersion});
+                     row.toolVersion, std::to_string(row.socket)});
 }
 
 std::string IsoTimeNow() {
@@ -130,18 +132,30 @@ bool AppendProductionRow(const std::string& path, const ProductionRow& row, std:
     return true;
 }
 
-std::set<std::string> PassedSerials(const std::string& path) {
-    std::set<std::string> serials;
+std::optional<LoggedPass> FindVerifiedPass(const std::string& path, const std::string& kind,
+                                           const std::string& serial,
+                                           const std::array<std::string, 4>& channels) {
+    std::optional<LoggedPass> found;
     const auto data = ReadTextFile(path, 256 * 1024 * 1024);
-    if (!data) return serials;
+    if (!data) return found;
     std::size_t next = 0;
     SplitCsvLine(*data, &next);  // header
     while (next < data->size()) {
         const std::vector<std::string> f = SplitCsvLine(*data, &next);
-        // serial, operation and result columns
-        if (f.size() >= 12 && f[10] == "write" && f[11] == "pass") serials.insert(f[4]);
+        // time, station, kind, serial, ch0..ch3, operation, result, [socket]
+        if (f.size() < 12 || f[10] != "write" || f[11] != "pass") continue;
+        if (f[3] != kind || f[4] != serial) continue;
+        if (f[6] != channels[0] || f[7] != channels[1] || f[8] != channels[2] ||
+            f[9] != channels[3]) {
+            continue;
+        }
+        LoggedPass pass;
+        pass.time = f[0];
+        pass.station = f[1];
+        pass.socket = f.size() > 15 ? std::atoi(f[15].c_str()) : 0;
+        found = pass;
     }
-    return serials;
+    return found;
 }
 
 }  // namespace store

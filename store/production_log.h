@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -21,6 +22,14 @@ struct ProductionRow {
     std::string message;
     long long durationMs = 0;
     std::string toolVersion;
+    int socket = 1;  // the last column: older readers stop before it
+};
+
+// Where the log shows a verified pass.
+struct LoggedPass {
+    std::string station;
+    int socket = 0;
+    std::string time;
 };
 
 // The first line of a new log.
@@ -42,7 +51,10 @@ std::string IsoTimeNow();
 // to disk before this returns. False with the reason in *error.
 bool AppendProductionRow(const std::string& path, const ProductionRow& row, std::string* error);
 
-// Serial numbers of modules the log shows with a passed write.
-std::set<std::string> PassedSerials(const std::string& path);
+// The last verified write ("write", "pass") of this serial with this kind
+// and these four channels, if the log has one.
+std::optional<LoggedPass> FindVerifiedPass(const std::string& path, const std::string& kind,
+                                           const std::string& serial,
+                                           const std::array<std::string, 4>& channels);
 
 }  // namespace store

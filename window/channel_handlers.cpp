@@ -37,8 +37,8 @@ void FormModel::OnFrequencyLostFocus(int index) {
 
 void FormModel::ValidateChannelFrequency(int index) {
     Control& box = Frequency[static_cast<std::size_t>(index)];
-    box.back = channel::FrequencyAcceptable(box.text, profile_.gridCheck) ? Colour::Normal
-                                                                          : Colour::RangeError;
+    box.back = module::ChannelAcceptable(profile_.Kind(), box.text) ? Colour::Normal
+                                                                    : Colour::RangeError;
 }
 
 void FormModel::SetDefaultFrequencies() {
@@ -72,8 +72,8 @@ void FormModel::OnIntervalTimerTick() {
 
 void FormModel::ComputeChannelRegisters(int index) {
     const auto i = static_cast<std::size_t>(index);
-    const ChannelRegisters r = profile_.computeRegisters(Frequency[i].text);
-    if (r.hasCounters) {
+    const module::ChannelSynthesis r = profile_.Kind().synthesize(Frequency[i].text);
+    if (profile_.HasCounters()) {
         ChStep[i].text = r.stepText;
         LoFrequency[i].text =
             r.loValid ? channel::FormatFixed(r.loFrequency, 4, platform_.DecimalSeparator()) : "--";
@@ -85,11 +85,12 @@ void FormModel::ComputeChannelRegisters(int index) {
         MSFlexGrid1.SetCell(static_cast<int>(k) + 1, index + 1, r.registers[k]);
     }
     // Never reset here: the box check does that on the next edit.
-    if (r.inexact) Frequency[i].back = Colour::Inexact;
-    Frequency[i].toolTip = SynthesisToolTip(r, platform_.DecimalSeparator());
+    if (r.hasComma || r.inexact) Frequency[i].back = Colour::Inexact;
+    Frequency[i].toolTip =
+        SynthesisToolTip(r, profile_.HasCounters(), platform_.DecimalSeparator());
 }
 
-std::string SynthesisToolTip(const ChannelRegisters& r, char separator) {
+std::string SynthesisToolTip(const module::ChannelSynthesis& r, bool counters, char separator) {
     if (!r.madeValid) return "The registers cannot hold this frequency.";
     const auto fixed = [separator](double v, int decimals) {
         return channel::FormatFixed(v, decimals, separator);
@@ -98,7 +99,7 @@ std::string SynthesisToolTip(const ChannelRegisters& r, char separator) {
     const double errorHz = std::round((r.madeFrequency - r.wantedFrequency) * 1e7) / 10.0;
     std::string tip = "Makes " + fixed(r.madeFrequency, 6) + " MHz, error " +
                       fixed(errorHz == 0.0 ? 0.0 : errorHz, 1) + " Hz\n";
-    if (r.hasCounters) {
+    if (counters) {
         tip += "Step " + r.stepText + " kHz: R " + r.rCounter + ", M " + r.programCounter + ", A " +
                r.swallowCounter + ", LO' " + fixed(r.loFrequency, 4) + " MHz";
     } else {

@@ -28,11 +28,17 @@ Rgb ColourValue(Colour colour) {
 
 FormModel::FormModel(const ToolProfile& profile, wire::SerialPort& port, TimerBackend& timers,
                      Dialogs& dialogs, const Platform& platform)
-    : profile_(profile), port_(port), dialogs_(dialogs), platform_(platform) {
-    for (Timer* t : {&IntervalTimer, &GetInfoTimer, &TestTimer, &ReadAllTimer, &WriteAllTimer}) {
-        t->Attach(&timers);
-    }
-    WriteAllTimer.SetInterval(profile_.writeAllTimerDesignInterval);
+    : engine_(profile.Kind(), port, timers,
+              [this](int channel) { return ChannelValues(channel); }, *this),
+      GetInfoTimer(engine_.GetInfoTimer),
+      TestTimer(engine_.TestTimer),
+      ReadAllTimer(engine_.ReadAllTimer),
+      WriteAllTimer(engine_.WriteAllTimer),
+      profile_(profile),
+      port_(port),
+      dialogs_(dialogs),
+      platform_(platform) {
+    IntervalTimer.Attach(&timers);
 
     // The state the window has when it is created, before start-up runs.
     Caption = profile_.designCaption;
@@ -72,7 +78,7 @@ Timer& FormModel::TimerById(TimerId id) {
             return TestTimer;
         case TimerId::ReadAllTimer:
             return ReadAllTimer;
-        case TimerId::WriteAllTimer:
+        default:
             break;
     }
     return WriteAllTimer;
@@ -89,8 +95,6 @@ void FormModel::StartUp() {
 
     PortDiscovery();
 
-    CommonParam = profile_.commonParam;
-
     const std::vector<std::string> presets = channel::FrequencyPresetList();
     for (auto& box : Frequency) box.items = presets;
 
@@ -105,7 +109,7 @@ void FormModel::StartUp() {
         MSFlexGrid1.SetCell(0, c, "Ch." + std::to_string(c - 1));
     }
     for (int r = 1; r <= profile_.RegisterRows(); ++r) {
-        MSFlexGrid1.SetCell(r, 0, profile_.gridRowNames[static_cast<std::size_t>(r - 1)]);
+        MSFlexGrid1.SetCell(r, 0, profile_.Kind().registerNames[static_cast<std::size_t>(r - 1)]);
     }
 
     for (Control* m : {&P_Message, &C_Message, &T_Message, &L_Message}) m->text.clear();
@@ -132,10 +136,8 @@ void FormModel::ShutDown() {
         SetFrequencyText(n, channel::CommasToPoints(Frequency[static_cast<std::size_t>(n)].text));
     }
     SaveSettings();
-    for (TimerId id : {TimerId::IntervalTimer, TimerId::GetInfoTimer, TimerId::TestTimer,
-                       TimerId::ReadAllTimer, TimerId::WriteAllTimer}) {
-        TimerById(id).Stop();
-    }
+    IntervalTimer.Stop();
+    engine_.Stop();
 }
 
 void FormModel::ApplyDebugLayout() {
@@ -156,22 +158,10 @@ void FormModel::OnFormMove(long top, long left) {
 }
 
 void FormModel::OnTimer(TimerId id) {
-    switch (id) {
-        case TimerId::IntervalTimer:
-            OnIntervalTimerTick();
-            break;
-        case TimerId::GetInfoTimer:
-            OnGetInfoTimerTick();
-            break;
-        case TimerId::TestTimer:
-            OnTestTimerTick();
-            break;
-        case TimerId::ReadAllTimer:
-            OnReadAllTimerTick();
-            break;
-        case TimerId::WriteAllTimer:
-            OnWriteAllTimerTick();
-            break;
+    if (id == TimerId::IntervalTimer) {
+        OnIntervalTimerTick();
+    } else {
+        engine_.OnTimer(id);
     }
 }
 
@@ -211,7 +201,7 @@ void FormModel::ClearIdentity() {
     Serial.back = Colour::Blank;
     FactoryDate.text.clear();
     FactoryDate.back = Colour::Blank;
-    if (profile_.hasOffsetBox) {
+    if (profile_.HasOffsetBox()) {
         FOffsetV.text.clear();
         FOffsetV.back = Colour::Blank;
     }
@@ -220,7 +210,7 @@ void FormModel::ClearIdentity() {
 void FormModel::ResetChannelColours() {
     for (int i = 0; i < 4; ++i) {
         Frequency[static_cast<std::size_t>(i)].back = Colour::Normal;
-        if (profile_.hasCounters) ChStep[static_cast<std::size_t>(i)].back = Colour::Normal;
+        if (profile_.HasCounters()) ChStep[static_cast<std::size_t>(i)].back = Colour::Normal;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "control.h"
+#include "engine.h"
 #include "seams.h"
 #include "serial_port.h"
 #include "tool_profile.h"
@@ -19,18 +20,28 @@ constexpr long kFrame5DebugX = 6120;
 
 // A frequency box's tooltip: the frequency the registers make, its error and
 // the synthesizer's step ("Makes 434.700000 MHz, error 0.0 Hz\n...").
-std::string SynthesisToolTip(const ChannelRegisters& r, char separator);
+std::string SynthesisToolTip(const module::ChannelSynthesis& r, bool counters, char separator);
 
 // The window Form1 as plain data plus its event handlers. Every control the
 // behaviour reads or writes is a member named as the control; a handler runs
 // to its end and changes only this state and the seams. The Qt adapter
-// renders the state after every handler.
-class FormModel {
+// renders the state after every handler. The module's protocol is the
+// engine's; the model shows what the engine reports in the seed's colours
+// and texts.
+class FormModel : private module::Listener {
   public:
     FormModel(const ToolProfile& profile, wire::SerialPort& port, TimerBackend& timers,
               Dialogs& dialogs, const Platform& platform);
 
     const ToolProfile& Profile() const { return profile_; }
+    const module::Engine& Engine() const { return engine_; }
+    module::Engine& Engine() { return engine_; }
+
+  private:
+    // Declared first: the sequence timers below are the engine's.
+    module::Engine engine_;
+
+  public:
 
     // --- Window --------------------------------------------------------
     std::string Caption;
@@ -89,20 +100,10 @@ class FormModel {
 
     // --- Timers ---------------------------------------------------------
     Timer IntervalTimer{TimerId::IntervalTimer, 50};
-    Timer GetInfoTimer{TimerId::GetInfoTimer, 200};
-    Timer TestTimer{TimerId::TestTimer, 200};
-    Timer ReadAllTimer{TimerId::ReadAllTimer, 100};
-    Timer WriteAllTimer{TimerId::WriteAllTimer, 100};
-
-    // --- Window-level sequence state ------------------------------------
-    std::string RxBuffer;
-    int ReplyFlag = 0;
-    int SeqStep = 0;
-    int CurChannel = 0;
-    std::string CommonParam;
-    // Set when a reply check gave up on the module (SeqStep set to 100): the
-    // finish must report no response even if the answer turns up meanwhile.
-    bool SeqAbandoned = false;
+    Timer& GetInfoTimer;
+    Timer& TestTimer;
+    Timer& ReadAllTimer;
+    Timer& WriteAllTimer;
 
     // Set while a channel test runs: the module buttons stay locked so that
     // no other sequence restarts the shared step counter under it.
@@ -159,19 +160,12 @@ class FormModel {
     // Combo1's items (and their tooltips): every port that opens now.
     void ListOpenablePorts();
     void OnIntervalTimerTick();
-    void OnGetInfoTimerTick();
-    void OnTestTimerTick();
-    void OnReadAllTimerTick();
-    void OnWriteAllTimerTick();
-    void PortErrorRecovery(Timer* failed);
+    void PortErrorRecovery(const std::string& reason);
     // Get Info., Check, Write or a test is under way.
     bool SequenceRunning() const;
     // Ends every sequence where it stands: nothing more is sent or logged.
     void StopSequences();
-    void AbandonSequence();
     void EnableButtonsAfterSequence();
-    // Writes a command; a failure runs the port-error recovery for the timer.
-    bool Send(const std::string& bytes, Timer* timer);
     void ClearIdentity();
     void ResetChannelColours();
     std::vector<std::string> ChannelValues(int channel) const;
@@ -179,15 +173,19 @@ class FormModel {
     void ClosePort();
     void SaveFrequencyTable();
     void LoadFrequencyTable();
-    // Reply dispatch; false stops the line loop.
-    bool DispatchReply(const std::string& line);
-    bool OnReadBackReply(const std::string& line);
-    bool OnTestEchoReply(const std::string& line);
-    bool OnVersionReply(const std::string& line);
-    bool OnWriteReply(const std::string& line);
-    void OnIdentityReply(const std::string& line);
-    void OnFlashClearReply(const std::string& line);
-    void OnCommonParamReply(const std::string& line);
+    // What the engine reports.
+    void OnReceived(const std::string& bytes) override;
+    void OnStarted(module::Sequence sequence) override;
+    void OnIdentityCleared() override;
+    void OnVersion(const std::string& version, bool kindMatches) override;
+    void OnIdentity(const module::Identity& identity) override;
+    void OnChannelEchoed(int channel, bool matches) override;
+    void OnChannelReadBack(int channel, bool matches,
+                           const std::vector<std::string>& values) override;
+    void OnMessage(module::Line line, const std::string& text) override;
+    void OnPortFailed(const std::string& reason) override;
+    void OnFinished(const module::Result& result) override;
+    void MarkChannelConfirmed(int channel);
     void AppendToTerm(const std::string& received);
 
     const ToolProfile& profile_;

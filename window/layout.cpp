@@ -114,7 +114,7 @@ std::vector<ControlEntry> ControlTable(const ToolProfile& p) {
                       "Log status"));
 
     // Debug.
-    if (p.hasOffsetBox) {
+    if (p.HasOffsetBox()) {
         t.push_back(Entry(p.factoryDateLabel, K::Label, "Frame5", 150, 375, 1500, 255,
                           "Factory test date:"));
         t.push_back(Entry("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, "", 9.75,
@@ -129,13 +129,13 @@ std::vector<ControlEntry> ControlTable(const ToolProfile& p) {
         t.push_back(Entry("FactoryDate", K::IdentityBox, "Frame5", 1650, 330, 1380, 330, "", 9.75,
                           "Factory test date"));
     }
-    const long rows = static_cast<long>(p.gridRowNames.size()) + 1;
+    const long rows = static_cast<long>(p.Kind().registerNames.size()) + 1;
     const long rowHeight = p.gridFontPoints < 9.5 ? 255 : 285;
     const long gridHeight = rows * rowHeight + 60;
     t.push_back(Entry("MSFlexGrid1", K::Grid, "Frame5", 150, 780, 1200 + 4 * 990 + 60, gridHeight,
                       "", p.gridFontPoints, "Register values"));
     long y = 780 + gridHeight + 180;
-    if (p.hasCounters) {
+    if (p.HasCounters()) {
         t.push_back(Entry("Label1", K::Label, "Frame5", 450, y, 1800, 255, "Local Freq.   Step"));
         t.push_back(
             Entry("Label13", K::Label, "Frame5", 2550, y, 2400, 255, "[   PLL Counter    ]"));
@@ -181,7 +181,7 @@ std::vector<std::string> FocusOrder(const ToolProfile& p) {
     for (int n = 0; n < 4; ++n) order.push_back(Indexed(p.frequencyControl, n));
     order.push_back("FreqLoadSaveSW_0");
     order.push_back("FreqLoadSaveSW_1");
-    if (p.hasOffsetBox) order.push_back("FOffsetV");
+    if (p.HasOffsetBox()) order.push_back("FOffsetV");
     order.push_back("FactoryDate");
     order.push_back("Term");
     order.push_back("MSFlexGrid1");
@@ -195,7 +195,7 @@ std::vector<std::pair<std::string, std::string>> LabelledBoxes(const ToolProfile
         {"Label10", "Serial"},
         {p.factoryDateLabel, "FactoryDate"},
     };
-    if (p.hasOffsetBox) pairs.emplace_back("Label2_4", "FOffsetV");
+    if (p.HasOffsetBox()) pairs.emplace_back("Label2_4", "FOffsetV");
     for (int n = 0; n < 4; ++n)
         pairs.emplace_back(Indexed("Label2", n), Indexed(p.frequencyControl, n));
     return pairs;

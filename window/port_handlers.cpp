@@ -10,7 +10,7 @@ constexpr const char* kComPortError = "Com port Error!";
 }  // namespace
 
 int FormModel::LineSpeed() const {
-    return wire::LineSpeed(port_.Settings());
+    return port_.Settings().baudRate;
 }
 
 void FormModel::ListOpenablePorts() {
@@ -72,13 +72,14 @@ void FormModel::OpenPort() {
     P_Message.toolTip.clear();
     ClearIdentity();
     for (int i = 3; i >= 0; --i) Frequency[static_cast<std::size_t>(i)].back = Colour::Normal;
-    if (profile_.hasCounters) {
+    if (profile_.HasCounters()) {
         for (int i = 3; i >= 0; --i) ChStep[static_cast<std::size_t>(i)].back = Colour::Blank;
     }
     // A sequence left running by a Close must not carry on over the new
     // connection: it would write the flash of whatever module is there now
     // and log a record without its identity.
-    StopSequences();
+    engine_.PortOpened();
+    TestRunning = false;
     ComStart.text = "Close";
     Combo1.enabled = false;
     Combo1.back = Colour::Ok;
@@ -95,17 +96,19 @@ void FormModel::ClosePort() {
     DisableModuleButtons();
 }
 
-void FormModel::PortErrorRecovery(Timer* failed) {
-    if (failed) failed->Stop();
-    // A vanished device is noticed between ticks: whatever ran stops too.
-    StopSequences();
+// The engine has stopped every sequence and closed the port.
+void FormModel::PortErrorRecovery(const std::string& reason) {
+    TestRunning = false;
     P_Message.text = kComPortError;
-    P_Message.toolTip = port_.LastError();
-    if (port_.IsOpen()) port_.Close();
+    P_Message.toolTip = reason;
     ComStart.text = "Open";
     Combo1.enabled = true;
     Combo1.back = Colour::Normal;
     DisableModuleButtons();
+}
+
+void FormModel::OnMSComm1Receive(wire::CommEvent event) {
+    engine_.OnPortEvent(event);
 }
 
 bool FormModel::SequenceRunning() const {
@@ -114,14 +117,8 @@ bool FormModel::SequenceRunning() const {
 }
 
 void FormModel::StopSequences() {
-    for (Timer* t : {&GetInfoTimer, &TestTimer, &ReadAllTimer, &WriteAllTimer}) t->Stop();
+    engine_.Stop();
     TestRunning = false;
-}
-
-bool FormModel::Send(const std::string& bytes, Timer* timer) {
-    if (port_.Write(bytes)) return true;
-    PortErrorRecovery(timer);
-    return false;
 }
 
 }  // namespace window

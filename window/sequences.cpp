@@ -1,22 +1,15 @@
-// The four timer-driven conversations with the module. A tick writes at most
-// one command and judges the answer on a later tick; the reply handler raises
-// ReplyFlag in between. SeqStep 100 makes the next tick finish.
-#include "commands.h"
+// The module buttons start the engine's sequences; what the engine reports
+// is shown here in the seed's colours and texts.
 #include "form_model.h"
+#include "text_encoding.h"
 
 namespace window {
 
 namespace {
 
-constexpr int kFinish = 100;
-constexpr const char* kNotResponse = "Not Response!!";
+constexpr std::size_t kTermLimit = 1000;
 
 }  // namespace
-
-void FormModel::AbandonSequence() {
-    SeqAbandoned = true;
-    SeqStep = kFinish;
-}
 
 // The operator may close the port between a command and the tick that
 // looks for its answer; that tick then finishes without writing, so no
@@ -30,219 +23,142 @@ void FormModel::EnableButtonsAfterSequence() {
     }
 }
 
-// --- Target information read ------------------------------------------------
-
 void FormModel::OnGetInfoSWClick() {
     // The step counter is shared: a second sequence would take it over.
     if (SequenceRunning()) return;
-    // Raising RTS also proves the port still works.
-    if (!port_.SetRts(true)) {
-        PortErrorRecovery(nullptr);
-        return;
-    }
+    if (!engine_.StartIdentity()) return;  // the port failed; recovered
     DisableModuleButtons();
-    SeqStep = 0;
-    SeqAbandoned = false;
-    GetInfoTimer.Start();
 }
-
-void FormModel::OnGetInfoTimerTick() {
-    switch (SeqStep) {
-        case 0:
-            ClearIdentity();
-            C_Message.text.clear();
-            ReplyFlag = 0;
-            if (!Send(wire::kLeadInByte, &GetInfoTimer)) return;
-            break;
-        case 1:
-            // A module that answered the lead-in byte with its version is not
-            // asked again.
-            if (ReplyFlag == 0 || Version.text.empty()) {
-                if (!Send(wire::VersionCommand(), &GetInfoTimer)) return;
-            }
-            break;
-        case 2:
-            if (ReplyFlag == 0) {
-                AbandonSequence();
-                return;
-            }
-            ReplyFlag = 0;
-            if (!Send(wire::IdentityCommand(), &GetInfoTimer)) return;
-            break;
-        default:
-            if (!port_.IsOpen()) {
-                DisableModuleButtons();
-            } else if (SeqAbandoned || Serial.text.empty() || Serial.back != Colour::Ok) {
-                EnableGetInfoOnly();
-            } else {
-                EnableModuleButtons();
-            }
-            GetInfoTimer.Stop();
-            if (SeqAbandoned || ReplyFlag == 0 || Version.text.empty() || Serial.text.empty()) {
-                C_Message.text = "Not Response!! (or target error)";
-            }
-            break;
-    }
-    ++SeqStep;
-}
-
-// --- Channel test -----------------------------------------------------------
 
 void FormModel::OnChTestSWClick(int index) {
-    CurChannel = index;
-    T_Message.text.clear();
-    SeqStep = 0;
     // Get Info., Check and Write wait until the test has ended, so none of
     // them restarts the step counter the test shares with them. The Test
     // buttons stay usable: a click restarts the test for that channel.
+    engine_.StartTest(index);
     GetInfoSW.enabled = false;
     ChCheckSW.enabled = false;
     ChWriteSW.enabled = false;
     TestRunning = true;
-    TestTimer.SetInterval(50);
-    TestTimer.Start();
 }
-
-void FormModel::OnTestTimerTick() {
-    if (SeqStep == 0) {
-        T_Message.text.clear();
-        ReplyFlag = 0;
-        if (!Send(wire::TestCommand(ChannelValues(CurChannel)), &TestTimer)) return;
-        TestTimer.SetInterval(wire::TickPeriod(LineSpeed()));
-        SeqStep = 1;
-        return;
-    }
-    if (ReplyFlag == 0) T_Message.text = kNotResponse;
-    if (profile_.testEndsWithStar) {
-        if (!port_.SetRts(false)) {
-            PortErrorRecovery(&TestTimer);
-            return;
-        }
-        if (!Send(wire::kEndOfTest, &TestTimer)) return;
-    }
-    TestTimer.Stop();
-    SeqStep = 2;
-    if (TestRunning) EnableModuleButtons();
-}
-
-// --- Read-back check --------------------------------------------------------
 
 void FormModel::OnChCheckSWClick() {
     if (SequenceRunning()) return;
     ResetChannelColours();
     DisableModuleButtons();
-    SeqStep = 0;
-    SeqAbandoned = false;
-    ReadAllTimer.SetInterval(wire::TickPeriod(LineSpeed(), 0.7));
-    ReadAllTimer.Start();
+    engine_.StartCheck();
 }
-
-void FormModel::OnReadAllTimerTick() {
-    // The transmitter reads its common parameters first.
-    const int first = profile_.hasCommonParam ? 1 : 0;
-    const int finish = first + 4;
-    if (SeqStep < 0 || SeqStep >= finish) {
-        EnableButtonsAfterSequence();
-        ReadAllTimer.Stop();
-        if (ReplyFlag == 0 || SeqAbandoned) T_Message.text = kNotResponse;
-        ++SeqStep;
-        return;
-    }
-    if (SeqStep == 0) {
-        C_Message.text.clear();
-        T_Message.text.clear();
-    } else if (ReplyFlag == 0) {
-        AbandonSequence();
-        return;
-    }
-    ReplyFlag = 0;
-    const std::string command =
-        SeqStep < first ? wire::ReadCommonCommand() : wire::ReadCommand(SeqStep - first);
-    if (!Send(command, &ReadAllTimer)) return;
-    ++SeqStep;
-}
-
-// --- Channel write ----------------------------------------------------------
 
 void FormModel::OnChWriteSWClick() {
     if (SequenceRunning()) return;
     ResetChannelColours();
     DisableModuleButtons();
-    SeqStep = 0;
-    SeqAbandoned = false;
-    WriteAllTimer.SetInterval(wire::TickPeriod(LineSpeed()));
-    WriteAllTimer.Start();
+    engine_.StartWrite();
 }
 
-void FormModel::OnWriteAllTimerTick() {
-    Timer* timer = &WriteAllTimer;
-    const int step = SeqStep;
-    switch (step) {
-        case 0:
-            ClearIdentity();
-            C_Message.text.clear();
-            T_Message.text.clear();
-            L_Message.text.clear();
-            ReplyFlag = 0;
-            if (!Send(wire::kLeadInByte, timer)) return;
-            break;
-        case 1:
-            if (Version.text.empty() && !Send(wire::VersionCommand(), timer)) return;
-            break;
-        case 2:
-            if (!Send(wire::IdentityCommand(), timer)) return;
-            break;
-        case 3:
-            if (ReplyFlag == 0 || Version.text.empty() || Serial.text.empty()) {
-                T_Message.text = kNotResponse;
-                AbandonSequence();
-                return;
-            }
-            // A module of the other kind gets nothing stored; the version
-            // reply has already said "Target error!!".
-            if (Version.back != Colour::Ok) {
-                SeqStep = kFinish;
-                return;
-            }
-            if (profile_.hasCommonParam) {
-                ReplyFlag = 0;
-                if (!Send(wire::WriteCommonCommand(CommonParam), timer)) return;
-            }
-            break;
-        case 4:
-        case 5:
-        case 6:
-        case 7:
-        case 8:
-        case 9:
-        case 10:
-        case 11: {
-            if (ReplyFlag == 0) {
-                AbandonSequence();
-                return;
-            }
-            const int channel = (step - 4) / 2;
-            const bool load = (step - 4) % 2 == 0;
-            if (load) CurChannel = channel;
-            ReplyFlag = 0;
-            const std::string command =
-                load ? wire::TestCommand(ChannelValues(channel)) : wire::WriteCommand(channel);
-            if (!Send(command, timer)) return;
-            break;
+// --- What the engine reports --------------------------------------------------
+
+void FormModel::OnReceived(const std::string& bytes) {
+    AppendToTerm(bytes);
+}
+
+void FormModel::AppendToTerm(const std::string& received) {
+    // Term shows the received bytes one character each and keeps its last
+    // 1000. Only the new bytes are converted; the oldest characters (one or
+    // two UTF-8 bytes each) are cut from the front.
+    AppendLatin1AsUtf8(Term.text, received);
+    termChars_ += received.size();
+    if (termChars_ > kTermLimit) {
+        std::size_t cut = 0;
+        for (std::size_t drop = termChars_ - kTermLimit; drop > 0; --drop) {
+            cut += (static_cast<unsigned char>(Term.text[cut]) & 0x80) ? 2 : 1;
         }
-        default:
+        Term.text.erase(0, cut);
+        termChars_ = kTermLimit;
+    }
+}
+
+void FormModel::OnStarted(module::Sequence sequence) {
+    if (sequence == module::Sequence::Write) L_Message.text.clear();
+}
+
+void FormModel::OnIdentityCleared() {
+    ClearIdentity();
+}
+
+void FormModel::OnVersion(const std::string& version, bool kindMatches) {
+    Version.text = Latin1ToUtf8(version);
+    Serial.text.clear();
+    Serial.back = Colour::Blank;
+    if (kindMatches) {
+        Version.back = Colour::Ok;
+    } else {
+        Version.back = Colour::Blank;
+        EnableGetInfoOnly();
+    }
+}
+
+void FormModel::OnIdentity(const module::Identity& identity) {
+    Serial.text = identity.serial;
+    Serial.back = Colour::Ok;
+    FactoryDate.text = Latin1ToUtf8(identity.testDate);
+    FactoryDate.back = Colour::Ok;
+    if (profile_.HasOffsetBox()) {
+        FOffsetV.text = Latin1ToUtf8(identity.offset);
+        FOffsetV.back = Colour::Ok;
+    }
+}
+
+void FormModel::MarkChannelConfirmed(int channel) {
+    const auto c = static_cast<std::size_t>(channel);
+    Frequency[c].back = Colour::Ok;
+    if (profile_.HasCounters()) ChStep[c].back = Colour::Ok;
+}
+
+void FormModel::OnChannelEchoed(int channel, bool matches) {
+    if (matches) MarkChannelConfirmed(channel);
+}
+
+void FormModel::OnChannelReadBack(int channel, bool matches, const std::vector<std::string>&) {
+    if (matches) MarkChannelConfirmed(channel);
+}
+
+void FormModel::OnMessage(module::Line line, const std::string& text) {
+    (line == module::Line::Identity ? C_Message : T_Message).text = text;
+}
+
+void FormModel::OnPortFailed(const std::string& reason) {
+    PortErrorRecovery(reason);
+}
+
+void FormModel::OnFinished(const module::Result& r) {
+    using module::Sequence;
+    // A failed port has been recovered from already; a stopped sequence
+    // ends silently.
+    if (r.outcome == module::Outcome::PortError || r.outcome == module::Outcome::Stopped) return;
+    switch (r.sequence) {
+        case Sequence::Identity:
+            if (!port_.IsOpen()) {
+                DisableModuleButtons();
+            } else if (r.abandoned || Serial.text.empty() || Serial.back != Colour::Ok) {
+                EnableGetInfoOnly();
+            } else {
+                EnableModuleButtons();
+            }
+            break;
+        case Sequence::Test:
+            if (TestRunning) EnableModuleButtons();
+            break;
+        case Sequence::Check:
             EnableButtonsAfterSequence();
-            WriteAllTimer.Stop();
-            // An answer that came after its tick had given up does not make
-            // the write good: the channels after it were never written.
-            if (ReplyFlag == 0 || SeqAbandoned) T_Message.text = kNotResponse;
-            if (!SeqAbandoned && Check1.value == 1 && C_Message.text.empty() &&
+            break;
+        case Sequence::Write:
+            EnableButtonsAfterSequence();
+            if (!r.abandoned && Check1.value == 1 && C_Message.text.empty() &&
                 T_Message.text.empty()) {
                 AppendLogRecord();
             }
             break;
     }
-    ++SeqStep;
 }
 
 }  // namespace window

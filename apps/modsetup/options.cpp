@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "serial_port.h"
+
 namespace modsetup {
 
 const char kUsageText[] =
@@ -33,15 +35,20 @@ const char kUsageText[] =
     "                     grid (transmitter) or not exactly made by the synthesizer\n"
     "  --no-check         write: skip the read-back\n"
     "  --count N          station: stop after N modules written\n"
-    "  --again            station: also write modules the log shows as passed\n"
+    "  --again            station: also write modules the log shows as passed with\n"
+    "                     the same kind and plan\n"
     "  --log FILE         production log (CSV) [modsetup_log.csv in the data folder:\n"
     "                     beside the program, or ~/.local/share/modsetup/ installed]\n"
     "  --station NAME     station name for the log [the host name]\n"
-    "  --json             one JSON object per result on standard output\n"
-    "  --help             show this text\n"
+    "  --json             one JSON object per result on standard output, and the\n"
+    "                     station's skips, errors and summary as JSON too\n"
+    "  --quiet            no progress or summary lines on standard error\n"
+    "  --version          the program's version\n"
+    "  -h, --help         show this text\n"
     "\n"
-    "exit codes: 0 everything passed, 1 a module failed, 2 usage or plan error,\n"
-    "3 the port cannot be opened or failed.\n";
+    "exit codes: 0 everything passed, 1 a module failed (station: or fewer than --count\n"
+    "passed, or every module was skipped), 2 usage, plan or production log error,\n"
+    "3 the port cannot be opened, failed, or no module answers on the port chosen.\n";
 
 namespace {
 
@@ -49,7 +56,8 @@ const std::set<std::string> kCommands = {"ports", "info", "plan",   "write",
                                          "check", "test", "station"};
 const std::set<std::string> kValueOptions = {"--port", "--kind",     "--log",  "--station",
                                              "--plan", "--channels", "--count"};
-const std::set<std::string> kFlagOptions = {"--json", "--force", "--no-check", "--again", "--help"};
+const std::set<std::string> kFlagOptions = {"--json",  "--force", "--no-check", "--again",
+                                            "--help",  "--quiet", "--version"};
 
 std::vector<std::string> SplitCommas(const std::string& text) {
     std::vector<std::string> parts;
@@ -75,6 +83,10 @@ bool ParseCount(const std::string& text, int* value) {
 std::string ApplyValue(Options& o, const std::string& name, const std::string& value) {
     if (name == "--port") {
         if (value.empty()) return "--port needs a COM name or a device path";
+        // A mistyped name is the script's fault, not the cable's.
+        if (value.find('/') == std::string::npos && wire::PortNumberFromName(value) == 0) {
+            return "--port: \"" + value + "\" is neither COM1..COM255 nor a device path";
+        }
         o.port = value;
     } else if (name == "--kind") {
         if (value != "rx" && value != "tx") return "--kind must be rx or tx, not \"" + value + "\"";
@@ -100,10 +112,6 @@ std::string ApplyValue(Options& o, const std::string& name, const std::string& v
 
 }  // namespace
 
-bool NeedsPort(const std::string& command) {
-    return command != "plan" && command != "ports";
-}
-
 bool NeedsPlan(const std::string& command) {
     return command != "ports" && command != "info";
 }
@@ -118,6 +126,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (arg == "-h") {
+            o.help = true;
+            continue;
+        }
         if (arg.rfind("--", 0) != 0 || arg == "--") {
             if (arg == "--") return fail("unexpected \"--\"");
             words.push_back(arg);
@@ -132,6 +144,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             if (name == "--no-check") o.noCheck = true;
             if (name == "--again") o.again = true;
             if (name == "--help") o.help = true;
+            if (name == "--quiet") o.quiet = true;
+            if (name == "--version") o.version = true;
             continue;
         }
         if (!kValueOptions.count(name)) return fail("unknown option " + name);
@@ -147,7 +161,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             return fail(error);
         }
     }
-    if (o.help) return out;
+    if (o.help || o.version) return out;
     if (words.empty()) return fail("no command given");
     o.command = words[0];
     if (!kCommands.count(o.command)) return fail("unknown command \"" + o.command + "\"");

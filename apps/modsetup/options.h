@@ -27,6 +27,8 @@ struct Options {
     int count = 0;  // station: stop after this many modules written; 0 = never
     bool again = false;
     bool help = false;
+    bool quiet = false;
+    bool version = false;
 };
 
 struct ParsedOptions {
@@ -38,8 +40,7 @@ struct ParsedOptions {
 // "--name=value" are both understood.
 ParsedOptions ParseOptions(const std::vector<std::string>& args);
 
-// Whether the command talks to a module, and whether it needs a plan.
-bool NeedsPort(const std::string& command);
+// Whether the command needs a plan.
 bool NeedsPlan(const std::string& command);
 
 extern const char kUsageText[];

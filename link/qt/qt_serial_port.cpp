@@ -137,10 +137,6 @@ std::string QtSerialPort::ReadAll() {
     return std::string(data.constData(), static_cast<std::size_t>(data.size()));
 }
 
-std::string QtSerialPort::Settings() const {
-    return kLineSettings;
-}
-
 void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
     switch (error) {
         case QSerialPort::ResourceError:

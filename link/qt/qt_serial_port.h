@@ -23,7 +23,6 @@ class QtSerialPort : public QObject, public SerialPort {
     ~QtSerialPort() override;
 
     void SetPortNumber(int n) override;
-    int PortNumber() const override { return portNumber_; }
     bool SetDtr(bool on) override;
     bool SetRts(bool on) override;
     bool Open() override;
@@ -31,7 +30,7 @@ class QtSerialPort : public QObject, public SerialPort {
     bool IsOpen() const override;
     bool Write(const std::string& bytes) override;
     std::string ReadAll() override;
-    std::string Settings() const override;
+    LineSettings Settings() const override { return {}; }
     std::string LastError() const override { return lastError_; }
 
     // The device the current port number opens.

@@ -98,10 +98,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         shown += chunk;
         if (shown.size() > kTermBytes) shown.erase(0, shown.size() - kTermBytes);
-        require(m.RxBuffer.size() <= kRxBound);
+        require(m.Engine().State().rxBuffer.size() <= kRxBound);
         require(m.Term.text == window::Latin1ToUtf8(shown));
-        require(m.ReplyFlag == 0 || m.ReplyFlag == 1);
-        require(m.CurChannel >= 0 && m.CurChannel <= 3);
+        require(m.Engine().State().replyFlag == 0 || m.Engine().State().replyFlag == 1);
+        require(m.Engine().State().curChannel >= 0 && m.Engine().State().curChannel <= 3);
     }
     return 0;
 }

@@ -95,7 +95,7 @@ TEST_P(ChannelTest, ASecondClickRestartsTheTestForItsChannel) {
     // against channel 2 and found wrong, but the new test starts clean.
     const long clicked = h.clock.Now();
     m.OnChTestSWClick(2);
-    EXPECT_EQ(m.SeqStep, 0);
+    EXPECT_EQ(m.Engine().State().seqStep, 0);
     EXPECT_EQ(Buttons(m), "TTTT---");
 
     EXPECT_EQ(TickOf(h, TimerId::TestTimer), TestCommand(ColumnOf(2)));

@@ -41,7 +41,7 @@ TEST_P(GetInfoRead, OneCommandEvery200MsThenTheDecision) {
 
     EXPECT_EQ(TickOf(h, TimerId::GetInfoTimer), "\x80");
     EXPECT_EQ(h.clock.Now() - clicked, 200);
-    EXPECT_EQ(m.SeqStep, 1);
+    EXPECT_EQ(m.Engine().State().seqStep, 1);
     std::vector<window::Control*> identity = {&m.Version, &m.Serial, &m.FactoryDate};
     if (Send()) identity.push_back(&m.FOffsetV);
     for (window::Control* box : identity) {
@@ -53,11 +53,11 @@ TEST_P(GetInfoRead, OneCommandEvery200MsThenTheDecision) {
 
     EXPECT_EQ(TickOf(h, TimerId::GetInfoTimer), "/V\r");
     EXPECT_EQ(h.clock.Now() - clicked, 400);
-    EXPECT_EQ(m.SeqStep, 2);
+    EXPECT_EQ(m.Engine().State().seqStep, 2);
 
     EXPECT_EQ(TickOf(h, TimerId::GetInfoTimer), "/D\r");
     EXPECT_EQ(h.clock.Now() - clicked, 600);
-    EXPECT_EQ(m.SeqStep, 3);
+    EXPECT_EQ(m.Engine().State().seqStep, 3);
     EXPECT_EQ(m.Version.text, VersionText(OwnKind(GetParam())));
     EXPECT_EQ(m.Version.back, Colour::Ok);
     EXPECT_EQ(Buttons(m), "-------");
@@ -78,7 +78,7 @@ TEST_P(GetInfoRead, OneCommandEvery200MsThenTheDecision) {
 
     h.Advance(1000);
     EXPECT_EQ(h.port.TakeWritten(), "");
-    EXPECT_EQ(m.SeqStep, 4);
+    EXPECT_EQ(m.Engine().State().seqStep, 4);
 }
 
 TEST_P(GetInfoRead, TheDecisionFollowsWhatTheModuleAnswered) {
@@ -264,7 +264,7 @@ TEST_P(GetInfoRead, AFailingWriteStopsTheReadAtItsStep) {
             h.port.failWrite = true;
         }
         EXPECT_EQ(TickOf(h, TimerId::GetInfoTimer), "");
-        EXPECT_EQ(m.SeqStep, c.failingStep);
+        EXPECT_EQ(m.Engine().State().seqStep, c.failingStep);
         EXPECT_FALSE(h.clock.Running(TimerId::GetInfoTimer));
         EXPECT_EQ(m.P_Message.text, "Com port Error!");
         EXPECT_FALSE(h.port.open);
@@ -275,7 +275,7 @@ TEST_P(GetInfoRead, AFailingWriteStopsTheReadAtItsStep) {
 
         h.Advance(1000);
         EXPECT_EQ(h.port.TakeWritten(), "");
-        EXPECT_EQ(m.SeqStep, c.failingStep);
+        EXPECT_EQ(m.Engine().State().seqStep, c.failingStep);
         EXPECT_EQ(Buttons(m), "-------");
     }
 }

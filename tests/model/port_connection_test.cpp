@@ -44,7 +44,7 @@ std::string Snapshot(const window::FormModel& m) {
         s << " Ch" << i << Describe(m.Frequency[n]) << Describe(m.ChStep[n])
           << Describe(m.ChTestSW[n]);
     }
-    s << " SeqStep=" << m.SeqStep << " ReplyFlag=" << m.ReplyFlag;
+    s << " SeqStep=" << m.Engine().State().seqStep << " ReplyFlag=" << m.Engine().State().replyFlag;
     return s.str();
 }
 
@@ -309,7 +309,7 @@ void ExpectRecovered(Harness& h, TimerId id, int seqStep, const std::string& kep
     EXPECT_EQ(Buttons(m), "-------") << name;
     EXPECT_FALSE(m.TimerById(id).Enabled()) << name;
     EXPECT_FALSE(h.clock.Running(id)) << name;
-    EXPECT_EQ(m.SeqStep, seqStep) << name;
+    EXPECT_EQ(m.Engine().State().seqStep, seqStep) << name;
     EXPECT_EQ(IdentityAndColours(m), kept) << name;
 
     // Nothing more happens: no tick, no write, no second recovery.
@@ -318,7 +318,7 @@ void ExpectRecovered(Harness& h, TimerId id, int seqStep, const std::string& kep
     h.Advance(3000);
     EXPECT_EQ(h.port.TakeWritten(), "") << name;
     EXPECT_EQ(m.P_Message.text, "seen") << name;
-    EXPECT_EQ(m.SeqStep, seqStep) << name;
+    EXPECT_EQ(m.Engine().State().seqStep, seqStep) << name;
 }
 
 TEST_P(EachTool, AFailedWriteInASequenceRunsThePortErrorRecovery) {
@@ -334,7 +334,7 @@ TEST_P(EachTool, AFailedWriteInASequenceRunsThePortErrorRecovery) {
         for (int i = 0; i < seq.goodTicks; ++i) NextTick(h, seq.timer);
         LetAnswersArrive(h, seq.timer);
         ASSERT_TRUE(h.clock.Running(seq.timer)) << seq.name;
-        const int step = m.SeqStep;
+        const int step = m.Engine().State().seqStep;
         ASSERT_EQ(step, seq.goodTicks) << seq.name;  // the module answered every command
         const std::string kept = IdentityAndColours(m);
         m.C_Message.text = "c";
@@ -358,7 +358,7 @@ TEST_P(EachTool, ClosingWhileASequenceRunsEndsItAtItsNextWrite) {
         seq.start(m);
         for (int i = 0; i < seq.goodTicks; ++i) NextTick(h, seq.timer);
         LetAnswersArrive(h, seq.timer);
-        const int step = m.SeqStep;
+        const int step = m.Engine().State().seqStep;
 
         m.OnComStartClick();  // "Close"
         EXPECT_EQ(m.P_Message.text, "") << seq.name;
@@ -378,7 +378,7 @@ TEST_P(EachTool, RtsFailuresRunThePortErrorRecovery) {
         h.StartUp();
         h.OpenPort();
         auto& m = h.model;
-        m.SeqStep = 7;
+        m.Engine().State().seqStep = 7;
         const std::string kept = IdentityAndColours(m);
         h.port.failRts = true;
         m.OnGetInfoSWClick();
@@ -402,44 +402,43 @@ TEST_P(EachTool, RtsFailuresRunThePortErrorRecovery) {
 
 TEST_P(EachTool, LineSpeedSetsTheTickPeriods) {
     struct Case {
-        const char* settings;
         int speed;
         int tick;   // test and write
         int check;  // check: 0.7 of a tick
     };
     const Case cases[] = {
-        {"4800,n,8,1", 4800, 208, 146},
-        {"19200,n,8,1", 1920, 521, 365},
-        {"9600,n,8,1", 9600, 104, 73},
-        {"1200,n,8,1", 1200, 833, 583},
+        {4800, 208, 146},
+        {19200, 52, 36},
+        {9600, 104, 73},
+        {1200, 833, 583},
     };
     for (const Case& c : cases) {
         Harness h(Profile(GetParam()));
-        h.port.settings = c.settings;
+        h.port.settings.baudRate = c.speed;
         h.StartUp();
         h.OpenPort();
         auto& m = h.model;
-        EXPECT_EQ(m.LineSpeed(), c.speed) << c.settings;
+        EXPECT_EQ(m.LineSpeed(), c.speed) << c.speed;
 
         // The test's first tick comes after 50 ms, the second one tick later.
         m.OnChTestSWClick(0);
-        EXPECT_EQ(h.clock.DueIn(TimerId::TestTimer), 50) << c.settings;
+        EXPECT_EQ(h.clock.DueIn(TimerId::TestTimer), 50) << c.speed;
         NextTick(h, TimerId::TestTimer);
-        EXPECT_EQ(m.TestTimer.Interval(), c.tick) << c.settings;
-        EXPECT_EQ(h.clock.DueIn(TimerId::TestTimer), c.tick) << c.settings;
+        EXPECT_EQ(m.TestTimer.Interval(), c.tick) << c.speed;
+        EXPECT_EQ(h.clock.DueIn(TimerId::TestTimer), c.tick) << c.speed;
         NextTick(h, TimerId::TestTimer);
-        EXPECT_FALSE(h.clock.Running(TimerId::TestTimer)) << c.settings;
+        EXPECT_FALSE(h.clock.Running(TimerId::TestTimer)) << c.speed;
 
         m.EnableModuleButtons();
         m.OnChCheckSWClick();
-        EXPECT_EQ(m.ReadAllTimer.Interval(), c.check) << c.settings;
-        EXPECT_EQ(h.clock.DueIn(TimerId::ReadAllTimer), c.check) << c.settings;
+        EXPECT_EQ(m.ReadAllTimer.Interval(), c.check) << c.speed;
+        EXPECT_EQ(h.clock.DueIn(TimerId::ReadAllTimer), c.check) << c.speed;
         h.Advance(10 * c.check);
 
         m.EnableModuleButtons();
         m.OnChWriteSWClick();
-        EXPECT_EQ(m.WriteAllTimer.Interval(), c.tick) << c.settings;
-        EXPECT_EQ(h.clock.DueIn(TimerId::WriteAllTimer), c.tick) << c.settings;
+        EXPECT_EQ(m.WriteAllTimer.Interval(), c.tick) << c.speed;
+        EXPECT_EQ(h.clock.DueIn(TimerId::WriteAllTimer), c.tick) << c.speed;
     }
 }
 

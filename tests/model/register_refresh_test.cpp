@@ -43,9 +43,9 @@ std::string Describe(const window::Control& c) {
 
 std::string ControlsOutsideTheRefresh(const window::FormModel& m) {
     std::string s = m.Caption + '|' + std::to_string(m.Width) + '|' + std::to_string(m.Top) + '|' +
-                    std::to_string(m.Left) + '|' + m.DebugMode + '|' + m.RxBuffer + '|' +
-                    std::to_string(m.ReplyFlag) + std::to_string(m.SeqStep) +
-                    std::to_string(m.CurChannel) + '\n';
+                    std::to_string(m.Left) + '|' + m.DebugMode + '|' + m.Engine().State().rxBuffer + '|' +
+                    std::to_string(m.Engine().State().replyFlag) + std::to_string(m.Engine().State().seqStep) +
+                    std::to_string(m.Engine().State().curChannel) + '\n';
     for (const window::Control* c :
          {&m.Combo1, &m.ComStart, &m.P_Message, &m.Version, &m.Serial, &m.GetInfoSW, &m.C_Message,
           &m.FreqLoadSaveSW[0], &m.FreqLoadSaveSW[1], &m.FreqDefaultSW, &m.ChCheckSW, &m.ChWriteSW,

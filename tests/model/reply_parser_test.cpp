@@ -120,7 +120,7 @@ TEST_P(EachTool, FlashClearResult) {
         const auto& other = Recv() ? t.m.T_Message : t.m.C_Message;
         EXPECT_EQ(own.text, c.message) << c.line;
         EXPECT_EQ(other.text, "before") << c.line;
-        EXPECT_EQ(t.m.ReplyFlag, 1) << c.line;
+        EXPECT_EQ(t.m.Engine().State().replyFlag, 1) << c.line;
     }
 }
 
@@ -160,7 +160,7 @@ TEST_P(EachTool, IdentityReply) {
         EXPECT_EQ(t.m.FactoryDate.back, Colour::Ok) << c.line;
         EXPECT_EQ(t.m.FOffsetV.text, Recv() ? "--" : c.offset) << c.line;
         EXPECT_EQ(t.m.FOffsetV.back, Recv() ? Colour::Blank : Colour::Ok) << c.line;
-        EXPECT_EQ(t.m.ReplyFlag, 1) << c.line;
+        EXPECT_EQ(t.m.Engine().State().replyFlag, 1) << c.line;
         EXPECT_EQ(t.m.Version.text, "") << c.line;
     }
 }
@@ -188,7 +188,7 @@ TEST_P(EachTool, CommonParameterReply) {
         t.m.C_Message.text = "before";
         t.Receive(std::string(c.line) + "\r");
         EXPECT_EQ(t.m.T_Message.text, Recv() ? "before" : c.message) << c.line;
-        EXPECT_EQ(t.m.ReplyFlag, Recv() ? 0 : c.replyFlag) << c.line;
+        EXPECT_EQ(t.m.Engine().State().replyFlag, Recv() ? 0 : c.replyFlag) << c.line;
         EXPECT_EQ(t.m.C_Message.text, "before") << c.line;
     }
 }
@@ -205,13 +205,13 @@ struct ChannelCase {
 void RunChannelCases(const std::string& tool, const std::vector<ChannelCase>& cases) {
     for (const ChannelCase& c : cases) {
         Tool t(tool);
-        t.m.CurChannel = c.curChannel;
+        t.m.Engine().State().curChannel = c.curChannel;
         t.m.T_Message.text = "before";
         t.Receive(c.line + "\r");
-        EXPECT_EQ(t.m.ReplyFlag, c.replyFlag) << c.name << ": " << c.line;
+        EXPECT_EQ(t.m.Engine().State().replyFlag, c.replyFlag) << c.name << ": " << c.line;
         EXPECT_EQ(t.m.T_Message.text, c.message) << c.name << ": " << c.line;
         EXPECT_EQ(t.Confirmed(), c.confirmed) << c.name << ": " << c.line;
-        EXPECT_EQ(t.m.CurChannel, c.curChannel) << c.name;
+        EXPECT_EQ(t.m.Engine().State().curChannel, c.curChannel) << c.name;
     }
 }
 
@@ -352,12 +352,12 @@ TEST_P(EachTool, VersionReplyOfOwnAndOtherKind) {
         t.m.Serial.text = "00074565";
         t.m.Serial.back = Colour::Ok;
         t.m.C_Message.text = "before";
-        t.m.ReplyFlag = 0;
+        t.m.Engine().State().replyFlag = 0;
         t.Receive(c.line + "\r");
 
         EXPECT_EQ(t.m.Version.text, c.version) << c.line;
         EXPECT_EQ(t.m.Version.back, c.versionBack) << c.line;
-        EXPECT_EQ(t.m.ReplyFlag, c.ownKind ? 1 : 0) << c.line;
+        EXPECT_EQ(t.m.Engine().State().replyFlag, c.ownKind ? 1 : 0) << c.line;
         EXPECT_EQ(t.m.Serial.text, c.ignored ? "00074565" : "") << c.line;
         EXPECT_EQ(t.m.Serial.back, c.ignored ? Colour::Ok : Colour::Blank) << c.line;
         const bool wrongKind = !c.ignored && !c.ownKind;
@@ -374,9 +374,9 @@ TEST_P(EachTool, VersionReplyOfOwnAndOtherKind) {
 
     // The wrong kind leaves a raised ReplyFlag raised.
     Tool t(GetParam());
-    t.m.ReplyFlag = 1;
+    t.m.Engine().State().replyFlag = 1;
     t.Receive(other + "\r");
-    EXPECT_EQ(t.m.ReplyFlag, 1);
+    EXPECT_EQ(t.m.Engine().State().replyFlag, 1);
 }
 
 TEST_P(EachTool, RepliesAreFramedAcrossReceiveEvents) {
@@ -415,7 +415,7 @@ TEST_P(EachTool, RepliesAreFramedAcrossReceiveEvents) {
         for (const std::string& e : c.events) t.Receive(e);
         EXPECT_EQ(t.m.Version.text, c.version) << c.name;
         EXPECT_EQ(t.m.Serial.text, c.serial) << c.name;
-        EXPECT_EQ(t.m.RxBuffer, c.rxLeft) << c.name;
+        EXPECT_EQ(t.m.Engine().State().rxBuffer, c.rxLeft) << c.name;
     }
 }
 
@@ -425,12 +425,12 @@ TEST_P(EachTool, ASplitReplyIsHandledWhenItsCrArrives) {
     for (std::size_t i = 0; i + 1 < line.size(); ++i) {
         t.Receive(line.substr(i, 1));
         ASSERT_EQ(t.m.Version.text, "") << "after byte " << i;
-        ASSERT_EQ(t.m.ReplyFlag, 0) << "after byte " << i;
+        ASSERT_EQ(t.m.Engine().State().replyFlag, 0) << "after byte " << i;
     }
     t.Receive("\r");
     EXPECT_EQ(t.m.Version.text, std::string(1, t.OwnKind()) + "1.05");
-    EXPECT_EQ(t.m.ReplyFlag, 1);
-    EXPECT_EQ(t.m.RxBuffer, "");
+    EXPECT_EQ(t.m.Engine().State().replyFlag, 1);
+    EXPECT_EQ(t.m.Engine().State().rxBuffer, "");
 }
 
 TEST_P(EachTool, AStoppedLineLoopResumesAtTheNextReceiveEvent) {
@@ -456,20 +456,20 @@ TEST_P(EachTool, AStoppedLineLoopResumesAtTheNextReceiveEvent) {
         Tool t(GetParam());
         t.m.T_Message.text = "before";
         t.Receive(c.stopper + "\r" + d + "\r" + t.ReadBack("01", 1) + "\r");
-        EXPECT_EQ(t.m.ReplyFlag, c.replyFlag) << c.name;
+        EXPECT_EQ(t.m.Engine().State().replyFlag, c.replyFlag) << c.name;
         EXPECT_EQ(t.m.T_Message.text, c.message) << c.name;
         EXPECT_EQ(t.m.Serial.text, "") << c.name;
         EXPECT_EQ(t.Confirmed(), "") << c.name;
 
         // The next receive event, even one with only noise in it, handles
         // the lines left over.
-        t.m.ReplyFlag = 0;
+        t.m.Engine().State().replyFlag = 0;
         t.Receive("\n");
         EXPECT_EQ(t.m.Serial.text, "00074565") << c.name;
         EXPECT_EQ(t.Confirmed(), "1") << c.name;
-        EXPECT_EQ(t.m.ReplyFlag, 1) << c.name;
+        EXPECT_EQ(t.m.Engine().State().replyFlag, 1) << c.name;
         EXPECT_EQ(t.m.T_Message.text, c.message) << c.name;
-        EXPECT_EQ(t.m.RxBuffer, "") << c.name;
+        EXPECT_EQ(t.m.Engine().State().rxBuffer, "") << c.name;
     }
 }
 
@@ -539,14 +539,14 @@ TEST_P(EachTool, EndlessNoiseKeepsTheBufferSmall) {
         t.Receive(c.head);
         for (int i = 0; i < 300; ++i) {
             t.Receive(c.chunk);
-            ASSERT_LE(t.m.RxBuffer.size(), c.bound) << c.name << " event " << i;
+            ASSERT_LE(t.m.Engine().State().rxBuffer.size(), c.bound) << c.name << " event " << i;
         }
         // Whatever came before, the next complete reply is handled.
         const std::string v = t.VersionLine(t.OwnKind());
         t.Receive("\r" + v + "\r");
         EXPECT_EQ(t.m.Version.text, std::string(1, t.OwnKind()) + "1.05") << c.name;
         EXPECT_EQ(t.m.Version.back, Colour::Ok) << c.name;
-        EXPECT_EQ(t.m.RxBuffer, "") << c.name;
+        EXPECT_EQ(t.m.Engine().State().rxBuffer, "") << c.name;
     }
 
     // A reply longer than anything read is still the reply it starts as.
@@ -556,7 +556,7 @@ TEST_P(EachTool, EndlessNoiseKeepsTheBufferSmall) {
     for (int i = 0; i < 50; ++i) t.Receive(std::string(1000, 'x'));
     t.Receive("\r");
     EXPECT_EQ(t.m.Version.back, Colour::Ok);
-    EXPECT_EQ(t.m.ReplyFlag, 1);
+    EXPECT_EQ(t.m.Engine().State().replyFlag, 1);
 }
 
 TEST_P(EachTool, ABacklogLeftByAStoppedLoopIsBounded) {
@@ -564,11 +564,11 @@ TEST_P(EachTool, ABacklogLeftByAStoppedLoopIsBounded) {
     std::string backlog = "*R 09\r";
     while (backlog.size() < 3 * 16 * 1024) backlog += "*D 000005\r";
     t.Receive(backlog);
-    EXPECT_LE(t.m.RxBuffer.size(), 16u * 1024);
+    EXPECT_LE(t.m.Engine().State().rxBuffer.size(), 16u * 1024);
     EXPECT_EQ(t.m.Serial.text, "");
     t.Receive("\n");
     EXPECT_EQ(t.m.Serial.text, "00000005");
-    EXPECT_EQ(t.m.RxBuffer, "");
+    EXPECT_EQ(t.m.Engine().State().rxBuffer, "");
 }
 
 // One large read brings a reply that stops the loop, two complete replies and
@@ -578,27 +578,12 @@ TEST_P(EachTool, ALongUnfinishedReplyAfterAStoppedLoopKeepsTheRepliesBeforeIt) {
     Tool t(GetParam());
     const std::string v = t.VersionLine(t.OwnKind());
     t.Receive("*R 09\r" + v + "\r*D 012345 2026/11/30 FO=7F" + std::string(40000, ' '));
-    EXPECT_LE(t.m.RxBuffer.size(), kRxBound);
+    EXPECT_LE(t.m.Engine().State().rxBuffer.size(), kRxBound);
     EXPECT_EQ(t.m.Version.text, "");
     t.Receive("\r");
     EXPECT_EQ(t.m.Version.text, std::string(1, t.OwnKind()) + "1.05");
     EXPECT_EQ(t.m.Serial.text, "00074565");
-    EXPECT_EQ(t.m.ReplyFlag, 1);
-}
-
-TEST_P(EachTool, OtherCommEventsAreIgnored) {
-    Tool t(GetParam());
-    const std::string v = t.VersionLine(t.OwnKind()) + "\r";
-    t.h.port.pending = v;
-    t.m.OnMSComm1Receive(wire::CommEvent::Other);
-    EXPECT_EQ(t.m.Term.text, "");
-    EXPECT_EQ(t.m.RxBuffer, "");
-    EXPECT_EQ(t.m.Version.text, "");
-    EXPECT_EQ(t.m.ReplyFlag, 0);
-    EXPECT_EQ(t.h.port.pending, v);  // not read either
-    t.m.OnMSComm1Receive(wire::CommEvent::Receive);
-    EXPECT_EQ(t.m.Term.text, v);
-    EXPECT_EQ(t.m.Version.back, Colour::Ok);
+    EXPECT_EQ(t.m.Engine().State().replyFlag, 1);
 }
 
 }  // namespace

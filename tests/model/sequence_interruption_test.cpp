@@ -61,10 +61,10 @@ TEST_P(SequenceInterruption, LateAnswerStillEndsAsNoResponse) {
         std::remove(LogFile(h).c_str());
         c.sequence.start(h.model);
         // Tick until a reply check gives up on the module.
-        for (int tick = 0; tick < 20 && h.model.SeqStep != 100; ++tick) {
+        for (int tick = 0; tick < 20 && h.model.Engine().State().seqStep != 100; ++tick) {
             TickOf(h, c.sequence.timer);
         }
-        ASSERT_EQ(h.model.SeqStep, 100);
+        ASSERT_EQ(h.model.Engine().State().seqStep, 100);
         h.port.Receive(c.late);
         EXPECT_EQ(TickOf(h, c.sequence.timer), "") << "nothing more is sent";
         EXPECT_FALSE(h.clock.Running(c.sequence.timer));

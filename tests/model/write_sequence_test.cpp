@@ -166,7 +166,7 @@ TEST_P(WriteSequence, APortLostMidWriteEndsItWithAPortError) {
             h.port.failWrite = true;
         }
         EXPECT_EQ(TickOf(h, TimerId::WriteAllTimer), "");
-        EXPECT_EQ(m.SeqStep, 5);
+        EXPECT_EQ(m.Engine().State().seqStep, 5);
         EXPECT_FALSE(h.clock.Running(TimerId::WriteAllTimer));
         EXPECT_EQ(m.P_Message.text, "Com port Error!");
         EXPECT_FALSE(h.port.open);

@@ -19,7 +19,6 @@ namespace testing_support {
 class FakeSerialPort : public wire::SerialPort {
   public:
     void SetPortNumber(int n) override { portNumber = n; }
-    int PortNumber() const override { return portNumber; }
     bool SetDtr(bool on) override;
     bool SetRts(bool on) override;
     bool Open() override;
@@ -30,7 +29,7 @@ class FakeSerialPort : public wire::SerialPort {
     bool IsOpen() const override { return open; }
     bool Write(const std::string& bytes) override;
     std::string ReadAll() override;
-    std::string Settings() const override { return settings; }
+    wire::LineSettings Settings() const override { return settings; }
     std::string LastError() const override { return lastError; }
 
     // Bytes arrive and the receive notification fires.
@@ -50,7 +49,7 @@ class FakeSerialPort : public wire::SerialPort {
     bool failDtr = false;
     bool failRts = false;
     bool failWrite = false;
-    std::string settings = "4800,n,8,1";
+    wire::LineSettings settings;
     std::string lastError;
     std::string written;  // every byte written, in order
     std::string pending;  // received, not yet read

@@ -67,24 +67,49 @@ TEST_F(ProductionLog, HeaderOnceThenOneCompleteRowPerAttempt) {
         AppendProductionRow(Path(), Row("00074566", "fail", "Not Response!!, Ch1"), &error));
     EXPECT_EQ(Slurp(Path()),
               "time,station,port,kind,serial,version,ch0,ch1,ch2,ch3,operation,result,message,"
-              "duration_ms,tool_version\r\n"
+              "duration_ms,tool_version,socket\r\n"
               "2026-12-09T01:02:03+01:00,line 1,COM3,rx,00074565,R1.05,433.075,433.100,433.920,"
-              "434.700,write,pass,,4236,1.5.2\r\n"
+              "434.700,write,pass,,4236,1.5.2,1\r\n"
               "2026-12-09T01:02:03+01:00,line 1,COM3,rx,00074566,R1.05,433.075,433.100,433.920,"
-              "434.700,write,fail,\"Not Response!!, Ch1\",4236,1.5.2\r\n");
+              "434.700,write,fail,\"Not Response!!, Ch1\",4236,1.5.2,1\r\n");
 }
 
-TEST_F(ProductionLog, OnlyPassedWritesCountAsPassedEvenWithQuotedFields) {
+TEST_F(ProductionLog, OnlyAVerifiedWriteOfTheSameKindAndPlanCountsAsPassed) {
     ProductionRow info = Row("00000003", "pass");
     info.operation = "info";
+    ProductionRow unverified = Row("00000005", "pass");
+    unverified.operation = "write-unverified";
+    ProductionRow skipped = Row("00000006", "skipped");
     ProductionRow tricky = Row("00000004", "pass");
     tricky.station = "bench \"A\", left";
-    for (const ProductionRow& r :
-         {Row("00000001", "pass"), Row("00000002", "fail", "a,b"), info, tricky}) {
+    tricky.socket = 7;
+    for (const ProductionRow& r : {Row("00000001", "pass"), Row("00000002", "fail", "a,b"), info,
+                                   tricky, unverified, skipped}) {
         ASSERT_TRUE(AppendProductionRow(Path(), r, nullptr));
     }
-    EXPECT_EQ(PassedSerials(Path()), (std::set<std::string>{"00000001", "00000004"}));
-    EXPECT_TRUE(PassedSerials(dir_ + "/none.csv").empty());
+    const std::array<std::string, 4> plan = Row("", "").channels;
+    std::array<std::string, 4> otherPlan = plan;
+    otherPlan[3] = "434.675";
+    const struct {
+        const char* kind;
+        const char* serial;
+        std::array<std::string, 4> plan;
+        bool passed;
+    } cases[] = {
+        {"rx", "00000001", plan, true},       {"rx", "00000002", plan, false},
+        {"rx", "00000003", plan, false},      {"rx", "00000004", plan, true},
+        {"rx", "00000005", plan, false},      {"rx", "00000006", plan, false},
+        {"tx", "00000001", plan, false},      {"rx", "00000001", otherPlan, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindVerifiedPass(Path(), c.kind, c.serial, c.plan).has_value(), c.passed)
+            << c.kind << " " << c.serial;
+    }
+    const auto where = FindVerifiedPass(Path(), "rx", "00000004", plan);
+    ASSERT_TRUE(where);
+    EXPECT_EQ(where->station, "bench \"A\", left");
+    EXPECT_EQ(where->socket, 7);
+    EXPECT_FALSE(FindVerifiedPass(dir_ + "/none.csv", "rx", "00000001", plan));
 }
 
 TEST_F(ProductionLog, AnUnwritableLogSaysWhy) {

@@ -38,12 +38,12 @@ int RunTool(const ToolProfile& profile, int argc, char** argv) {
     const QFileInfo exe(QCoreApplication::applicationFilePath());
     const std::string name = exe.completeBaseName().toStdString();
     ToolSession session(
-        profile, ProgramPlaces(QCoreApplication::applicationDirPath().toStdString(), name), name);
+        profile, runtime::ProgramPlaces(QCoreApplication::applicationDirPath().toStdString(), name), name);
 
     // SIGINT and SIGTERM close every window, an open file dialog included,
     // so the main window's shutdown runs as if the operator closed it: the
     // port is closed and the settings are saved.
-    const auto stopOnSignal = OnTerminationSignals([] { QApplication::closeAllWindows(); });
+    const auto stopOnSignal = runtime::OnTerminationSignals([] { QApplication::closeAllWindows(); });
 
     session.Start();
     return app.exec();

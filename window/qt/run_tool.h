@@ -30,7 +30,7 @@ class ToolSession {
   private:
     QtPlatform platform_;
     wire::QtSerialPort port_;
-    QtTimers timers_;
+    module::QtTimers timers_;
     QtDialogs dialogs_;
     std::unique_ptr<FormModel> model_;
     std::unique_ptr<FormWindow> window_;

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "tool_profile.h"
+#include "kinds.h"
 
-namespace modsetup {
+namespace station {
 
 // What the registers of one channel make, and whether a fixture may write it.
 struct ChannelPlan {
@@ -22,13 +22,17 @@ struct ChannelPlan {
 using PlanTexts = std::array<std::string, 4>;
 
 // The four channel texts from a table file as the windows' Load reads it;
-// the file must name all four channels. Empty *error on success.
+// the file must name all four channels, each once. Empty *error on success.
 PlanTexts ReadPlanFile(const std::string& path, std::string* error);
 
 // A frequency text that is not a plain number in MHz ("433.92", "434") is
 // refused whatever --force says: the boxes would read a prefix of it.
 bool IsPlainFrequency(const std::string& text);
 
-ChannelPlan EvaluateChannel(const window::ToolProfile& profile, const std::string& text);
+// Judged by the kind's own rule, the one the windows' boxes use.
+ChannelPlan EvaluateChannel(const module::Kind& kind, const std::string& text);
 
-}  // namespace modsetup
+// The plan's register rows for a kind, Ch0 first.
+std::array<std::vector<std::string>, 4> PlanRows(const module::Kind& kind, const PlanTexts& plan);
+
+}  // namespace station

@@ -4,11 +4,11 @@
 #include <array>
 #include <functional>
 
-#include "seams.h"
+#include "timer.h"
 
-namespace window {
+namespace module {
 
-// The window's timers as QTimers; sequence timers are precise ones. Only Qt
+// The timers of one front end as QTimers; sequence timers are precise ones. Only Qt
 // Core: the windows and the command-line programmer tick on the same timers.
 class QtTimers : public TimerBackend {
   public:
@@ -25,4 +25,4 @@ class QtTimers : public TimerBackend {
     std::function<void(TimerId)> stopped_;
 };
 
-}  // namespace window
+}  // namespace module

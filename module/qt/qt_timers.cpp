@@ -1,6 +1,6 @@
 #include "qt_timers.h"
 
-namespace window {
+namespace module {
 
 QtTimers::QtTimers() {
     for (std::size_t i = 0; i < timers_.size(); ++i) {
@@ -26,4 +26,4 @@ void QtTimers::StopAll() {
     for (QTimer& t : timers_) t.stop();
 }
 
-}  // namespace window
+}  // namespace module

@@ -8,7 +8,7 @@
 #include <csignal>
 #endif
 
-namespace window {
+namespace runtime {
 
 store::FilePlaces ProgramPlaces(const std::string& programFolder, const std::string& programName) {
 #ifdef SETUP_PER_USER_FILES
@@ -48,10 +48,14 @@ std::unique_ptr<QObject> OnTerminationSignals(std::function<void()> handler) {
     action.sa_handler = OnTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal ends the program as a stop does; a closed pipe
+    // (modsetup ... | head -1) must not kill it between a module and its row,
+    // and a stray SIGUSR1 must not either.
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGUSR1, SIG_IGN);
     return notifier;
 #endif
 }
 
-}  // namespace window
+}  // namespace runtime

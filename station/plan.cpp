@@ -9,7 +9,7 @@
 #include "leading_number.h"
 #include "text_file.h"
 
-namespace modsetup {
+namespace station {
 
 PlanTexts ReadPlanFile(const std::string& path, std::string* error) {
     PlanTexts texts;
@@ -22,6 +22,13 @@ PlanTexts ReadPlanFile(const std::string& path, std::string* error) {
     for (const store::Record& record : store::ReadRecords(*data).records) {
         const int ch = store::ChannelForKey(record.key);
         if (ch < 0) continue;
+        // Two lines for one channel: whichever the operator meant, the
+        // other would be written without a word.
+        if (seen[static_cast<std::size_t>(ch)]) {
+            *error = "Table File Read Error!! (" + path + " names Ch" + std::to_string(ch) +
+                     " twice)";
+            return texts;
+        }
         texts[static_cast<std::size_t>(ch)] = record.value;
         seen[static_cast<std::size_t>(ch)] = true;
     }
@@ -49,10 +56,16 @@ bool IsPlainFrequency(const std::string& text) {
     return points <= 1 && text != ".";
 }
 
-ChannelPlan EvaluateChannel(const window::ToolProfile& profile, const std::string& text) {
+std::array<std::vector<std::string>, 4> PlanRows(const module::Kind& kind, const PlanTexts& plan) {
+    std::array<std::vector<std::string>, 4> rows;
+    for (std::size_t i = 0; i < 4; ++i) rows[i] = kind.synthesize(plan[i]).registers;
+    return rows;
+}
+
+ChannelPlan EvaluateChannel(const module::Kind& kind, const std::string& text) {
     ChannelPlan plan;
     plan.text = text;
-    const window::ChannelRegisters r = profile.computeRegisters(text);
+    const module::ChannelSynthesis r = kind.synthesize(text);
     plan.registers = r.registers;
     plan.wantedMHz = channel::LeadingNumber(text);
     if (!IsPlainFrequency(text)) {
@@ -71,17 +84,16 @@ ChannelPlan EvaluateChannel(const window::ToolProfile& profile, const std::strin
     if (plan.makeable) plan.errorHz = (plan.producedMHz - plan.wantedMHz) * 1e6;
 
     const double f = plan.wantedMHz;
-    const double kHz = f * 1000.0;
-    if (!(f >= channel::kLowestFrequency - 1e-9 && f <= channel::kHighestFrequency + 1e-9)) {
+    if (!(f >= kind.bandLowMHz && f <= kind.bandHighMHz)) {
         plan.problem = "outside 433.075-434.700 MHz";
-    } else if (profile.gridCheck && std::fabs(f - channel::kOffGridFrequency) > 1e-9 &&
-               std::fabs(kHz / 25.0 - std::nearbyint(kHz / 25.0)) > 1e-6) {
+    } else if (!module::ChannelAcceptable(kind, text)) {
+        // In the band, so the kind's grid refused it.
         plan.problem = "off the 25 kHz grid";
-    } else if (!plan.makeable || (r.hasCounters && r.inexact) ||
+    } else if (!plan.makeable || r.inexact ||
                std::fabs(plan.errorHz) > resolutionHz + 0.01) {
         plan.problem = "the synthesizer cannot make it exactly";
     }
     return plan;
 }
 
-}  // namespace modsetup
+}  // namespace station
