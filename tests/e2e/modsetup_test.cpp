@@ -297,3 +297,69 @@ TEST_F(Modsetup, SigintMidWriteLogsAWholeFailRowAndASummary) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a fixture script must be able to trust: a module is passed only when
+// it was verified, and every exit status and row says what happened.
+TEST_F(Modsetup, NothingUnverifiedPassesAndEveryOutcomeHasItsStatusAndRow) {
+    const std::string plan = DefaultChannels();
+    const struct {
+        const char* name;
+        std::vector<std::string> simOptions;
+        std::vector<std::string> args;
+        int code;
+        const char* err;  // found on stderr
+        const char* row;  // found in the only row; "" for no row
+        bool written;     // any "/W" reached the module
+    } cases[] = {
+        {"swapped after the read-back", {"--swap-after", "/R 03"}, {"write"}, 1,
+         "the module changed during the write (serial 00074565 before, 00074566 after)",
+         ",00074565,R1.05,434.700,434.600,433.920,434.075,write,fail,", true},
+        {"garbled serial", {"--reply", "/D:*D ZZ 2026/11/30"}, {"write"}, 1, "no serial number",
+         ",write,fail,no serial number", false},
+        {"no serial digits", {"--reply", "/D:*D"}, {"write"}, 1, "no serial number",
+         ",write,fail,no serial number", false},
+        {"wrong kind keeps its serial", {"--kind", "tx"}, {"write", "--kind", "rx"}, 1,
+         "Target error!!", ",tx,00074565,T2.10,", false},
+        {"unverified write is its own operation", {}, {"write", "--no-check"}, 0, "",
+         ",write-unverified,pass,", true},
+        {"COM256 is a usage error", {}, {"write", "--port", "COM256"}, 2,
+         "neither COM1..COM255 nor a device path", "", false},
+        {"com1 is a usage error", {}, {"info", "--port", "com1"}, 2,
+         "neither COM1..COM255 nor a device path", "", false},
+        {"an unwritable log writes nothing", {}, {"write", "--log", "/nonexistent/dir/log.csv"}, 2,
+         "cannot write the production log", "", false},
+    };
+    for (const auto& c : cases) {
+        Fresh();
+        ModSim sim(folder, "rx", c.simOptions);
+        std::vector<std::string> args = c.args;
+        if (std::find(args.begin(), args.end(), "--port") == args.end()) {
+            args.insert(args.end(), {"--port", "COM1"});
+        }
+        args.insert(args.end(), {"--channels", plan});
+        const Result r = Run(args);
+        EXPECT_EQ(r.code, c.code) << c.name << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.name << "\n" << r.err;
+        const std::vector<std::string> rows = Rows(Log());
+        if (*c.row) {
+            ASSERT_EQ(rows.size(), 1u) << c.name << "\n" << Log();
+            EXPECT_NE(rows[0].find(c.row), std::string::npos) << c.name << "\n" << rows[0];
+        } else {
+            EXPECT_TRUE(rows.empty()) << c.name << "\n" << Log();
+        }
+        EXPECT_EQ(Count(sim.Recorded(), "/W") > 0, c.written) << c.name;
+    }
+}
+
+TEST_F(Modsetup, VersionAndShortHelp) {
+    const Result v = Run({"--version"});
+    EXPECT_EQ(v.code, 0);
+    EXPECT_EQ(v.out.rfind("modsetup ", 0), 0u) << v.out;
+    const Result h = Run({"-h"});
+    EXPECT_EQ(h.code, 0);
+    EXPECT_NE(h.out.find("--quiet"), std::string::npos);
+}
+
+}  // namespace

@@ -73,6 +73,10 @@ const char kUsage[] =
     "                        the next serial number and empty stored channels\n"
     "  --present MS          fixture: how long each module answers [8000]\n"
     "  --absent MS           fixture: how long the socket stays empty between [2000]\n"
+    "  --swap-after PREFIX   another module (serial one higher) takes this one's\n"
+    "                        place once a command starting with PREFIX is answered\n"
+    "  --reply PREFIX:TEXT   answer commands starting with PREFIX with TEXT\n"
+    "                        (repeatable), e.g. --reply \"/D:*D ZZ\"\n"
     "  --late PREFIX:MS      answer commands starting with PREFIX MS later still\n"
     "                        (repeatable), e.g. --late \"/W 01:300\"\n"
     "  --vanish-after MS     MS after start the device goes away, whatever is going\n"
@@ -157,6 +161,8 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
         kPresent,
         kAbsent,
         kLate,
+        kSwapAfter,
+        kReply,
         kVanishAfter,
         kRelinkAfter,
         kHelp
@@ -184,6 +190,8 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
         {"present", required_argument, nullptr, kPresent},
         {"absent", required_argument, nullptr, kAbsent},
         {"late", required_argument, nullptr, kLate},
+        {"swap-after", required_argument, nullptr, kSwapAfter},
+        {"reply", required_argument, nullptr, kReply},
         {"vanish-after", required_argument, nullptr, kVanishAfter},
         {"relink-after", required_argument, nullptr, kRelinkAfter},
         {"help", no_argument, nullptr, kHelp},
@@ -290,6 +298,18 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
                                       " must be milliseconds from 1 to 3600000");
                 }
                 break;
+            case kSwapAfter:
+                if (value.empty()) return UsageError("--swap-after needs a command prefix");
+                engine.swapAfter = value;
+                break;
+            case kReply: {
+                const std::size_t colon = value.find(':');
+                if (colon == std::string::npos || colon == 0) {
+                    return UsageError("--reply must be PREFIX:REPLY, e.g. \"/D:*D ZZ\"");
+                }
+                engine.replies.emplace_back(value.substr(0, colon), value.substr(colon + 1));
+                break;
+            }
             case kLate: {
                 const std::size_t colon = value.rfind(':');
                 int ms = 0;

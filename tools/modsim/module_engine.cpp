@@ -1,5 +1,8 @@
 #include "module_engine.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <cctype>
 #include <utility>
 
@@ -123,13 +126,27 @@ std::string ModuleEngine::Receive(std::string_view bytes) {
         ++commandCount_;
         lastCommand_ = command;
         // The command takes effect even when its reply is lost on the way.
-        const std::string reply = Execute(command);
+        std::string reply = Execute(command);
+        for (const auto& [prefix, text] : options_.replies) {
+            if (StartsWith(command, prefix)) reply = text;
+        }
+        if (!options_.swapAfter.empty() && StartsWith(command, options_.swapAfter)) {
+            options_.swapAfter.clear();
+            SwapModule();
+        }
         if (reply.empty() || Suppressed(command)) continue;
         if (options_.noise) out += NoiseBurst();
         out += reply;
         out += options_.crlf ? "\r\n" : "\r";
     }
     return out;
+}
+
+void ModuleEngine::SwapModule() {
+    unsigned long value = std::strtoul(options_.serial.c_str(), nullptr, 16);
+    char text[16];
+    std::snprintf(text, sizeof text, "%06lX", (value + 1) & 0xFFFFFFul);
+    options_.serial = text;
 }
 
 bool ModuleEngine::Suppressed(const std::string& command) const {

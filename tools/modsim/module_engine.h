@@ -37,6 +37,11 @@ struct EngineOptions {
     bool crlf = false;
     bool noise = false;
     int exitAfter = 0;  // 0: never
+    // Another module takes this one's place (its serial one higher) once a
+    // command starting with this prefix has been answered; empty: never.
+    std::string swapAfter;
+    // Replies of the test's choosing, by command prefix ("/D" -> "*D ZZ").
+    std::vector<std::pair<std::string, std::string>> replies;
 };
 
 // The module's side of the serial protocol, without any I/O: bytes from the
@@ -86,6 +91,7 @@ class ModuleEngine {
     std::string ReadReply(const std::string& command) const;
     std::string CommonReply(const std::string& command);
     bool Suppressed(const std::string& command) const;
+    void SwapModule();
 
     EngineOptions options_;
     std::string line_;  // command bytes since the last CR
