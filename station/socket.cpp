@@ -92,6 +92,8 @@ std::string Socket::PhaseText() const {
             return "PASS";
         case Phase::Failed:
             return "FAIL: " + last_.message;
+        case Phase::AdapterMissing:
+            return "adapter missing";
         case Phase::Done:
             break;
     }
@@ -100,6 +102,17 @@ std::string Socket::PhaseText() const {
 
 void Socket::Start() {
     end_ = JobEnd::Running;
+    if (!port_.IsOpen()) {
+        // A station socket whose adapter is not there yet waits for it.
+        if (config_.job == Job::Station) {
+            step_ = Step::Reopen;
+            SetPhase(Phase::AdapterMissing);
+            TryReopen();
+        } else {
+            EndJob(JobEnd::PortFailed);
+        }
+        return;
+    }
     Identify(config_.job == Job::Station ? Step::Poll : Step::Identify);
 }
 
@@ -125,7 +138,26 @@ void Socket::OnTimer(module::TimerId id) {
     }
     pollTimer_.Stop();
     if (end_ != JobEnd::Running || stopping_) return;
+    if (step_ == Step::Reopen) {
+        TryReopen();
+        return;
+    }
     Identify(Step::Poll);
+}
+
+void Socket::TryReopen() {
+    if (port_.SetDtr(true) && port_.SetRts(true) && port_.Open()) {
+        // Whatever is in the socket now gets an attempt of its own: what was
+        // under way when the adapter went is not carried on.
+        engine_.PortOpened();
+        present_.clear();
+        SetPhase(Phase::Empty);
+        Identify(Step::Poll);
+        return;
+    }
+    if (port_.IsOpen()) port_.Close();
+    pollTimer_.SetInterval(config_.reopenMs);
+    pollTimer_.Start();
 }
 
 void Socket::RequestStop() {
@@ -186,17 +218,22 @@ void Socket::OnChannelReadBack(int channel, bool, const std::vector<std::string>
 
 void Socket::OnPortFailed(const std::string& reason) {
     portError_ = reason;
-}
-
-void Socket::OnFinished(const module::Result& r) {
-    if (r.outcome == Outcome::PortError) {
-        if (attemptOpen_) {
-            FinishAttempt("fail", "port", "Com port Error! (" + portError_ + ")");
-        }
-        present_.clear();
+    if (attemptOpen_) FinishAttempt("fail", "port", "Com port Error! (" + reason + ")");
+    present_.clear();
+    if (end_ != JobEnd::Running) return;
+    if (config_.job != Job::Station || stopping_) {
         EndJob(JobEnd::PortFailed);
         return;
     }
+    step_ = Step::Reopen;
+    SetPhase(Phase::AdapterMissing);
+    pollTimer_.SetInterval(config_.reopenMs);
+    pollTimer_.Start();
+}
+
+void Socket::OnFinished(const module::Result& r) {
+    // A failed port was handled as the engine reported it.
+    if (r.outcome == Outcome::PortError) return;
     if (r.outcome == Outcome::Stopped || end_ != JobEnd::Running) return;
     switch (step_) {
         case Step::Poll:
@@ -260,6 +297,7 @@ void Socket::OnFinished(const module::Result& r) {
             }
             break;
         case Step::Idle:
+        case Step::Reopen:
             return;
     }
     if (end_ != JobEnd::Running) return;

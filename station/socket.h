@@ -33,10 +33,24 @@ struct SocketConfig {
     bool again = false;   // write modules the record shows as passed
     PlanTexts plan;
     int pollMs = 1000;    // from one identity poll to the next
+    // A station socket whose adapter went away tries to open it again this
+    // often, and carries on with a new attempt when it is back.
+    int reopenMs = 1000;
 };
 
 // How the socket stands, for a display.
-enum class Phase { Empty, Reading, Writing, Checking, Confirming, Testing, Passed, Failed, Done };
+enum class Phase {
+    Empty,
+    Reading,
+    Writing,
+    Checking,
+    Confirming,
+    Testing,
+    Passed,
+    Failed,
+    AdapterMissing,
+    Done
+};
 
 class Socket;
 
@@ -94,7 +108,7 @@ class Socket : private module::Listener {
     void SetAutoPort(bool on) { autoPort_ = on; }
 
   private:
-    enum class Step { Idle, Poll, Identify, OtherKind, Write, Check, Confirm, Test };
+    enum class Step { Idle, Poll, Identify, OtherKind, Write, Check, Confirm, Test, Reopen };
 
     // module::Listener
     void OnVersion(const std::string& version, bool kindMatches) override;
@@ -114,6 +128,7 @@ class Socket : private module::Listener {
                        const std::string& message);
     void Skip(const std::string& message);
     void SchedulePoll();
+    void TryReopen();
     void EndJob(JobEnd end);
     void SetPhase(Phase phase);
     std::vector<std::string> Rows(int channel) const;

@@ -20,7 +20,7 @@
 #include "program_runtime.h"
 #include "qt_serial_port.h"
 #include "qt_timers.h"
-#include "socket.h"
+#include "station.h"
 
 namespace modsetup {
 
@@ -66,7 +66,7 @@ bool BuiltInPort(const std::string& device) {
     return device.rfind("/dev/ttyS", 0) == 0;
 }
 
-class Programmer : public station::SocketObserver {
+class Programmer : public station::StationObserver {
   public:
     Programmer(const Options& options, const store::FilePlaces& places)
         : o_(options), folder_(places.config) {
@@ -96,11 +96,14 @@ class Programmer : public station::SocketObserver {
     void Error(const std::string& what) const;
     void Summary();
 
-    // station::SocketObserver
+    // station::StationObserver
     bool AcceptPlan(const station::Socket& socket, const module::Kind& kind) override;
     void OnAttempt(const station::Socket& socket, const record::Attempt& a, bool logged,
                    const std::string& recordError) override;
-    void OnJobEnded(const station::Socket& socket) override;
+    void OnPhase(const station::Socket& socket) override;
+    void OnStationEnded(const station::Station& station) override;
+    // The live table of a station on a terminal: a line per socket, totals.
+    void DrawTable();
 
     Options o_;
     std::string folder_;
@@ -108,14 +111,14 @@ class Programmer : public station::SocketObserver {
     std::string station_;
     station::PlanTexts plan_;
     std::unique_ptr<record::CsvSink> sink_;
-    std::unique_ptr<wire::QtSerialPort> port_;
-    std::unique_ptr<module::QtTimers> timers_;
-    std::unique_ptr<station::Socket> socket_;
+    std::vector<std::unique_ptr<wire::QtSerialPort>> ports_;
+    std::vector<std::unique_ptr<module::QtTimers>> timers_;
+    std::unique_ptr<station::Station> line_;
     bool stopped_ = false;
-    bool recordFailed_ = false;
     bool outputClosed_ = false;
+    bool table_ = false;  // a live table instead of result lines
+    int tableLines_ = 0;
     int exitCode_ = kExitPass;
-    int written_ = 0, passed_ = 0, failed_ = 0, skipped_ = 0;
 };
 
 void Programmer::Say(const std::string& line) const {
@@ -135,8 +138,8 @@ int Programmer::Run() {
 
 void Programmer::Stop() {
     stopped_ = true;
-    if (socket_) {
-        socket_->RequestStop();
+    if (line_) {
+        line_->RequestStop();
     } else {
         QCoreApplication::exit(kExitModuleFailed);
     }
@@ -294,88 +297,92 @@ int Programmer::ModuleCommand() {
         Error(error);
         return kExitUsage;
     }
-    int code = kExitPass;
+    std::vector<std::string> names = o_.ports;
     bool automatic = false;
-    const std::string port = ChoosePort(&code, &automatic);
-    if (port.empty()) return code;
+    if (names.empty()) {
+        int code = kExitPass;
+        const std::string port = ChoosePort(&code, &automatic);
+        if (port.empty()) return code;
+        names.push_back(port);
+    }
     if (stopped_) return kExitModuleFailed;
 
-    port_ = std::make_unique<wire::QtSerialPort>(folder_);
-    if (port.find('/') != std::string::npos) {
-        port_->SetDeviceOverride(port);
-    } else {
-        port_->SetPortNumber(wire::PortNumberFromName(port));
-    }
     const std::string comNotOpen = fixed && fixed->letter == 'T' ? "COM Not Open!!" : "COM Not Open!";
-    if (!port_->SetDtr(true) || !port_->SetRts(true) || !port_->Open()) {
-        Error(comNotOpen + " (" + port + ": " + port_->LastError() + ")");
-        return kExitPort;
+    const station::Job job = o_.command == "info"    ? station::Job::Info
+                             : o_.command == "write" ? station::Job::Write
+                             : o_.command == "check" ? station::Job::Check
+                             : o_.command == "test"  ? station::Job::Test
+                                                     : station::Job::Station;
+    line_ = std::make_unique<station::Station>(*sink_, *this,
+                                                       job == station::Job::Station ? o_.count : 0);
+    bool allOpen = true;
+    for (const std::string& name : names) {
+        auto port = std::make_unique<wire::QtSerialPort>(folder_);
+        if (name.find('/') != std::string::npos) {
+            port->SetDeviceOverride(name);
+        } else {
+            port->SetPortNumber(wire::PortNumberFromName(name));
+        }
+        if (!port->SetDtr(true) || !port->SetRts(true) || !port->Open()) {
+            Error(comNotOpen + " (" + name + ": " + port->LastError() + ")");
+            allOpen = false;
+        }
+        station::SocketConfig config;
+        config.port = name;
+        config.device = port->DevicePath();
+        config.station = station_;
+        config.toolVersion = ToolVersionText();
+        config.fixedKind = fixed;
+        config.again = o_.again;
+        config.plan = plan_;
+        config.verify = !o_.noCheck;
+        config.testChannel = o_.testChannel < 0 ? 0 : o_.testChannel;
+        config.job = job;
+        auto timers = std::make_unique<module::QtTimers>();
+        station::Socket& socket = line_->AddSocket(config, *port, *timers);
+        socket.SetAutoPort(automatic);
+        timers->SetTickHandler([&socket](module::TimerId id) { socket.OnTimer(id); });
+        port->SetReceiveHandler([&socket](wire::CommEvent e) { socket.OnPortEvent(e); });
+        ports_.push_back(std::move(port));
+        timers_.push_back(std::move(timers));
     }
+    // Every socket's port opens at the start, or none is used: a fixture
+    // with a dead socket is set up wrong.
+    if (!allOpen) return kExitPort;
 
-    station::SocketConfig config;
-    config.number = 1;
-    config.port = port;
-    config.device = port_->DevicePath();
-    config.station = station_;
-    config.toolVersion = ToolVersionText();
-    config.fixedKind = fixed;
-    config.again = o_.again;
-    config.plan = plan_;
-    config.verify = !o_.noCheck;
-    config.testChannel = o_.testChannel < 0 ? 0 : o_.testChannel;
-    config.job = o_.command == "info"    ? station::Job::Info
-                 : o_.command == "write" ? station::Job::Write
-                 : o_.command == "check" ? station::Job::Check
-                 : o_.command == "test"  ? station::Job::Test
-                                         : station::Job::Station;
-    timers_ = std::make_unique<module::QtTimers>();
-    socket_ = std::make_unique<station::Socket>(config, *port_, *timers_, *sink_, *this);
-    socket_->SetAutoPort(automatic);
-    timers_->SetTickHandler([this](module::TimerId id) { socket_->OnTimer(id); });
-    port_->SetReceiveHandler([this](wire::CommEvent e) { socket_->OnPortEvent(e); });
-
-    if (o_.command == "station") Say("station " + station_ + " on " + port + ": waiting for a module");
-    socket_->Start();
-    const int loopCode = socket_->Ended() == station::JobEnd::Running ? QCoreApplication::exec()
-                                                                     : exitCode_;
-    port_->SetReceiveHandler(nullptr);
-    timers_->StopAll();
-    if (port_->IsOpen()) port_->Close();
-    (void)loopCode;
+    const bool station = job == station::Job::Station;
+    table_ = station && !o_.json && ::isatty(STDOUT_FILENO) == 1;
+    if (station) {
+        std::string list;
+        for (const auto& n : names) list += (list.empty() ? "" : ", ") + n;
+        Say("station " + station_ + " on " + list + ": waiting for modules");
+    }
+    line_->Start();
+    if (line_->Running()) QCoreApplication::exec();
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+        ports_[i]->SetReceiveHandler(nullptr);
+        timers_[i]->StopAll();
+        if (ports_[i]->IsOpen()) ports_[i]->Close();
+    }
     return exitCode_;
 }
 
 bool Programmer::AcceptPlan(const station::Socket&, const module::Kind& kind) {
     // The plan is judged for the kind that answered.
     if (!NeedsPlan(o_.command)) return true;
-    const int refused = RefusePlan(kind, false);
-    if (refused < 0) return true;
-    exitCode_ = refused;
-    return false;
+    return RefusePlan(kind, false) < 0;
 }
 
 void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt& a, bool logged,
                            const std::string& recordError) {
-    const bool pass = a.result == "pass";
-    const bool writes = a.operation == "write" || a.operation == "write-unverified";
     const bool station = o_.command == "station";
-    if (a.result == "skipped") {
-        ++skipped_;
-    } else if (logged || !recordError.empty()) {
-        if (writes && a.failedStep != "identity") ++written_;
-        if (pass && logged) {
-            ++passed_;
-        } else if (a.result != "running") {
-            ++failed_;
-        }
-    }
+    const bool several = line_->Sockets().size() > 1;
     // A result that cannot be recorded is no pass: a script must not take
     // the module for done when the records do not say so.
     const std::string result = !logged ? "fail" : a.result;
     std::string message = a.message;
     if (!logged) {
         message = "production log: " + recordError + (message.empty() ? "" : "; " + message);
-        recordFailed_ = true;
     }
     if (o_.json) {
         std::cout << "{\"command\":" << JsonText(station ? std::string("write") : o_.command)
@@ -392,11 +399,13 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
         std::cout << ",\"socket\":" << a.socket << ",\"port\":" << JsonText(a.port)
                   << ",\"message\":" << JsonText(message) << ",\"duration_ms\":" << a.durationMs
                   << "}\n";
-    } else if (a.result == "skipped") {
-        // Said on standard error below.
+    } else if (a.result == "skipped" || table_) {
+        // Said on standard error below, or shown in the table.
     } else if (station) {
         std::cout << "\n==========  " << (result == "pass" ? "PASS" : "FAIL") << "  " << a.serial
-                  << "  ==========\n";
+                  << "  ==========";
+        if (several) std::cout << "  socket " << a.socket << " " << a.port;
+        std::cout << "\n";
     } else if (a.operation == "info" && result == "pass") {
         const module::Identity& id = socket.Engine().LastIdentity();
         std::cout << a.kind << "  version " << a.version << "  serial " << a.serial
@@ -408,73 +417,105 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
                   << "\n";
     }
     std::cout.flush();
+    const std::string where = several ? "socket " + std::to_string(a.socket) + ": " : "";
     if (a.result == "skipped") {
-        Say(a.message + ": skipped (--again writes it again)");
+        if (o_.json) {
+            // The JSON line above says it.
+        } else {
+            Say(where + a.message + ": skipped (--again writes it again)");
+        }
     } else if (result != "pass") {
-        Error((station ? std::string("write") : o_.command) + ": " + message);
+        Error(where + (station ? std::string("write") : o_.command) + ": " + message);
     }
+    if (table_) DrawTable();
     // A closed standard output ends the run once this module's row is kept.
     if (!std::cout.good() && !outputClosed_) {
         outputClosed_ = true;
-        socket_->RequestStop();
-        return;
+        line_->RequestStop();
     }
-    if (!logged) return;  // the socket ends its job
-    if (station && o_.count > 0 && written_ >= o_.count) socket_->RequestStop();
 }
 
-void Programmer::OnJobEnded(const station::Socket& socket) {
-    using station::JobEnd;
-    const bool station = o_.command == "station";
-    switch (socket.Ended()) {
-        case JobEnd::PortFailed:
-            Error("Com port Error! (" + socket.PortError() + ")");
-            exitCode_ = kExitPort;
-            break;
-        case JobEnd::NoModule:
-            Error("Not Response!! (or target error) (no module answers on " + socket.Config().port +
-                  "; name the port with --port)");
-            exitCode_ = kExitPort;
-            break;
-        case JobEnd::RecordFailed:
-            exitCode_ = kExitUsage;
-            break;
-        case JobEnd::PlanRefused:
-            if (exitCode_ == kExitPass) exitCode_ = kExitUsage;
-            break;
-        case JobEnd::Done:
-        case JobEnd::Stopped:
-        case JobEnd::Running:
-            if (recordFailed_) {
-                exitCode_ = kExitUsage;
-            } else if (failed_ > 0) {
-                exitCode_ = kExitModuleFailed;
-            } else if (station) {
-                // A stop while the socket was empty is a normal end of the
-                // shift; one before the count was reached, or a run that only
-                // skipped, is not what the script asked for.
-                const bool short_ = o_.count > 0 && passed_ < o_.count;
-                const bool onlySkips = skipped_ > 0 && passed_ == 0;
-                exitCode_ = short_ || onlySkips ? kExitModuleFailed : kExitPass;
-            } else {
-                exitCode_ = passed_ > 0 ? kExitPass : kExitModuleFailed;
-            }
-            break;
+void Programmer::OnPhase(const station::Socket&) {
+    if (table_) DrawTable();
+}
+
+void Programmer::DrawTable() {
+    // Redrawn in place: up over the last table, each line cleared first.
+    if (tableLines_ > 0) std::cout << "\x1b[" << tableLines_ << "F";
+    std::string out;
+    char line[512];
+    std::snprintf(line, sizeof line, "%-6s %-7s %-28s %-34s %-9s %-6s\n", "socket", "port",
+                  "device", "state", "serial", "result");
+    out += std::string("\x1b[2K") + line;
+    for (const auto& s : line_->Sockets()) {
+        const record::Attempt& last = s->LastAttempt();
+        std::string state = s->PhaseText();
+        if (state.size() > 34) state = state.substr(0, 31) + "...";
+        std::string device = s->Config().device;
+        if (device.size() > 28) device = "..." + device.substr(device.size() - 25);
+        std::snprintf(line, sizeof line, "%-6d %-7s %-28s %-34s %-9s %-6s %s\n", s->Config().number,
+                      s->Config().port.c_str(), device.c_str(), state.c_str(),
+                      last.serial.c_str(), last.result.c_str(),
+                      last.durationMs > 0 ? (std::to_string(last.durationMs / 100 / 10.0).substr(0, 4) + " s").c_str() : "");
+        out += std::string("\x1b[2K") + line;
     }
-    if (recordFailed_) exitCode_ = kExitUsage;
-    if (station) Summary();
+    const station::Counts& t = line_->Total();
+    std::snprintf(line, sizeof line, "passed %d  failed %d  skipped %d  %.0f per hour\n", t.passed,
+                  t.failed, t.skipped, line_->PassedPerHour());
+    out += std::string("\x1b[2K") + line;
+    std::cout << out;
+    std::cout.flush();
+    tableLines_ = static_cast<int>(line_->Sockets().size()) + 2;
+}
+
+void Programmer::OnStationEnded(const station::Station& line) {
+    for (const auto& s : line.Sockets()) {
+        switch (s->Ended()) {
+            case station::JobEnd::PortFailed:
+                Error((line.Sockets().size() > 1 ? "socket " + std::to_string(s->Config().number) + ": " : std::string()) +
+                      "Com port Error! (" + s->PortError() + ")");
+                break;
+            case station::JobEnd::NoModule:
+                Error("Not Response!! (or target error) (no module answers on " + s->Config().port +
+                      "; name the port with --port)");
+                break;
+            default:
+                break;
+        }
+    }
+    exitCode_ = line.ExitStatus();
+    if (o_.command == "station") Summary();
     QCoreApplication::exit(exitCode_);
 }
 
 void Programmer::Summary() {
+    const station::Station& line = *line_;
+    const auto text = [](const station::Counts& c) {
+        return std::to_string(c.written) + " written, " + std::to_string(c.passed) + " passed, " +
+               std::to_string(c.failed) + " failed, " + std::to_string(c.skipped) + " skipped";
+    };
     if (o_.json) {
-        std::cout << "{\"command\":\"summary\",\"written\":" << written_ << ",\"passed\":" << passed_
-                  << ",\"failed\":" << failed_ << ",\"skipped\":" << skipped_
-                  << ",\"exit\":" << exitCode_ << "}\n";
+        const auto json = [](const station::Counts& c) {
+            return "\"written\":" + std::to_string(c.written) + ",\"passed\":" +
+                   std::to_string(c.passed) + ",\"failed\":" + std::to_string(c.failed) +
+                   ",\"skipped\":" + std::to_string(c.skipped);
+        };
+        std::cout << "{\"command\":\"summary\"," << json(line.Total()) << ",\"sockets\":[";
+        for (const auto& s : line.Sockets()) {
+            std::cout << (s->Config().number > 1 ? "," : "") << "{\"socket\":" << s->Config().number
+                      << ",\"port\":" << JsonText(s->Config().port) << ","
+                      << json(line.OfSocket(s->Config().number)) << "}";
+        }
+        std::cout << "],\"exit\":" << exitCode_ << "}\n";
         std::cout.flush();
     }
-    Say(std::to_string(written_) + " written, " + std::to_string(passed_) + " passed, " +
-        std::to_string(failed_) + " failed, " + std::to_string(skipped_) + " skipped");
+    if (line.Sockets().size() > 1) {
+        for (const auto& s : line.Sockets()) {
+            Say("socket " + std::to_string(s->Config().number) + " " + s->Config().port + ": " +
+                text(line.OfSocket(s->Config().number)));
+        }
+    }
+    Say(text(line.Total()));
 }
 
 }  // namespace

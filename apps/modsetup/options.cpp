@@ -26,7 +26,9 @@ const char kUsageText[] =
     "\n"
     "options:\n"
     "  --port PORT        COM1..COM255 (mapped as the windows map it) or a device path;\n"
-    "                     without it, the one port that opens is used\n"
+    "                     without it, the one adapter that opens is used. Station:\n"
+    "                     repeat it for more sockets, numbered 1..N in this order\n"
+    "  --ports LIST       station sockets as COM5-COM12 or COM5,COM7\n"
     "  --kind rx|tx       the module kind; a module of the other kind is refused.\n"
     "                     Without it the kind comes from the module's version reply\n"
     "  --plan FILE        a frequency table file (.tbl) with all four channels\n"
@@ -54,8 +56,8 @@ namespace {
 
 const std::set<std::string> kCommands = {"ports", "info", "plan",   "write",
                                          "check", "test", "station"};
-const std::set<std::string> kValueOptions = {"--port", "--kind",     "--log",  "--station",
-                                             "--plan", "--channels", "--count"};
+const std::set<std::string> kValueOptions = {"--port", "--ports",    "--kind",  "--log",
+                                             "--station", "--plan", "--channels", "--count"};
 const std::set<std::string> kFlagOptions = {"--json",  "--force", "--no-check", "--again",
                                             "--help",  "--quiet", "--version"};
 
@@ -87,7 +89,14 @@ std::string ApplyValue(Options& o, const std::string& name, const std::string& v
         if (value.find('/') == std::string::npos && wire::PortNumberFromName(value) == 0) {
             return "--port: \"" + value + "\" is neither COM1..COM255 nor a device path";
         }
-        o.port = value;
+        o.ports.push_back(value);
+        o.port = o.ports.front();
+    } else if (name == "--ports") {
+        std::string error;
+        const std::vector<std::string> names = ExpandPorts(value, &error);
+        if (names.empty()) return "--ports: " + error;
+        o.ports.insert(o.ports.end(), names.begin(), names.end());
+        o.port = o.ports.front();
     } else if (name == "--kind") {
         if (value != "rx" && value != "tx") return "--kind must be rx or tx, not \"" + value + "\"";
         o.kind = value;
@@ -111,6 +120,37 @@ std::string ApplyValue(Options& o, const std::string& name, const std::string& v
 }
 
 }  // namespace
+
+std::vector<std::string> ExpandPorts(const std::string& text, std::string* error) {
+    std::vector<std::string> names;
+    for (const std::string& part : SplitCommas(text)) {
+        const std::size_t dash = part.find('-');
+        if (dash == std::string::npos) {
+            if (wire::PortNumberFromName(part) == 0) {
+                *error = "\"" + part + "\" is not a COM name (COM1 to COM255)";
+                return {};
+            }
+            names.push_back(part);
+            continue;
+        }
+        const int first = wire::PortNumberFromName(part.substr(0, dash));
+        const int last = wire::PortNumberFromName(part.substr(dash + 1));
+        if (first == 0 || last == 0 || last < first) {
+            *error = "\"" + part + "\" is not a range of COM names such as COM5-COM12";
+            return {};
+        }
+        for (int n = first; n <= last; ++n) names.push_back("COM" + std::to_string(n));
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        for (std::size_t j = i + 1; j < names.size(); ++j) {
+            if (names[i] == names[j]) {
+                *error = names[i] + " is given twice";
+                return {};
+            }
+        }
+    }
+    return names;
+}
 
 bool NeedsPlan(const std::string& command) {
     return command != "ports" && command != "info";
@@ -182,6 +222,14 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         return fail(o.command + " needs a plan: --plan FILE or --channels F0,F1,F2,F3");
     }
     if (o.noCheck && o.command != "write") return fail("--no-check belongs to write");
+    if (o.ports.size() > 1 && o.command != "station") {
+        return fail("several ports belong to station; " + o.command + " takes one --port");
+    }
+    for (std::size_t i = 0; i < o.ports.size(); ++i) {
+        for (std::size_t j = i + 1; j < o.ports.size(); ++j) {
+            if (o.ports[i] == o.ports[j]) return fail(o.ports[i] + " is given twice");
+        }
+    }
     if ((o.count > 0 || o.again) && o.command != "station") {
         return fail(std::string(o.count > 0 ? "--count" : "--again") + " belongs to station");
     }

@@ -15,7 +15,9 @@ constexpr int kExitPort = 3;
 struct Options {
     std::string command;   // ports, info, plan, write, check, test, station
     int testChannel = -1;  // test CH
-    std::string port;      // as given: "COM3" or a device path
+    std::string port;      // the first of ports
+    // As given, one socket each in this order: "COM3" or a device path.
+    std::vector<std::string> ports;
     std::string kind;      // "", "rx" or "tx"
     std::string logPath;   // empty: the default log
     bool json = false;
@@ -39,6 +41,10 @@ struct ParsedOptions {
 // Options may stand before or after the command; "--name value" and
 // "--name=value" are both understood.
 ParsedOptions ParseOptions(const std::vector<std::string>& args);
+
+// "COM5-COM12" or "COM5,COM7" as the names they stand for; empty with the
+// reason in *error when the text is neither.
+std::vector<std::string> ExpandPorts(const std::string& text, std::string* error);
 
 // Whether the command needs a plan.
 bool NeedsPlan(const std::string& command);
