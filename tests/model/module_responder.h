@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fakes.h"
+#include "module_engine.h"
 #include "recv_profile.h"
 #include "send_profile.h"
 
@@ -75,16 +76,16 @@ inline std::string VersionText(char kind) {
     return kind == 'R' ? "R1.05" : "T2.10";
 }
 
+// The simulator's module behind the fake port: modsim's own protocol code,
+// with a few hooks a test needs. Each write reaches it as the window wrote
+// it; its answer arrives before the next tick.
 class FakeModule {
   public:
-    explicit FakeModule(char moduleKind) : kind(moduleKind), stored(DefaultColumns(moduleKind)) {
-        if (kind == 'R') {
-            versionReply = "*V R1.05 RX-434 SIM\r";
-            identityReply = "*D 012345 2026/11/30\r";
-        } else {
-            versionReply = "*V T2.10 TX-434 SIM\r";
-            identityReply = "*D 012345 2026/11/30 FO=1A\r";
-        }
+    explicit FakeModule(char moduleKind)
+        : kind(moduleKind), stored(DefaultColumns(moduleKind)), engine_(Options(moduleKind)) {
+        versionReply = engine_.Receive("/V\r");
+        identityReply = engine_.Receive("/D\r");
+        Push();
     }
 
     // Connects the module to the harness's port.
@@ -98,33 +99,18 @@ class FakeModule {
         if (silent) return "";
         std::string command = written;
         if (!command.empty() && command.back() == '\r') command.pop_back();
-        if (const auto it = overrides.find(command); it != overrides.end()) {
-            // "/W" stores what "/T" handed over even when its answer is lost.
-            if (command.rfind("/W ", 0) == 0) Store(command);
-            return it->second;
-        }
-        if (command == "/V") return versionReply;
-        if (command == "/D") return identityReply;
-        if (command.rfind("/T ", 0) == 0) {
-            loaded = Split(command.substr(3));
-            return EchoLine(kind, loaded);
-        }
-        if (command.rfind("/W ", 0) == 0 || command.rfind("/R ", 0) == 0) {
-            const int channel = command[1] == 'W' ? Store(command) : ChannelOf(command);
-            if (channel < 0) return "";
-            return std::string("*") + command[1] + " " + command.substr(3, 2) + "," +
-                   Join(stored[static_cast<std::size_t>(channel)]) + "\r";
-        }
-        if (kind == 'T' && (command == "/M" || command.rfind("/M ", 0) == 0)) return commonReply;
-        return "";
+        Push();
+        // The command takes effect even when a test replaces its answer.
+        std::string reply = engine_.Receive(written);
+        Pull();
+        if (const auto it = overrides.find(command); it != overrides.end()) reply = it->second;
+        return reply;
     }
 
     const char kind;
     std::string versionReply;
     std::string identityReply;
-    std::string commonReply = "*M 06,29,B8\r";
     Columns stored;  // what the flash holds, channel 0 to 3
-    Column loaded;   // what the last "/T" handed over
     // Replies that replace the normal answer, by command without its CR; an
     // empty reply is no reply. The lead-in byte is the key "\x80".
     std::map<std::string, std::string> overrides;
@@ -132,16 +118,22 @@ class FakeModule {
     std::vector<std::string> commands;  // every write, in order
 
   private:
-    static int ChannelOf(const std::string& command) {
-        if (command.size() != 5) return -1;
-        const int c = (command[3] - '0') * 10 + (command[4] - '0');
-        return c >= 0 && c <= 3 ? c : -1;
+    static modsim::EngineOptions Options(char kind) {
+        modsim::EngineOptions o;
+        o.kind = kind == 'R' ? modsim::ModuleKind::Receiver : modsim::ModuleKind::Transmitter;
+        return o;
     }
-    int Store(const std::string& command) {
-        const int channel = ChannelOf(command);
-        if (channel >= 0) stored[static_cast<std::size_t>(channel)] = loaded;
-        return channel;
+    // A test may change `stored` between commands.
+    void Push() {
+        std::string text;
+        for (const Column& c : stored) text += Join(c) + "\n";
+        if (kind == 'T') text += engine_.CommonParameters() + "\n";
+        engine_.LoadStoreText(text);
     }
+    void Pull() {
+        for (int c = 0; c < 4; ++c) stored[static_cast<std::size_t>(c)] = engine_.Channel(c);
+    }
+    modsim::ModuleEngine engine_;
 };
 
 // --- The window seen by a test ------------------------------------------
