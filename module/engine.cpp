@@ -160,8 +160,15 @@ void Engine::Finish(Sequence sequence, Timer& timer) {
     r.channel = state_.curChannel;
     r.abandoned = abandoned_;
     r.confirmed = confirmed_;
-    const std::string& channels = messages_[static_cast<std::size_t>(Line::Channels)];
-    const std::string& identity = messages_[static_cast<std::size_t>(Line::Identity)];
+    // Each sequence answers for the lines it clears when it starts: the
+    // identity read leaves the channel line as an earlier check left it.
+    const std::string none;
+    const std::string& channels = sequence == Sequence::Identity
+                                      ? none
+                                      : messages_[static_cast<std::size_t>(Line::Channels)];
+    const std::string& identity = sequence == Sequence::Test
+                                      ? none
+                                      : messages_[static_cast<std::size_t>(Line::Identity)];
     r.message = !channels.empty() ? channels : identity;
     bool allConfirmed = true;
     for (int c = 0; c < kind_->channelCount && c < 4; ++c) {

@@ -195,7 +195,8 @@ void Socket::OnIdentity(const module::Identity& identity) {
         FinishAttempt("fail", "serial",
                       "the module changed before the write (serial " + serial_ + ", then " +
                           identity.serial + ")");
-        present_ = identity.serialValid ? identity.serial : std::string();
+        // The module now in the socket was not written: it gets its own attempt.
+        present_.clear();
         if (config_.job == Job::Station) {
             SchedulePoll();
         } else {
@@ -282,7 +283,7 @@ void Socket::OnFinished(const module::Result& r) {
                 FinishAttempt("fail", "serial",
                               "the module changed during the write (serial " + serial_ +
                                   " before, " + id.serial + " after)");
-                present_ = id.serial;
+                present_.clear();
             } else {
                 FinishAttempt("pass", "", "");
             }

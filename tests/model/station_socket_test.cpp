@@ -1,0 +1,189 @@
+// The station cycle of one socket on virtual time, with modsim's module
+// engine in the socket: what is passed, failed or retried, and its rows.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "csv_sink.h"
+#include "fakes.h"
+#include "frequency.h"
+#include "module_engine.h"
+#include "station.h"
+
+namespace {
+
+using testing_support::FakeSerialPort;
+using testing_support::VirtualClock;
+
+modsim::EngineOptions Module(const std::string& serial = "012345") {
+    modsim::EngineOptions o;
+    o.serial = serial;
+    return o;
+}
+
+struct Bench : station::StationObserver {
+    Bench() : sink(folder + "/log.csv"), line(sink, *this) {
+        station::SocketConfig config;
+        config.port = "COM1";
+        config.station = "bench";
+        config.fixedKind = &module::Receiver();
+        for (std::size_t i = 0; i < 4; ++i) config.plan[i] = channel::kDefaultFrequencies[i];
+        socket = &line.AddSocket(config, port, clock);
+        clock.SetTickHandler([this](module::TimerId id) {
+            port.DeliverReplies();
+            socket->OnTimer(id);
+        });
+        port.SetReceiveHandler([this](wire::CommEvent e) { socket->OnPortEvent(e); });
+        port.responder = [this](const std::string& bytes) {
+            commands.push_back(bytes);
+            if (onCommand) onCommand(bytes);
+            return inSocket ? inSocket->Receive(bytes) : std::string();
+        };
+        port.Open();
+    }
+    ~Bench() override { testing_support::RemoveFolder(folder); }
+
+    void Put(modsim::EngineOptions o) { inSocket = std::make_unique<modsim::ModuleEngine>(o); }
+    // Runs until the condition holds, at most limitMs of virtual time.
+    bool RunUntil(const std::function<bool()>& done, long limitMs = 30000) {
+        for (long t = 0; t < limitMs; t += 10) {
+            if (done()) return true;
+            clock.Advance(10);
+        }
+        return done();
+    }
+    int Count(const std::string& command) const {
+        int n = 0;
+        for (const auto& c : commands) n += c == command ? 1 : 0;
+        return n;
+    }
+
+    bool AcceptPlan(const station::Socket&, const module::Kind&) override { return true; }
+    void OnAttempt(const station::Socket&, const record::Attempt& a, bool logged,
+                   const std::string&) override {
+        EXPECT_TRUE(logged);
+        attempts.push_back(a);
+    }
+    void OnStationEnded(const station::Station&) override { ended = true; }
+
+    std::string folder = testing_support::MakeTempFolder();
+    FakeSerialPort port;
+    VirtualClock clock;
+    record::CsvSink sink;
+    station::Station line;
+    station::Socket* socket = nullptr;
+    std::unique_ptr<modsim::ModuleEngine> inSocket;
+    std::function<void(const std::string&)> onCommand;
+    std::vector<std::string> commands;
+    std::vector<record::Attempt> attempts;
+    bool ended = false;
+};
+
+TEST(StationSocket, PassesOnlyWhatItVerifiedAndRetriesWhatIsPutBack) {
+    struct Case {
+        const char* name;
+        std::function<void(Bench&)> arrange;
+        // result:failedStep per attempt, in order
+        std::vector<std::string> expected;
+        int writes;  // "/W 00" commands sent
+    };
+    const Case cases[] = {
+        {"a verified module passes", [](Bench& b) { b.Put(Module()); }, {"pass:"}, 1},
+        {"swapped after the write: the serial after the check tells",
+         [](Bench& b) {
+             b.Put(Module());
+             // Another module answers the identity read after the check.
+             b.onCommand = [&b](const std::string& c) {
+                 if (c == "\x80" && b.Count("\x80") == 3) b.Put(Module("012346"));
+             };
+         },
+         {"fail:serial", "pass:"},
+         2},
+        {"swapped before the write: nothing is stored",
+         [](Bench& b) {
+             b.Put(Module());
+             b.onCommand = [&b](const std::string& c) {
+                 if (c == "/D\r" && b.Count("/D\r") == 2) b.Put(Module("012346"));
+             };
+         },
+         // ... and the module that took its place gets an attempt of its own.
+         {"fail:serial", "pass:"},
+         1},
+        {"a serial that is no number fails once, not once a poll",
+         [](Bench& b) {
+             modsim::EngineOptions o = Module();
+             o.replies = {{"/D", "*D ZZ 2026/11/30"}};
+             b.Put(o);
+         },
+         {"fail:identity"},
+         0},
+        {"a failed module put back is written again",
+         [](Bench& b) {
+             modsim::EngineOptions bad = Module();
+             bad.dropPrefixes = {"/R 02"};
+             b.Put(bad);
+             // Taken out after its failure for one poll, then put back.
+             b.onCommand = [&b, polls = 0](const std::string& c) mutable {
+                 if (c != "\x80" || b.attempts.empty()) return;
+                 if (++polls == 1) b.inSocket.reset();
+                 if (polls == 2) b.Put(Module());
+             };
+         },
+         {"fail:check", "pass:"},
+         2},
+    };
+    for (const Case& c : cases) {
+        Bench b;
+        c.arrange(b);
+        b.line.Start();
+        b.RunUntil([&] { return b.attempts.size() >= c.expected.size(); });
+        b.RunUntil([] { return false; }, 5000);  // nothing more happens
+        std::vector<std::string> got;
+        for (const auto& a : b.attempts) got.push_back(a.result + ":" + a.failedStep);
+        EXPECT_EQ(got, c.expected) << c.name;
+        EXPECT_EQ(b.Count("/W 00\r"), c.writes) << c.name;
+        if (got != c.expected) {
+            std::string all;
+            for (const auto& cmd : b.commands) all += cmd == "\x80" ? "<80>" : cmd;
+            ADD_FAILURE() << all;
+        }
+    }
+}
+
+TEST(StationSocket, AStopOrAVanishedAdapterEndsTheAttemptWithAWholeRow) {
+    {
+        Bench b;
+        b.Put(Module());
+        b.line.Start();
+        ASSERT_TRUE(b.RunUntil([&] { return b.Count("/W 01\r") > 0; }));
+        b.line.RequestStop();
+        ASSERT_EQ(b.attempts.size(), 1u);
+        EXPECT_EQ(b.attempts[0].result, "interrupted");
+        EXPECT_TRUE(b.ended);
+        const std::size_t sent = b.commands.size();
+        b.RunUntil([] { return false; }, 3000);
+        EXPECT_EQ(b.commands.size(), sent);  // nothing more goes out
+    }
+    {
+        // The adapter goes mid-write and comes back: the socket waits, then
+        // gives the module a new attempt of its own.
+        Bench b;
+        b.Put(Module());
+        b.onCommand = [&b](const std::string& c) {
+            if (c == "/W 01\r" && b.attempts.empty()) b.port.Lose("device gone", false);
+        };
+        b.line.Start();
+        ASSERT_TRUE(b.RunUntil([&] { return !b.attempts.empty(); }));
+        EXPECT_EQ(b.attempts[0].failedStep, "port");
+        EXPECT_EQ(b.socket->PhaseText(), "adapter missing");
+        b.RunUntil([] { return false; }, 1500);
+        EXPECT_EQ(b.socket->CurrentPhase(), station::Phase::AdapterMissing);
+        b.port.lost = b.port.failWrite = b.port.failRts = false;
+        ASSERT_TRUE(b.RunUntil([&] { return b.attempts.size() >= 2; }));
+        EXPECT_EQ(b.attempts[1].result, "pass");
+        EXPECT_NE(b.attempts[1].attemptId, b.attempts[0].attemptId);
+    }
+}
+
+}  // namespace
