@@ -125,7 +125,10 @@ TEST_P(EachTool, CaptionsStatesAndColoursAtStart) {
     }
     for (const char* name : {"P_Message", "C_Message", "T_Message", "L_Message"}) {
         auto* label = q.Find<QLabel>(name);
-        EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(255, 0, 0)) << name;
+        // Red, in the shade that reads on the window (see the contrast test).
+        const QColor red = label->palette().color(QPalette::WindowText);
+        EXPECT_EQ(red.hue(), 0) << name;
+        EXPECT_EQ(red.red(), std::max({red.red(), red.green(), red.blue()})) << name;
         EXPECT_TRUE(label->text().isEmpty()) << name;
     }
     EXPECT_EQ(q.Find<QLabel>("Label2_3")->text().toStdString(), "Ch3  (Open / Open ) :");
@@ -158,21 +161,36 @@ TEST_P(EachTool, CaptionsStatesAndColoursAtStart) {
     EXPECT_TRUE(grid->item(1, 2)->textAlignment() & Qt::AlignHCenter);
 }
 
-TEST_P(EachTool, TabWalksTheFocusOrder) {
-    QtHarness q(Profile(GetParam()));
-    // Disabled controls are skipped: enable them all for the walk.
-    for (QWidget* w : q.win->findChildren<QWidget*>()) w->setEnabled(true);
-    q.win->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(q.win.get()));
-    const std::vector<std::string> order = window::FocusOrder(Profile(GetParam()));
-    q.Find<QWidget>(order.front())->setFocus();
-    for (std::size_t i = 1; i < order.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget* focus = QApplication::focusWidget();
-        // An editable list takes the focus in its edit field.
-        if (focus && qobject_cast<QComboBox*>(focus->parentWidget())) focus = focus->parentWidget();
-        ASSERT_NE(focus, nullptr);
-        EXPECT_EQ(focus->objectName().toStdString(), order[i]) << "after " << order[i - 1];
+// Tab runs through the focus order and round to its start again. In the
+// normal layout the Debug frame lies outside the window: its controls are
+// passed over, and the focus never rests where it cannot be seen.
+TEST_P(EachTool, TabWalksTheFocusOrderOverVisibleControlsOnly) {
+    for (const bool debug : {false, true}) {
+        QtHarness q(Profile(GetParam()), debug);
+        // Disabled controls are skipped: enable them all for the walk.
+        for (QWidget* w : q.win->findChildren<QWidget*>()) w->setEnabled(true);
+        q.win->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(q.win.get()));
+        std::vector<std::string> order;
+        for (const std::string& name : window::FocusOrder(Profile(GetParam()))) {
+            if (debug || !q.Find<QWidget>("Frame5")->isAncestorOf(q.Find<QWidget>(name)))
+                order.push_back(name);
+        }
+        EXPECT_EQ(order.size(), window::FocusOrder(Profile(GetParam())).size() -
+                                    (debug ? 0 : GetParam() == "sendsetup" ? 4 : 3));
+        order.push_back(order.front());
+        q.Find<QWidget>(order.front())->setFocus();
+        for (std::size_t i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            ASSERT_NE(focus, nullptr);
+            const QRect shown(focus->mapTo(q.win.get(), QPoint(0, 0)), focus->size());
+            EXPECT_TRUE(q.win->rect().contains(shown)) << focus->objectName().toStdString();
+            // An editable list takes the focus in its edit field.
+            if (qobject_cast<QComboBox*>(focus->parentWidget())) focus = focus->parentWidget();
+            EXPECT_EQ(focus->objectName().toStdString(), order[i])
+                << "after " << order[i - 1] << (debug ? ", debug layout" : "");
+        }
     }
 }
 
@@ -425,18 +443,29 @@ TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
     EXPECT_TRUE(q.win->grab().save(ScreenshotPath(GetParam(), "dark")));
 }
 
-// Starting a sequence from the keyboard disables its button. The focus must
-// not pass on to "Default Set" or the log check box, where the operator's
-// next Space or Enter would reset the plan or stop the log; once the
-// sequence is over it is back on the button.
+// Starting a sequence from the keyboard (Space, Return or the keypad's
+// Enter) disables its button. The focus must not pass on to "Default Set" or
+// the log check box, where the operator's next Space or Enter would reset
+// the plan or stop the log. Once the sequence is over it is back on the
+// button, except after a write: there it is on "Check", so that a second
+// Enter does not write the module again.
 TEST_P(EachTool, KeysAfterStartingASequenceChangeNoData) {
+    const Qt::KeyboardModifiers keypad = Qt::KeypadModifier;
     const struct {
         const char* button;
-        Qt::Key start, further;
+        Qt::Key start;
+        Qt::KeyboardModifiers modifiers;
+        Qt::Key further;
+        const char* focusAfter;
     } cases[] = {
-        {"GetInfoSW", Qt::Key_Space, Qt::Key_Space}, {"GetInfoSW", Qt::Key_Return, Qt::Key_Enter},
-        {"ChWriteSW", Qt::Key_Space, Qt::Key_Space}, {"ChWriteSW", Qt::Key_Enter, Qt::Key_Return},
-        {"ChCheckSW", Qt::Key_Space, Qt::Key_Space}, {"ChCheckSW", Qt::Key_Return, Qt::Key_Space},
+        {"GetInfoSW", Qt::Key_Space, {}, Qt::Key_Space, "GetInfoSW"},
+        {"GetInfoSW", Qt::Key_Return, {}, Qt::Key_Enter, "GetInfoSW"},
+        {"GetInfoSW", Qt::Key_Enter, keypad, Qt::Key_Enter, "GetInfoSW"},
+        {"ChWriteSW", Qt::Key_Space, {}, Qt::Key_Space, "ChCheckSW"},
+        {"ChWriteSW", Qt::Key_Enter, keypad, Qt::Key_Return, "ChCheckSW"},
+        {"ChCheckSW", Qt::Key_Space, {}, Qt::Key_Space, "ChCheckSW"},
+        {"ChCheckSW", Qt::Key_Return, {}, Qt::Key_Space, "ChCheckSW"},
+        {"ChCheckSW", Qt::Key_Enter, keypad, Qt::Key_Enter, "ChCheckSW"},
     };
     for (const auto& c : cases) {
         QtHarness q(Profile(GetParam()));
@@ -447,10 +476,11 @@ TEST_P(EachTool, KeysAfterStartingASequenceChangeNoData) {
             q.h.model.EnableModuleButtons();
             q.h.model.OnFrequencyChange(1, "433.100");
         });
-        const std::string trace = std::string(c.button) + " " + std::to_string(c.start);
+        const std::string trace = std::string(c.button) + " " + std::to_string(c.start) +
+                                  (c.modifiers ? " on the keypad" : "");
         QWidget* button = q.Find<QWidget>(c.button);
         button->setFocus();
-        QTest::keyClick(button, c.start);
+        QTest::keyClick(button, c.start, c.modifiers);
         ASSERT_FALSE(button->isEnabled()) << trace << ": the sequence did not start";
         for (int press = 0; press < 3; ++press) {
             QTest::keyClick(QApplication::focusWidget(), c.further);
@@ -461,8 +491,24 @@ TEST_P(EachTool, KeysAfterStartingASequenceChangeNoData) {
 
         q.h.Advance(10000);  // the module never answers: the sequence ends
         ASSERT_TRUE(button->isEnabled()) << trace;
-        EXPECT_EQ(QApplication::focusWidget(), button) << trace;
+        EXPECT_EQ(QApplication::focusWidget(), q.Find<QWidget>(c.focusAfter)) << trace;
     }
+    // A test leaves its button enabled, and the focus on it; the keypad's
+    // Enter starts it as well.
+    QtHarness q(Profile(GetParam()));
+    q.win->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(q.win.get()));
+    q.win->Handle([&] {
+        q.h.OpenPort();
+        q.h.model.EnableModuleButtons();
+    });
+    QWidget* test = q.Find<QWidget>("ChTestSW_2");
+    test->setFocus();
+    QTest::keyClick(test, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_FALSE(q.Find<QWidget>("ChWriteSW")->isEnabled()) << "the test did not start";
+    q.h.Advance(10000);
+    EXPECT_TRUE(q.Find<QWidget>("ChWriteSW")->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), test);
 }
 
 TEST_P(EachTool, ThePortListIsFoundAgainWhenItDropsDownAndTellsTheDevice) {

@@ -50,6 +50,7 @@ class FormWindow : public QWidget {
         Control shown;
         bool firstRender = true;
         QString termShown;  // what Term displays
+        bool frequencyBox = false;
     };
 
     void Build();
@@ -63,6 +64,7 @@ class FormWindow : public QWidget {
     void ApplyBackground(Bound& b, Colour colour);
     // Called before w is enabled or disabled.
     void KeepFocusOffDisabled(QWidget* w, bool enabled);
+    void KeepFocusOffHiddenFrame();
     QColor QtColour(Colour colour) const;
     QSize ClientSize() const;
 
@@ -84,6 +86,10 @@ class FormWindow : public QWidget {
     QPoint positionShown_{-1, -1};
     bool rendering_ = false;
     bool applyingPalette_ = false;  // our own palette writes are no theme change
+    int frame5Hidden_ = -1;         // unknown before the first render
+    // What a green frequency box means: set by the button that started the
+    // check or the write, the only sequences that make the boxes green.
+    const char* greenMeaning_ = nullptr;
     long widgetWrites_ = 0;
     std::function<void()> closedHandler_;
 };
