@@ -177,7 +177,9 @@ TEST_P(EachTool, TabWalksTheFocusOrderOverVisibleControlsOnly) {
                 order.push_back(name);
         }
         EXPECT_EQ(order.size(), window::FocusOrder(Profile(GetParam())).size() -
-                                    (debug ? 0 : GetParam() == "sendsetup" ? 4 : 3));
+                                    (debug                       ? 0
+                                     : GetParam() == "sendsetup" ? 4
+                                                                 : 3));
         order.push_back(order.front());
         q.Find<QWidget>(order.front())->setFocus();
         for (std::size_t i = 1; i < order.size(); ++i) {
@@ -366,7 +368,10 @@ struct Rendered {
     double contrast = 0;
 };
 Rendered RenderedText(QWidget* w) {
-    const QImage image = w->grab().toImage();
+    // Taken from the whole window, so that what is drawn behind the widget
+    // (its frame's background) is part of the picture.
+    QWidget* top = w->window();
+    const QImage image = top->grab(QRect(w->mapTo(top, QPoint(0, 0)), w->size())).toImage();
     const QRect inside = QRect(QPoint(0, 0), image.size()).adjusted(3, 3, -3, -3);
     std::map<QRgb, int> counts;
     for (int y = inside.top(); y <= inside.bottom(); ++y)
@@ -381,32 +386,40 @@ Rendered RenderedText(QWidget* w) {
     return r;
 }
 
-struct DarkPalette {
-    DarkPalette() : saved(QApplication::palette()) {
+// A desktop theme, put in place for the application while it lives: the
+// dark and light window backgrounds operators have.
+struct Theme {
+    explicit Theme(bool dark) : saved(QApplication::palette()) {
+        const QColor window = dark ? QColor(0x30, 0x35, 0x3a) : QColor(0xec, 0xec, 0xec);
+        const QColor text = dark ? QColor(239, 240, 241) : QColor(0, 0, 0);
+        const QColor base = dark ? QColor(35, 38, 41) : QColor(255, 255, 255);
         QPalette p;
-        for (auto [role, colour] : {std::pair{QPalette::Window, QColor(49, 54, 59)},
-                                    {QPalette::WindowText, QColor(239, 240, 241)},
-                                    {QPalette::Base, QColor(35, 38, 41)},
-                                    {QPalette::Text, QColor(239, 240, 241)},
-                                    {QPalette::Button, QColor(49, 54, 59)},
-                                    {QPalette::ButtonText, QColor(239, 240, 241)}}) {
+        for (auto [role, colour] : {std::pair{QPalette::Window, window},
+                                    {QPalette::WindowText, text},
+                                    {QPalette::Base, base},
+                                    {QPalette::Text, text},
+                                    {QPalette::Button, window},
+                                    {QPalette::ButtonText, text}}) {
             p.setColor(role, colour);
         }
         for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
-            p.setColor(QPalette::Disabled, role, QColor(110, 113, 115));
+            p.setColor(QPalette::Disabled, role, dark ? QColor(150, 153, 155) : QColor(96, 96, 96));
         QApplication::setPalette(p);
+        // The change reaches the widgets, then the window follows it.
+        QApplication::processEvents();
         QApplication::processEvents();
     }
-    ~DarkPalette() { QApplication::setPalette(saved); }
+    ~Theme() { QApplication::setPalette(saved); }
     QPalette saved;
 };
 
 // A dark desktop theme must not leave light text on the fixed light
 // backgrounds: every coloured box, the disabled port box included. The
-// boxes in the system's colours follow a theme switched while running.
+// boxes in the system's colours and the status lines follow a theme switched
+// while running, also when it is switched again.
 TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
     QtHarness q(Profile(GetParam()), true);
-    DarkPalette dark;  // the theme changes while the tool runs
+    Theme dark(true);  // the theme changes while the tool runs
     const std::string box = Profile(GetParam()).frequencyControl;
     q.win->Handle([&] {
         auto& m = q.h.model;
@@ -418,6 +431,7 @@ TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
         m.Serial.text = "00074565";
         m.FactoryDate.text = "2026/12/08";
         m.FOffsetV.text = "+12";
+        m.T_Message.text = "Discrepancy!!";
     });
     q.h.Advance(60);
     ASSERT_FALSE(q.Find<QWidget>("Combo1")->isEnabled());
@@ -429,8 +443,9 @@ TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
     };
     edit("Combo1");
     for (int n = 0; n < 4; ++n) edit(box + "_" + std::to_string(n));
-    for (const char* name : {"Version", "Serial", "FactoryDate", "FOffsetV", "LoFrequency_0",
-                             "ChStep_0", "Rcounter_0", "ProgramCounter_0", "SwallowCounter_0"}) {
+    for (const char* name :
+         {"T_Message", "Version", "Serial", "FactoryDate", "FOffsetV", "LoFrequency_0", "ChStep_0",
+          "Rcounter_0", "ProgramCounter_0", "SwallowCounter_0"}) {
         if (auto* w = q.Find<QWidget>(name)) boxes.emplace_back(name, w);
     }
     for (const auto& [name, w] : boxes) {
@@ -441,6 +456,65 @@ TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
     EXPECT_EQ(RenderedText(boxes[4].second).background, QColor(35, 38, 41));  // channel 3
     EXPECT_EQ(RenderedText(q.Find<QWidget>("LogFileName")).background, QColor(35, 38, 41));
     EXPECT_TRUE(q.win->grab().save(ScreenshotPath(GetParam(), "dark")));
+    // And back to a light theme: the fixed colours are still there.
+    Theme light(false);
+    for (const auto& [name, w] : boxes) {
+        const Rendered r = RenderedText(w);
+        EXPECT_GE(r.contrast, 4.5) << name << " on " << r.background.name().toStdString();
+    }
+    EXPECT_EQ(RenderedText(boxes[0].second).background, QColor(192, 255, 192));
+}
+
+// Every status line, with a message in it, and every box in each of its
+// colours reads at 4.5 or more against what is drawn behind it, measured
+// from the rendered pixels on a light theme and after a switch to a dark
+// one. The figures are printed; the pictures go beside the screenshots.
+TEST_P(EachTool, MessagesAndColouredBoxesReadOnLightAndDarkThemes) {
+    const std::string box = Profile(GetParam()).frequencyControl;
+    std::vector<std::string> names = {"P_Message", "C_Message",  "T_Message", "L_Message",
+                                      "Combo1",    "Version",    "Serial",    "FactoryDate",
+                                      "FOffsetV",  "LogFileName"};
+    for (int n = 0; n < 4; ++n) names.push_back(box + "_" + std::to_string(n));
+    if (GetParam() == "recvsetup") {
+        names.insert(names.end(), {"ChStep_0", "ChStep_1", "LoFrequency_0"});
+    }
+    for (const bool dark : {false, true}) {
+        const char* themeName = dark ? "dark" : "light";
+        Theme theme(dark);
+        QtHarness q(Profile(GetParam()), true);
+        q.win->Handle([&] {
+            auto& m = q.h.model;
+            m.OnComStartClick();  // green, disabled; identity boxes grey
+            m.P_Message.text = m.Profile().comNotOpenMessage;
+            m.C_Message.text = "Not Response!! (or target error)";
+            m.T_Message.text = "Discrepancy!!";
+            m.L_Message.text = "Log File Write Error!!";
+            m.Frequency[0].back = window::Colour::Ok;
+            m.OnFrequencyChange(1, "435.000");  // out of the band
+            m.OnFrequencyChange(2, "434,075");  // not exactly made
+            m.Version.text = "R1.05";
+            m.Version.back = window::Colour::Ok;
+            m.Serial.text = "00074565";
+            m.FactoryDate.text = "2026/12/08";
+            m.FOffsetV.text = "+12";
+            m.ChStep[0].back = window::Colour::Ok;
+        });
+        q.h.Advance(60);
+        for (const std::string& name : names) {
+            QWidget* w = q.Find<QWidget>(name);
+            if (!w) continue;  // FOffsetV only in sendsetup
+            if (auto* combo = qobject_cast<QComboBox*>(w)) w = combo->lineEdit();
+            const Rendered r = RenderedText(w);
+            std::printf("contrast %s %s %s: %.2f on %s\n", GetParam().c_str(), themeName,
+                        name.c_str(), r.contrast, r.background.name().toStdString().c_str());
+            EXPECT_GE(r.contrast, 4.5) << themeName << " " << name;
+        }
+        // The messages stay red.
+        const QColor red = q.Find<QLabel>("T_Message")->palette().color(QPalette::WindowText);
+        EXPECT_EQ(red.hue(), 0) << themeName;
+        EXPECT_TRUE(q.win->grab().save(
+            ScreenshotPath(GetParam(), dark ? "contrast-dark" : "contrast-light")));
+    }
 }
 
 // Starting a sequence from the keyboard (Space, Return or the keypad's

@@ -17,6 +17,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolButton>
 
 #include "accessible_overrides.h"
@@ -81,7 +82,8 @@ bool HoldsFocus(const QWidget* w, const QWidget* focus) {
 // pure red is too light on a dark theme and too dark on a light grey one.
 constexpr const char* kMessageLine = "messageLine";
 void ApplyMessageColour(QLabel* label) {
-    QPalette p = label->palette();
+    // Only the text colour is the label's own; the rest follows the theme.
+    QPalette p;
     const QColor red = ReadableRed(QApplication::palette(label).color(QPalette::Window));
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         p.setColor(group, QPalette::WindowText, red);
@@ -319,7 +321,7 @@ bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
         // The desktop theme changed while the tool runs: a box in the
         // system's colours follows it, a fixed colour keeps its dark text.
         for (Bound& b : bound_) {
-            if (b.widget == watched && b.control && !b.firstRender)
+            if (b.widget == watched && b.control && !b.firstRender && HasBackground(b.entry.kind))
                 ApplyBackground(b, b.shown.back);
         }
     }
@@ -369,7 +371,8 @@ void FormWindow::ApplyBackground(Bound& b, Colour colour) {
     if (auto* combo = qobject_cast<QComboBox*>(b.widget)) {
         if (combo->lineEdit()) target = combo->lineEdit();
     }
-    QPalette p = target->palette();
+    // Only the roles set here are the box's own; the rest follows the theme.
+    QPalette p;
     const QPalette system = QApplication::palette(target);
     const QColor c = QtColour(colour);
     const bool fixed = colour != Colour::Normal;
@@ -697,6 +700,29 @@ void FormWindow::showEvent(QShowEvent* event) {
     if (shownOnce_) return;
     shownOnce_ = true;
     if (QWidget* start = Widget("ComStart")) start->setFocus();
+}
+
+void FormWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // A theme change reaches the controls one by one, and a control's own
+    // colours set while it spreads do not always survive it. Once it has
+    // reached them all, every control gets its colours again.
+    if (event->type() != QEvent::PaletteChange || applyingPalette_ || themeFollowPending_) return;
+    themeFollowPending_ = true;
+    QTimer::singleShot(0, this, [this] { FollowTheme(); });
+}
+
+void FormWindow::FollowTheme() {
+    themeFollowPending_ = false;
+    applyingPalette_ = true;
+    for (Bound& b : bound_) {
+        if (b.control && !b.firstRender && HasBackground(b.entry.kind))
+            ApplyBackground(b, b.shown.back);
+        if (b.entry.kind == ControlKind::MessageLabel)
+            ApplyMessageColour(static_cast<QLabel*>(b.widget));
+    }
+    applyingPalette_ = false;
+    if (grid_) PaintGridHeaders();
 }
 
 void FormWindow::moveEvent(QMoveEvent* event) {

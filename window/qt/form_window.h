@@ -39,6 +39,7 @@ class FormWindow : public QWidget {
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -65,6 +66,9 @@ class FormWindow : public QWidget {
     // Called before w is enabled or disabled.
     void KeepFocusOffDisabled(QWidget* w, bool enabled);
     void KeepFocusOffHiddenFrame();
+    // Puts the fixed colours and the status lines' red back over a theme
+    // that has just changed.
+    void FollowTheme();
     QColor QtColour(Colour colour) const;
     QSize ClientSize() const;
 
@@ -87,6 +91,7 @@ class FormWindow : public QWidget {
     bool rendering_ = false;
     bool applyingPalette_ = false;  // our own palette writes are no theme change
     int frame5Hidden_ = -1;         // unknown before the first render
+    bool themeFollowPending_ = false;
     // What a green frequency box means: set by the button that started the
     // check or the write, the only sequences that make the boxes green.
     const char* greenMeaning_ = nullptr;
