@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include "../model/module_responder.h"
 #include "fakes.h"
 #include "layout.h"
 #include "qt_seams.h"
@@ -37,8 +38,10 @@ struct QtHarness {
     explicit QtHarness(const window::ToolProfile& profile, bool debug = false) : h(profile) {
         if (debug) testing_support::WriteFile(h.model.SettingsPath(), "DEBUG,ON,\r\n");
         win = std::make_unique<FormWindow>(h.model);
-        h.clock.SetTickHandler(
-            [this](window::TimerId id) { win->Handle([this, id] { h.model.OnTimer(id); }); });
+        h.clock.SetTickHandler([this](window::TimerId id) {
+            h.port.DeliverReplies();  // what a module answered since the last tick
+            win->Handle([this, id] { h.model.OnTimer(id); });
+        });
         h.port.SetReceiveHandler(
             [this](wire::CommEvent e) { win->Handle([this, e] { h.model.OnMSComm1Receive(e); }); });
         h.StartUp();
@@ -583,6 +586,41 @@ TEST_P(EachTool, KeysAfterStartingASequenceChangeNoData) {
     q.h.Advance(10000);
     EXPECT_TRUE(q.Find<QWidget>("ChWriteSW")->isEnabled());
     EXPECT_EQ(QApplication::focusWidget(), test);
+}
+
+// Write's green and Check's green look alike; the tooltip of a green box
+// says which of the two made it green.
+TEST_P(EachTool, AGreenBoxSaysWhetherTheModuleEchoedOrReadBack) {
+    QtHarness q(Profile(GetParam()));
+    module_test::FakeModule module(GetParam() == "recvsetup" ? 'R' : 'T');
+    module.Attach(q.h);
+    q.win->Handle([&] { q.h.OpenPort(); });
+    q.h.Advance(60);  // the grid holds the registers to write
+    QTest::mouseClick(q.Find<QAbstractButton>("GetInfoSW"), Qt::LeftButton);
+    q.h.Advance(10000);
+    ASSERT_TRUE(q.Find<QWidget>("ChWriteSW")->isEnabled());
+    auto* box = q.Find<QComboBox>(Profile(GetParam()).frequencyControl + "_2");
+    const struct {
+        const char* button;
+        const char* says;
+        const char* not_;
+    } cases[] = {
+        {"ChWriteSW", "the module echoed this frequency", "read back"},
+        {"ChCheckSW", "the module read back this frequency", "echoed"},
+    };
+    for (const auto& c : cases) {
+        QTest::mouseClick(q.Find<QAbstractButton>(c.button), Qt::LeftButton);
+        q.h.Advance(10000);
+        ASSERT_EQ(q.h.model.Frequency[2].back, window::Colour::Ok) << c.button;
+        const std::string tip = box->toolTip().toStdString();
+        EXPECT_NE(tip.find(c.says), std::string::npos) << c.button << ": " << tip;
+        EXPECT_EQ(tip.find(c.not_), std::string::npos) << c.button << ": " << tip;
+        // What the registers make is still there.
+        EXPECT_EQ(tip.rfind("Makes ", 0), 0u) << tip;
+    }
+    // A box that is no longer green no longer says so.
+    q.win->Handle([&] { q.h.model.OnFrequencyChange(2, "433.100"); });
+    EXPECT_EQ(box->toolTip().toStdString().find("Green"), std::string::npos);
 }
 
 TEST_P(EachTool, ThePortListIsFoundAgainWhenItDropsDownAndTellsTheDevice) {

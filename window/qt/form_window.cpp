@@ -127,10 +127,6 @@ void FormWindow::Build() {
         if (entry.fontPoints != 9.75) w->setFont(ControlFont(entry.fontPoints));
         widgets_[entry.name] = w;
         if (entry.name == "Frame5") frame5_ = static_cast<QGroupBox*>(w);
-        if (entry.kind == ControlKind::ComboBox &&
-            SplitControlName(entry.name).first == model_.Profile().frequencyControl) {
-            OverrideAccessible(w, AccessibleOverride::NamedList);
-        }
         if (entry.kind == ControlKind::Grid) {
             grid_ = static_cast<QTableWidget*>(w);
             grid_->installEventFilter(this);  // follows theme changes
@@ -191,6 +187,9 @@ QWidget* FormWindow::MakeWidget(const ControlEntry& entry, QWidget* parent) {
         }
         case ControlKind::ComboBox: {
             auto* combo = new DropDownCombo(parent);
+            // Marked before anything asks the toolkit about the list.
+            if (SplitControlName(entry.name).first == model_.Profile().frequencyControl)
+                OverrideAccessible(combo, AccessibleOverride::NamedList);
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
             combo->setMaxVisibleItems(16);
@@ -515,6 +514,7 @@ void FormWindow::RenderControl(Bound& b) {
                 if (!first && b.entry.kind == ControlKind::MessageLabel && !c.text.empty()) {
                     QAccessibleEvent alert(w, QAccessible::Alert);
                     QAccessible::updateAccessibility(&alert);
+                    ++alerts_;
                 }
             }
             break;

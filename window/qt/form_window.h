@@ -34,6 +34,8 @@ class FormWindow : public QWidget {
     QWidget* Widget(const std::string& name) const;
     // Widget writes made by Render since the window was built.
     long WidgetWrites() const { return widgetWrites_; }
+    // New status messages announced to screen readers since the window was built.
+    long Alerts() const { return alerts_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -96,6 +98,7 @@ class FormWindow : public QWidget {
     // check or the write, the only sequences that make the boxes green.
     const char* greenMeaning_ = nullptr;
     long widgetWrites_ = 0;
+    long alerts_ = 0;
     std::function<void()> closedHandler_;
 };
 
