@@ -195,6 +195,10 @@ class FormModel {
     Dialogs& dialogs_;
     const Platform& platform_;
     std::size_t termChars_ = 0;  // characters in Term
+    // LoadSettings stopped at a failure: the file may hold hand edits the
+    // next save would overwrite, so it is kept as <program>.ini.bak first.
+    bool settingsLoadFailed_ = false;
+    bool settingsBackedUp_ = false;
 };
 
 }  // namespace window
