@@ -179,6 +179,7 @@ class FormModel {
     void ClosePort();
     void SaveFrequencyTable();
     void LoadFrequencyTable();
+    void ClearTableMessage();
     // Reply dispatch; false stops the line loop.
     bool DispatchReply(const std::string& line);
     bool OnReadBackReply(const std::string& line);
