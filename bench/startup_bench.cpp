@@ -1,8 +1,10 @@
 // Start-up to the first shown window, offscreen: each tool's real start-up
-// (startup_probe, with the discovery of all 255 COM names) against an empty
-// Qt window (bare_window_probe), both spawned the same way from here. The
-// time runs from just before the spawn to the end of the first paint, on
-// CLOCK_MONOTONIC in both processes.
+// (startup_probe, with the discovery of all 255 COM names) against a plain
+// Qt form with recvsetup's controls built directly, without the model
+// (plain_form_probe), the reference the target is set against, and against
+// an empty Qt window (bare_window_probe), all spawned the same way from
+// here. The time runs from just before the spawn to the end of the first
+// paint, on CLOCK_MONOTONIC in both processes.
 //
 //   startup_bench [--runs N] [--warmup N] [--tag TEXT]
 //
@@ -103,6 +105,7 @@ int main(int argc, char** argv) {
         {"sendsetup", {dir + "/startup_probe", "sendsetup", sendFolder}, {}},
         {"bare Qt window", {dir + "/bare_window_probe"}, {}},
         {"Qt window with one label", {dir + "/bare_window_probe", "--with-text"}, {}},
+        {"plain form", {dir + "/plain_form_probe"}, {}},
     };
 
     std::string failure;
@@ -127,28 +130,40 @@ int main(int argc, char** argv) {
         runs, tag.c_str());
     if (!failure.empty()) {
         bench::Section(title);
-        bench::Row("start-up, 255 COM names probed", "no figure: " + failure, "target <= 1.3",
-                   bench::Verdict(false));
+        bench::Row("start-up, 255 COM names probed", "no figure: " + failure,
+                   "target <= 1.1 of the plain form", bench::Verdict(false));
         return 1;
     }
 
     const Series& bare = series[2];
     const double bareMedian = bench::Median(bare.Ms("first-frame"));
     const double bareBest = bench::Best(bare.Ms("first-frame"));
+    const Series& plain = series[4];
+    const double plainMedian = bench::Median(plain.Ms("first-frame"));
+    const double plainBest = bench::Best(plain.Ms("first-frame"));
 
     bench::Section(title);
     for (std::size_t i = 0; i < 2; ++i) {
         const Series& s = series[i];
         const double median = bench::Median(s.Ms("first-frame"));
         const double best = bench::Best(s.Ms("first-frame"));
-        const double ratio = median / bareMedian;
-        bench::Row(s.label + ": start-up, 255 COM names probed",
-                   bench::Format("median %.1f ms, best %.1f ms", median, best),
-                   bench::Format("bare Qt window %.1f ms (best %.1f); ratio %.2f (best %.2f); "
-                                 "target <= 1.3",
-                                 bareMedian, bareBest, ratio, best / bareBest),
-                   bench::Verdict(ratio <= 1.3));
+        const double ratio = median / plainMedian;
+        // The plain form has recvsetup's controls; sendsetup's grid is
+        // larger, so only recvsetup's ratio is held against the target.
+        const bool judged = i == 0;
+        bench::Row(
+            s.label + ": start-up, 255 COM names probed",
+            bench::Format("median %.1f ms, best %.1f ms", median, best),
+            bench::Format("plain form %.1f ms (best %.1f); ratio %.2f (best %.2f)%s", plainMedian,
+                          plainBest, ratio, best / plainBest, judged ? "; target <= 1.1" : ""),
+            judged ? bench::Verdict(ratio <= 1.1) : std::string());
+        bench::Row(s.label + ": against an empty Qt window",
+                   bench::Format("ratio %.2f", median / bareMedian),
+                   bench::Format("bare Qt window %.1f ms (best %.1f)", bareMedian, bareBest));
     }
+    bench::Row("reference: the plain form alone",
+               bench::Format("median %.1f ms, best %.1f ms", plainMedian, plainBest),
+               bench::Format("ratio %.2f to an empty Qt window", plainMedian / bareMedian));
     const Series& text = series[3];
     const double textMedian = bench::Median(text.Ms("first-frame"));
     bench::Row("reference: a Qt window with one label",

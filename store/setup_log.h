@@ -14,7 +14,8 @@ struct LogRecord {
     std::string toolVersion;  // "1.5.2"
 };
 
-// One setup log line: nine fields joined by "," and CR LF.
+// One setup log line: nine fields joined by "," and CR LF; a field holding a
+// comma (or anything else the field reader would not give back) is quoted.
 std::string FormatLogRecord(const LogRecord& record);
 
 }  // namespace store

@@ -16,6 +16,16 @@ namespace {
 constexpr const char* kTableReadError = "Table File Read Error!!";
 constexpr const char* kTableWriteError = "Table File Write Error!!";
 
+// Bytes no table written by a person or by Save holds: a binary file chosen
+// by mistake.
+bool HoldsBinary(const std::string& data) {
+    for (const char c : data) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t' && c != '\r' && c != '\n') || byte == 0x7f) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void FormModel::SetFrequencyText(int index, const std::string& text) {
@@ -127,21 +137,45 @@ void FormModel::OnFreqLoadSaveSWClick(int index) {
     }
 }
 
+void FormModel::ClearTableMessage() {
+    // Only what an earlier table load or save said; a sequence's message
+    // stays until its own rules empty it.
+    if (T_Message.text == kTableReadError || T_Message.text == kTableWriteError)
+        T_Message.text.clear();
+    T_Message.toolTip.clear();
+}
+
 void FormModel::LoadFrequencyTable() {
     // The dialog opens in the data folder, which must exist for that.
     store::fsys::MakeFolders(CommonDialog1.initialFolder);
     const auto name = dialogs_.OpenFileName(CommonDialog1.filter, CommonDialog1.initialFolder);
     if (!name || name->empty()) return;
+    ClearTableMessage();
     const auto data = store::ReadTextFile(*name);
     if (!data) {
         T_Message.text = kTableReadError;
+        T_Message.toolTip = *name + ": the file cannot be read; no channel was changed.";
         return;
     }
     // Values go into the boxes as read; the box check colours them. A record
     // cut short at the end leaves what came before it applied.
-    for (const store::Record& record : store::ReadRecords(*data).records) {
+    const store::RecordList list = store::ReadRecords(*data);
+    for (const store::Record& record : list.records) {
         const int channel = store::ChannelForKey(record.key);
         if (channel >= 0) SetFrequencyText(channel, record.value);
+    }
+    // The boxes keep what was loaded; the operator is told why the rest is
+    // missing, the reason in the status line's tooltip.
+    if (HoldsBinary(*data)) {
+        T_Message.text = kTableReadError;
+        T_Message.toolTip = *name +
+                            ": this is not a frequency table (it holds bytes no table has); only "
+                            "the CH0F to CH3F records found in it were loaded.";
+    } else if (list.cutShort) {
+        T_Message.text = kTableReadError;
+        T_Message.toolTip = *name +
+                            ": the table ends inside a record; the channels before it were "
+                            "loaded, the rest kept their frequencies.";
     }
 }
 
@@ -149,6 +183,7 @@ void FormModel::SaveFrequencyTable() {
     store::fsys::MakeFolders(CommonDialog1.initialFolder);
     const auto name = dialogs_.SaveFileName(CommonDialog1.filter, CommonDialog1.initialFolder);
     if (!name || name->empty()) return;
+    ClearTableMessage();
     if (!store::EnsureFileExists(*name)) {
         T_Message.text = kTableWriteError;
         return;

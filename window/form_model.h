@@ -173,6 +173,7 @@ class FormModel : private module::Listener {
     void ClosePort();
     void SaveFrequencyTable();
     void LoadFrequencyTable();
+    void ClearTableMessage();
     // What the engine reports.
     void OnReceived(const std::string& bytes) override;
     void OnStarted(module::Sequence sequence) override;
@@ -193,6 +194,10 @@ class FormModel : private module::Listener {
     Dialogs& dialogs_;
     const Platform& platform_;
     std::size_t termChars_ = 0;  // characters in Term
+    // LoadSettings stopped at a failure: the file may hold hand edits the
+    // next save would overwrite, so it is kept as <program>.ini.bak first.
+    bool settingsLoadFailed_ = false;
+    bool settingsBackedUp_ = false;
 };
 
 }  // namespace window

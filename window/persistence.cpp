@@ -40,15 +40,25 @@ void FormModel::LoadSettings() {
     store::fsys::MakeFolders(platform_.ConfigFolder());
     if (!store::EnsureFileExists(path)) return;
     const auto data = store::ReadTextFile(path);
-    if (!data) return;
+    if (!data) {
+        settingsLoadFailed_ = true;
+        return;
+    }
 
     // Entries apply in file order; the first failure ends the load and what
     // was applied before it stays.
-    for (const store::Record& record : store::ReadRecords(*data).records) {
+    const store::RecordList list = store::ReadRecords(*data);
+    // A file that ends inside an entry has failed as well, after the
+    // entries before it.
+    settingsLoadFailed_ = list.cutShort;
+    for (const store::Record& record : list.records) {
         const std::string& key = record.key;
         if (key == "TOP" || key == "LEFT") {
             const auto v = store::ParseTwips(record.value);
-            if (!v) return;
+            if (!v) {
+                settingsLoadFailed_ = true;
+                return;
+            }
             if (key == "TOP") {
                 Top = BoundPosition(*v, platform_.ScreenHeight(), Height);
                 TopSet = true;
@@ -76,6 +86,18 @@ void FormModel::SaveSettings() {
     values.logFileName = LogFileName.text;
     for (std::size_t n = 0; n < 4; ++n) values.channels[n] = Frequency[n].text;
     values.debug = DebugMode == "ON";
+    if (settingsLoadFailed_ && !settingsBackedUp_) {
+        // What the load could not read is kept before it is overwritten:
+        // one typo must not lose the rest of a hand-edited file. Without a
+        // copy the file stays as it is and this save is given up.
+        const std::string path = SettingsPath();
+        const auto size = store::FileSize(path);
+        if (size && *size > 0) {
+            const auto old = store::ReadTextFile(path, static_cast<std::size_t>(*size));
+            if (!old || !store::ReplaceFileContent(path + ".bak", *old)) return;
+        }
+        settingsBackedUp_ = true;
+    }
     // Written completely to a temporary file first: a failed save leaves the
     // previous settings in place. Failures are not reported.
     store::ReplaceFileContent(SettingsPath(),

@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include "../model/module_responder.h"
 #include "fakes.h"
 #include "layout.h"
 #include "qt_seams.h"
@@ -37,8 +38,10 @@ struct QtHarness {
     explicit QtHarness(const window::ToolProfile& profile, bool debug = false) : h(profile) {
         if (debug) testing_support::WriteFile(h.model.SettingsPath(), "DEBUG,ON,\r\n");
         win = std::make_unique<FormWindow>(h.model);
-        h.clock.SetTickHandler(
-            [this](window::TimerId id) { win->Handle([this, id] { h.model.OnTimer(id); }); });
+        h.clock.SetTickHandler([this](window::TimerId id) {
+            h.port.DeliverReplies();  // what a module answered since the last tick
+            win->Handle([this, id] { h.model.OnTimer(id); });
+        });
         h.port.SetReceiveHandler(
             [this](wire::CommEvent e) { win->Handle([this, e] { h.model.OnMSComm1Receive(e); }); });
         h.StartUp();
@@ -125,7 +128,10 @@ TEST_P(EachTool, CaptionsStatesAndColoursAtStart) {
     }
     for (const char* name : {"P_Message", "C_Message", "T_Message", "L_Message"}) {
         auto* label = q.Find<QLabel>(name);
-        EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(255, 0, 0)) << name;
+        // Red, in the shade that reads on the window (see the contrast test).
+        const QColor red = label->palette().color(QPalette::WindowText);
+        EXPECT_EQ(red.hue(), 0) << name;
+        EXPECT_EQ(red.red(), std::max({red.red(), red.green(), red.blue()})) << name;
         EXPECT_TRUE(label->text().isEmpty()) << name;
     }
     EXPECT_EQ(q.Find<QLabel>("Label2_3")->text().toStdString(), "Ch3  (Open / Open ) :");
@@ -158,21 +164,38 @@ TEST_P(EachTool, CaptionsStatesAndColoursAtStart) {
     EXPECT_TRUE(grid->item(1, 2)->textAlignment() & Qt::AlignHCenter);
 }
 
-TEST_P(EachTool, TabWalksTheFocusOrder) {
-    QtHarness q(Profile(GetParam()));
-    // Disabled controls are skipped: enable them all for the walk.
-    for (QWidget* w : q.win->findChildren<QWidget*>()) w->setEnabled(true);
-    q.win->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(q.win.get()));
-    const std::vector<std::string> order = window::FocusOrder(Profile(GetParam()));
-    q.Find<QWidget>(order.front())->setFocus();
-    for (std::size_t i = 1; i < order.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget* focus = QApplication::focusWidget();
-        // An editable list takes the focus in its edit field.
-        if (focus && qobject_cast<QComboBox*>(focus->parentWidget())) focus = focus->parentWidget();
-        ASSERT_NE(focus, nullptr);
-        EXPECT_EQ(focus->objectName().toStdString(), order[i]) << "after " << order[i - 1];
+// Tab runs through the focus order and round to its start again. In the
+// normal layout the Debug frame lies outside the window: its controls are
+// passed over, and the focus never rests where it cannot be seen.
+TEST_P(EachTool, TabWalksTheFocusOrderOverVisibleControlsOnly) {
+    for (const bool debug : {false, true}) {
+        QtHarness q(Profile(GetParam()), debug);
+        // Disabled controls are skipped: enable them all for the walk.
+        for (QWidget* w : q.win->findChildren<QWidget*>()) w->setEnabled(true);
+        q.win->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(q.win.get()));
+        std::vector<std::string> order;
+        for (const std::string& name : window::FocusOrder(Profile(GetParam()))) {
+            if (debug || !q.Find<QWidget>("Frame5")->isAncestorOf(q.Find<QWidget>(name)))
+                order.push_back(name);
+        }
+        EXPECT_EQ(order.size(), window::FocusOrder(Profile(GetParam())).size() -
+                                    (debug                       ? 0
+                                     : GetParam() == "sendsetup" ? 4
+                                                                 : 3));
+        order.push_back(order.front());
+        q.Find<QWidget>(order.front())->setFocus();
+        for (std::size_t i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            ASSERT_NE(focus, nullptr);
+            const QRect shown(focus->mapTo(q.win.get(), QPoint(0, 0)), focus->size());
+            EXPECT_TRUE(q.win->rect().contains(shown)) << focus->objectName().toStdString();
+            // An editable list takes the focus in its edit field.
+            if (qobject_cast<QComboBox*>(focus->parentWidget())) focus = focus->parentWidget();
+            EXPECT_EQ(focus->objectName().toStdString(), order[i])
+                << "after " << order[i - 1] << (debug ? ", debug layout" : "");
+        }
     }
 }
 
@@ -348,7 +371,10 @@ struct Rendered {
     double contrast = 0;
 };
 Rendered RenderedText(QWidget* w) {
-    const QImage image = w->grab().toImage();
+    // Taken from the whole window, so that what is drawn behind the widget
+    // (its frame's background) is part of the picture.
+    QWidget* top = w->window();
+    const QImage image = top->grab(QRect(w->mapTo(top, QPoint(0, 0)), w->size())).toImage();
     const QRect inside = QRect(QPoint(0, 0), image.size()).adjusted(3, 3, -3, -3);
     std::map<QRgb, int> counts;
     for (int y = inside.top(); y <= inside.bottom(); ++y)
@@ -363,32 +389,40 @@ Rendered RenderedText(QWidget* w) {
     return r;
 }
 
-struct DarkPalette {
-    DarkPalette() : saved(QApplication::palette()) {
+// A desktop theme, put in place for the application while it lives: the
+// dark and light window backgrounds operators have.
+struct Theme {
+    explicit Theme(bool dark) : saved(QApplication::palette()) {
+        const QColor window = dark ? QColor(0x30, 0x35, 0x3a) : QColor(0xec, 0xec, 0xec);
+        const QColor text = dark ? QColor(239, 240, 241) : QColor(0, 0, 0);
+        const QColor base = dark ? QColor(35, 38, 41) : QColor(255, 255, 255);
         QPalette p;
-        for (auto [role, colour] : {std::pair{QPalette::Window, QColor(49, 54, 59)},
-                                    {QPalette::WindowText, QColor(239, 240, 241)},
-                                    {QPalette::Base, QColor(35, 38, 41)},
-                                    {QPalette::Text, QColor(239, 240, 241)},
-                                    {QPalette::Button, QColor(49, 54, 59)},
-                                    {QPalette::ButtonText, QColor(239, 240, 241)}}) {
+        for (auto [role, colour] : {std::pair{QPalette::Window, window},
+                                    {QPalette::WindowText, text},
+                                    {QPalette::Base, base},
+                                    {QPalette::Text, text},
+                                    {QPalette::Button, window},
+                                    {QPalette::ButtonText, text}}) {
             p.setColor(role, colour);
         }
         for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
-            p.setColor(QPalette::Disabled, role, QColor(110, 113, 115));
+            p.setColor(QPalette::Disabled, role, dark ? QColor(150, 153, 155) : QColor(96, 96, 96));
         QApplication::setPalette(p);
+        // The change reaches the widgets, then the window follows it.
+        QApplication::processEvents();
         QApplication::processEvents();
     }
-    ~DarkPalette() { QApplication::setPalette(saved); }
+    ~Theme() { QApplication::setPalette(saved); }
     QPalette saved;
 };
 
 // A dark desktop theme must not leave light text on the fixed light
 // backgrounds: every coloured box, the disabled port box included. The
-// boxes in the system's colours follow a theme switched while running.
+// boxes in the system's colours and the status lines follow a theme switched
+// while running, also when it is switched again.
 TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
     QtHarness q(Profile(GetParam()), true);
-    DarkPalette dark;  // the theme changes while the tool runs
+    Theme dark(true);  // the theme changes while the tool runs
     const std::string box = Profile(GetParam()).frequencyControl;
     q.win->Handle([&] {
         auto& m = q.h.model;
@@ -400,6 +434,7 @@ TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
         m.Serial.text = "00074565";
         m.FactoryDate.text = "2026/12/08";
         m.FOffsetV.text = "+12";
+        m.T_Message.text = "Discrepancy!!";
     });
     q.h.Advance(60);
     ASSERT_FALSE(q.Find<QWidget>("Combo1")->isEnabled());
@@ -411,8 +446,9 @@ TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
     };
     edit("Combo1");
     for (int n = 0; n < 4; ++n) edit(box + "_" + std::to_string(n));
-    for (const char* name : {"Version", "Serial", "FactoryDate", "FOffsetV", "LoFrequency_0",
-                             "ChStep_0", "Rcounter_0", "ProgramCounter_0", "SwallowCounter_0"}) {
+    for (const char* name :
+         {"T_Message", "Version", "Serial", "FactoryDate", "FOffsetV", "LoFrequency_0", "ChStep_0",
+          "Rcounter_0", "ProgramCounter_0", "SwallowCounter_0"}) {
         if (auto* w = q.Find<QWidget>(name)) boxes.emplace_back(name, w);
     }
     for (const auto& [name, w] : boxes) {
@@ -423,20 +459,90 @@ TEST_P(EachTool, ColouredBoxesStayReadableOnADarkTheme) {
     EXPECT_EQ(RenderedText(boxes[4].second).background, QColor(35, 38, 41));  // channel 3
     EXPECT_EQ(RenderedText(q.Find<QWidget>("LogFileName")).background, QColor(35, 38, 41));
     EXPECT_TRUE(q.win->grab().save(ScreenshotPath(GetParam(), "dark")));
+    // And back to a light theme: the fixed colours are still there.
+    Theme light(false);
+    for (const auto& [name, w] : boxes) {
+        const Rendered r = RenderedText(w);
+        EXPECT_GE(r.contrast, 4.5) << name << " on " << r.background.name().toStdString();
+    }
+    EXPECT_EQ(RenderedText(boxes[0].second).background, QColor(192, 255, 192));
 }
 
-// Starting a sequence from the keyboard disables its button. The focus must
-// not pass on to "Default Set" or the log check box, where the operator's
-// next Space or Enter would reset the plan or stop the log; once the
-// sequence is over it is back on the button.
+// Every status line, with a message in it, and every box in each of its
+// colours reads at 4.5 or more against what is drawn behind it, measured
+// from the rendered pixels on a light theme and after a switch to a dark
+// one. The figures are printed; the pictures go beside the screenshots.
+TEST_P(EachTool, MessagesAndColouredBoxesReadOnLightAndDarkThemes) {
+    const std::string box = Profile(GetParam()).frequencyControl;
+    std::vector<std::string> names = {"P_Message", "C_Message",  "T_Message", "L_Message",
+                                      "Combo1",    "Version",    "Serial",    "FactoryDate",
+                                      "FOffsetV",  "LogFileName"};
+    for (int n = 0; n < 4; ++n) names.push_back(box + "_" + std::to_string(n));
+    if (GetParam() == "recvsetup") {
+        names.insert(names.end(), {"ChStep_0", "ChStep_1", "LoFrequency_0"});
+    }
+    for (const bool dark : {false, true}) {
+        const char* themeName = dark ? "dark" : "light";
+        Theme theme(dark);
+        QtHarness q(Profile(GetParam()), true);
+        q.win->Handle([&] {
+            auto& m = q.h.model;
+            m.OnComStartClick();  // green, disabled; identity boxes grey
+            m.P_Message.text = m.Profile().comNotOpenMessage;
+            m.C_Message.text = "Not Response!! (or target error)";
+            m.T_Message.text = "Discrepancy!!";
+            m.L_Message.text = "Log File Write Error!!";
+            m.Frequency[0].back = window::Colour::Ok;
+            m.OnFrequencyChange(1, "435.000");  // out of the band
+            m.OnFrequencyChange(2, "434,075");  // not exactly made
+            m.Version.text = "R1.05";
+            m.Version.back = window::Colour::Ok;
+            m.Serial.text = "00074565";
+            m.FactoryDate.text = "2026/12/08";
+            m.FOffsetV.text = "+12";
+            m.ChStep[0].back = window::Colour::Ok;
+        });
+        q.h.Advance(60);
+        for (const std::string& name : names) {
+            QWidget* w = q.Find<QWidget>(name);
+            if (!w) continue;  // FOffsetV only in sendsetup
+            if (auto* combo = qobject_cast<QComboBox*>(w)) w = combo->lineEdit();
+            const Rendered r = RenderedText(w);
+            std::printf("contrast %s %s %s: %.2f on %s\n", GetParam().c_str(), themeName,
+                        name.c_str(), r.contrast, r.background.name().toStdString().c_str());
+            EXPECT_GE(r.contrast, 4.5) << themeName << " " << name;
+        }
+        // The messages stay red.
+        const QColor red = q.Find<QLabel>("T_Message")->palette().color(QPalette::WindowText);
+        EXPECT_EQ(red.hue(), 0) << themeName;
+        EXPECT_TRUE(q.win->grab().save(
+            ScreenshotPath(GetParam(), dark ? "contrast-dark" : "contrast-light")));
+    }
+}
+
+// Starting a sequence from the keyboard (Space, Return or the keypad's
+// Enter) disables its button. The focus must not pass on to "Default Set" or
+// the log check box, where the operator's next Space or Enter would reset
+// the plan or stop the log. Once the sequence is over it is back on the
+// button, except after a write: there it is on "Check", so that a second
+// Enter does not write the module again.
 TEST_P(EachTool, KeysAfterStartingASequenceChangeNoData) {
+    const Qt::KeyboardModifiers keypad = Qt::KeypadModifier;
     const struct {
         const char* button;
-        Qt::Key start, further;
+        Qt::Key start;
+        Qt::KeyboardModifiers modifiers;
+        Qt::Key further;
+        const char* focusAfter;
     } cases[] = {
-        {"GetInfoSW", Qt::Key_Space, Qt::Key_Space}, {"GetInfoSW", Qt::Key_Return, Qt::Key_Enter},
-        {"ChWriteSW", Qt::Key_Space, Qt::Key_Space}, {"ChWriteSW", Qt::Key_Enter, Qt::Key_Return},
-        {"ChCheckSW", Qt::Key_Space, Qt::Key_Space}, {"ChCheckSW", Qt::Key_Return, Qt::Key_Space},
+        {"GetInfoSW", Qt::Key_Space, {}, Qt::Key_Space, "GetInfoSW"},
+        {"GetInfoSW", Qt::Key_Return, {}, Qt::Key_Enter, "GetInfoSW"},
+        {"GetInfoSW", Qt::Key_Enter, keypad, Qt::Key_Enter, "GetInfoSW"},
+        {"ChWriteSW", Qt::Key_Space, {}, Qt::Key_Space, "ChCheckSW"},
+        {"ChWriteSW", Qt::Key_Enter, keypad, Qt::Key_Return, "ChCheckSW"},
+        {"ChCheckSW", Qt::Key_Space, {}, Qt::Key_Space, "ChCheckSW"},
+        {"ChCheckSW", Qt::Key_Return, {}, Qt::Key_Space, "ChCheckSW"},
+        {"ChCheckSW", Qt::Key_Enter, keypad, Qt::Key_Enter, "ChCheckSW"},
     };
     for (const auto& c : cases) {
         QtHarness q(Profile(GetParam()));
@@ -447,10 +553,11 @@ TEST_P(EachTool, KeysAfterStartingASequenceChangeNoData) {
             q.h.model.EnableModuleButtons();
             q.h.model.OnFrequencyChange(1, "433.100");
         });
-        const std::string trace = std::string(c.button) + " " + std::to_string(c.start);
+        const std::string trace = std::string(c.button) + " " + std::to_string(c.start) +
+                                  (c.modifiers ? " on the keypad" : "");
         QWidget* button = q.Find<QWidget>(c.button);
         button->setFocus();
-        QTest::keyClick(button, c.start);
+        QTest::keyClick(button, c.start, c.modifiers);
         ASSERT_FALSE(button->isEnabled()) << trace << ": the sequence did not start";
         for (int press = 0; press < 3; ++press) {
             QTest::keyClick(QApplication::focusWidget(), c.further);
@@ -461,8 +568,59 @@ TEST_P(EachTool, KeysAfterStartingASequenceChangeNoData) {
 
         q.h.Advance(10000);  // the module never answers: the sequence ends
         ASSERT_TRUE(button->isEnabled()) << trace;
-        EXPECT_EQ(QApplication::focusWidget(), button) << trace;
+        EXPECT_EQ(QApplication::focusWidget(), q.Find<QWidget>(c.focusAfter)) << trace;
     }
+    // A test leaves its button enabled, and the focus on it; the keypad's
+    // Enter starts it as well.
+    QtHarness q(Profile(GetParam()));
+    q.win->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(q.win.get()));
+    q.win->Handle([&] {
+        q.h.OpenPort();
+        q.h.model.EnableModuleButtons();
+    });
+    QWidget* test = q.Find<QWidget>("ChTestSW_2");
+    test->setFocus();
+    QTest::keyClick(test, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_FALSE(q.Find<QWidget>("ChWriteSW")->isEnabled()) << "the test did not start";
+    q.h.Advance(10000);
+    EXPECT_TRUE(q.Find<QWidget>("ChWriteSW")->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), test);
+}
+
+// Write's green and Check's green look alike; the tooltip of a green box
+// says which of the two made it green.
+TEST_P(EachTool, AGreenBoxSaysWhetherTheModuleEchoedOrReadBack) {
+    QtHarness q(Profile(GetParam()));
+    module_test::FakeModule module(GetParam() == "recvsetup" ? 'R' : 'T');
+    module.Attach(q.h);
+    q.win->Handle([&] { q.h.OpenPort(); });
+    q.h.Advance(60);  // the grid holds the registers to write
+    QTest::mouseClick(q.Find<QAbstractButton>("GetInfoSW"), Qt::LeftButton);
+    q.h.Advance(10000);
+    ASSERT_TRUE(q.Find<QWidget>("ChWriteSW")->isEnabled());
+    auto* box = q.Find<QComboBox>(Profile(GetParam()).frequencyControl + "_2");
+    const struct {
+        const char* button;
+        const char* says;
+        const char* not_;
+    } cases[] = {
+        {"ChWriteSW", "the module echoed this frequency", "read back"},
+        {"ChCheckSW", "the module read back this frequency", "echoed"},
+    };
+    for (const auto& c : cases) {
+        QTest::mouseClick(q.Find<QAbstractButton>(c.button), Qt::LeftButton);
+        q.h.Advance(10000);
+        ASSERT_EQ(q.h.model.Frequency[2].back, window::Colour::Ok) << c.button;
+        const std::string tip = box->toolTip().toStdString();
+        EXPECT_NE(tip.find(c.says), std::string::npos) << c.button << ": " << tip;
+        EXPECT_EQ(tip.find(c.not_), std::string::npos) << c.button << ": " << tip;
+        // What the registers make is still there.
+        EXPECT_EQ(tip.rfind("Makes ", 0), 0u) << tip;
+    }
+    // A box that is no longer green no longer says so.
+    q.win->Handle([&] { q.h.model.OnFrequencyChange(2, "433.100"); });
+    EXPECT_EQ(box->toolTip().toStdString().find("Green"), std::string::npos);
 }
 
 TEST_P(EachTool, ThePortListIsFoundAgainWhenItDropsDownAndTellsTheDevice) {

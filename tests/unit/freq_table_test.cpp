@@ -61,3 +61,25 @@ TEST(FreqTable, SetupLogRecordListsChannelsLikeTheTable) {
     EXPECT_EQ(store::FormatLogRecord(record),
               "00074565,R1.05,434.075,433.920,434.600,434.700,08/12/2026,14:03:07,1.5.2\r\n");
 }
+
+// A decimal comma must not split a record: the field is quoted and the line
+// still reads as nine fields, each as it was.
+TEST(FreqTable, SetupLogRecordKeepsItsNineFieldsWithADecimalComma) {
+    store::LogRecord record;
+    record.serial = "00074565";
+    record.version = "R1.05";
+    record.channels = {"434,700", "434.600", "433.920", "434,075"};
+    record.date = "9 Dec, 2026";
+    record.time = "14:03:07";
+    record.toolVersion = "1.5.2";
+    const std::string line = store::FormatLogRecord(record);
+    EXPECT_EQ(line,
+              "00074565,R1.05,\"434,075\",433.920,434.600,\"434,700\",\"9 Dec, 2026\",14:03:07,"
+              "1.5.2\r\n");
+    store::FieldReader reader(line);
+    std::vector<std::string> fields;
+    for (std::string field; reader.Next(field);) fields.push_back(field);
+    EXPECT_EQ(fields,
+              (std::vector<std::string>{"00074565", "R1.05", "434,075", "433.920", "434.600",
+                                        "434,700", "9 Dec, 2026", "14:03:07", "1.5.2"}));
+}

@@ -1,6 +1,7 @@
 #include "form_window.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -16,8 +17,11 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolButton>
 
+#include "accessible_overrides.h"
+#include "readable_colour.h"
 #include "twips.h"
 
 namespace window {
@@ -74,6 +78,24 @@ bool HoldsFocus(const QWidget* w, const QWidget* focus) {
     return focus && (focus == w || w->isAncestorOf(focus));
 }
 
+// Status lines are red, in the red that reads on the window's background:
+// pure red is too light on a dark theme and too dark on a light grey one.
+constexpr const char* kMessageLine = "messageLine";
+void ApplyMessageColour(QLabel* label) {
+    // Only the text colour is the label's own; the rest follows the theme.
+    QPalette p;
+    const QColor red = ReadableRed(QApplication::palette(label).color(QPalette::Window));
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        p.setColor(group, QPalette::WindowText, red);
+    label->setPalette(p);
+}
+
+// What the green of a frequency box means depends on the sequence that made
+// it green: a write colours a channel when the module echoes what it was
+// sent, a check when the module reads back what it has stored.
+const char* kEchoedGreen = "Green: the module echoed this frequency as it was written (Write).";
+const char* kReadBackGreen = "Green: the module read back this frequency from its memory (Check).";
+
 }  // namespace
 
 FormWindow::FormWindow(FormModel& model, QWidget* parent) : QWidget(parent), model_(model) {
@@ -114,6 +136,7 @@ void FormWindow::Build() {
         b.entry = entry;
         b.widget = w;
         b.control = BoundControl(model_, entry.name);
+        b.frequencyBox = SplitControlName(entry.name).first == model_.Profile().frequencyControl;
         if (b.control && HasBackground(entry.kind)) w->installEventFilter(this);
         bound_.push_back(std::move(b));
     }
@@ -140,9 +163,9 @@ QWidget* FormWindow::MakeWidget(const ControlEntry& entry, QWidget* parent) {
             return new QLabel(caption, parent);
         case ControlKind::MessageLabel: {
             auto* label = new QLabel(parent);
-            QPalette p = label->palette();
-            p.setColor(QPalette::WindowText, QColor(255, 0, 0));
-            label->setPalette(p);
+            label->setProperty(kMessageLine, true);
+            ApplyMessageColour(label);
+            label->installEventFilter(this);  // follows theme changes
             return label;
         }
         case ControlKind::CounterLabel: {
@@ -157,12 +180,16 @@ QWidget* FormWindow::MakeWidget(const ControlEntry& entry, QWidget* parent) {
         case ControlKind::IdentityBox: {
             // Filled only by the module's replies.
             auto* box = new QLineEdit(parent);
+            OverrideAccessible(box, AccessibleOverride::ReadOnlyBox);
             box->setReadOnly(true);
             box->setAlignment(Qt::AlignCenter);
             return box;
         }
         case ControlKind::ComboBox: {
             auto* combo = new DropDownCombo(parent);
+            // Marked before anything asks the toolkit about the list.
+            if (SplitControlName(entry.name).first == model_.Profile().frequencyControl)
+                OverrideAccessible(combo, AccessibleOverride::NamedList);
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
             combo->setMaxVisibleItems(16);
@@ -232,8 +259,16 @@ void FormWindow::Connect(Bound& b) {
 
     if (name == "ComStart") click([&m] { m.OnComStartClick(); });
     if (name == "GetInfoSW") click([&m] { m.OnGetInfoSWClick(); });
-    if (name == "ChCheckSW") click([&m] { m.OnChCheckSWClick(); });
-    if (name == "ChWriteSW") click([&m] { m.OnChWriteSWClick(); });
+    if (name == "ChCheckSW")
+        click([this, &m] {
+            greenMeaning_ = kReadBackGreen;
+            m.OnChCheckSWClick();
+        });
+    if (name == "ChWriteSW")
+        click([this, &m] {
+            greenMeaning_ = kEchoedGreen;
+            m.OnChWriteSWClick();
+        });
     if (name == "FreqDefaultSW") click([&m] { m.OnFreqDefaultSWClick(); });
     if (base == "ChTestSW") click([&m, i = index] { m.OnChTestSWClick(i); });
     if (base == "Fup") click([&m, i = index] { m.OnFupClick(i); });
@@ -275,21 +310,28 @@ void FormWindow::Connect(Bound& b) {
 
 bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::PaletteChange && watched == grid_) PaintGridHeaders();
+    if (event->type() == QEvent::PaletteChange && !applyingPalette_ &&
+        watched->property(kMessageLine).isValid()) {
+        applyingPalette_ = true;
+        ApplyMessageColour(static_cast<QLabel*>(watched));
+        applyingPalette_ = false;
+    }
     if (event->type() == QEvent::PaletteChange && !rendering_ && !applyingPalette_) {
         // The desktop theme changed while the tool runs: a box in the
         // system's colours follows it, a fixed colour keeps its dark text.
         for (Bound& b : bound_) {
-            if (b.widget == watched && b.control && !b.firstRender)
+            if (b.widget == watched && b.control && !b.firstRender && HasBackground(b.entry.kind))
                 ApplyBackground(b, b.shown.back);
         }
     }
     if (event->type() == QEvent::KeyPress) {
         // Operators used to other tools press Enter on a button as they
-        // would Space. A held key does not repeat the press.
+        // would Space, the keypad's Enter as well as the main one. A held
+        // key does not repeat the press.
         auto* key = static_cast<QKeyEvent*>(event);
         auto* button = qobject_cast<QAbstractButton*>(watched);
         if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            key->modifiers() == Qt::NoModifier) {
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             if (!key->isAutoRepeat() && button->isEnabled()) button->click();
             return true;
         }
@@ -328,7 +370,8 @@ void FormWindow::ApplyBackground(Bound& b, Colour colour) {
     if (auto* combo = qobject_cast<QComboBox*>(b.widget)) {
         if (combo->lineEdit()) target = combo->lineEdit();
     }
-    QPalette p = target->palette();
+    // Only the roles set here are the box's own; the rest follows the theme.
+    QPalette p;
     const QPalette system = QApplication::palette(target);
     const QColor c = QtColour(colour);
     const bool fixed = colour != Colour::Normal;
@@ -385,9 +428,14 @@ void FormWindow::RenderControl(Bound& b) {
         shown.enabled = c.enabled;
         ++widgetWrites_;
     }
-    if (first || c.toolTip != shown.toolTip) {
-        w->setToolTip(FromUtf8(c.toolTip));
-        shown.toolTip = c.toolTip;
+    std::string toolTip = c.toolTip;
+    if (b.frequencyBox && c.back == Colour::Ok && greenMeaning_) {
+        if (!toolTip.empty()) toolTip += "\n";
+        toolTip += greenMeaning_;
+    }
+    if (first || toolTip != shown.toolTip) {
+        w->setToolTip(FromUtf8(toolTip));
+        shown.toolTip = toolTip;
         ++widgetWrites_;
     }
     if (HasBackground(b.entry.kind) && (first || c.back != shown.back)) {
@@ -461,6 +509,13 @@ void FormWindow::RenderControl(Bound& b) {
                 w->setAccessibleDescription(FromUtf8(c.text));
                 shown.text = c.text;
                 ++widgetWrites_;
+                // A new message on a status line is an alert: screen readers
+                // that follow alerts read it out without the focus moving.
+                if (!first && b.entry.kind == ControlKind::MessageLabel && !c.text.empty()) {
+                    QAccessibleEvent alert(w, QAccessible::Alert);
+                    QAccessible::updateAccessibility(&alert);
+                    ++alerts_;
+                }
             }
             break;
         default:
@@ -475,8 +530,29 @@ void FormWindow::KeepFocusOffDisabled(QWidget* w, bool enabled) {
     // the plan or stop the log. The window itself holds the focus instead,
     // where keys do nothing.
     if (enabled || !HoldsFocus(w, focusWidget())) return;
-    parkedFocus_ = w;
+    // After a write the next step is the check, which changes nothing; a
+    // second Enter on "Write" would write the module again.
+    parkedFocus_ = w == Widget("ChWriteSW") ? Widget("ChCheckSW") : w;
     setFocus(Qt::OtherFocusReason);
+}
+
+void FormWindow::KeepFocusOffHiddenFrame() {
+    // The normal layout keeps the Debug frame outside the window, where its
+    // controls cannot be seen. Tab must not stop on them: the focus would
+    // seem to vanish. They take the focus again where the frame is in view.
+    const bool hidden = !rect().intersects(frame5_->geometry());
+    if (frame5Hidden_ == static_cast<int>(hidden)) return;
+    frame5Hidden_ = hidden;
+    for (QWidget* w : frame5_->findChildren<QWidget*>()) {
+        // A widget with a focus proxy passes its policy on to the proxy
+        // (a text box's viewport to the box): it follows the proxy.
+        if (w->focusProxy()) continue;
+        const QVariant own = w->property("ownFocusPolicy");
+        if (!own.isValid()) w->setProperty("ownFocusPolicy", static_cast<int>(w->focusPolicy()));
+        w->setFocusPolicy(
+            hidden ? Qt::NoFocus
+                   : static_cast<Qt::FocusPolicy>(w->property("ownFocusPolicy").toInt()));
+    }
 }
 
 void FormWindow::RenderTerm(Bound& b) {
@@ -561,7 +637,13 @@ void FormWindow::RenderGrid() {
         for (int c = 0; c < g.cols; ++c) {
             std::string& shown = gridShown_[static_cast<std::size_t>(r * g.cols + c)];
             if (shown != g.Cell(r, c)) {
-                grid_->item(r, c)->setText(FromUtf8(g.Cell(r, c)));
+                const QString text = FromUtf8(g.Cell(r, c));
+                grid_->item(r, c)->setText(text);
+                // The grid's own headers are hidden; the fixed row and column
+                // stand in for them. Screen readers name a cell by its
+                // headers, so these carry the fixed cells' texts.
+                if (r == 0) grid_->setHorizontalHeaderItem(c, new QTableWidgetItem(text));
+                if (c == 0) grid_->setVerticalHeaderItem(r, new QTableWidgetItem(text));
                 shown = g.Cell(r, c);
                 ++widgetWrites_;
             }
@@ -595,6 +677,7 @@ void FormWindow::RenderWindow() {
             frame5_->move(x, frame5_->y());
             ++widgetWrites_;
         }
+        KeepFocusOffHiddenFrame();
     }
     const QPoint wanted(model_.LeftSet ? TwipsToPixels(model_.Left) : -1,
                         model_.TopSet ? TwipsToPixels(model_.Top) : -1);
@@ -617,6 +700,29 @@ void FormWindow::showEvent(QShowEvent* event) {
     if (shownOnce_) return;
     shownOnce_ = true;
     if (QWidget* start = Widget("ComStart")) start->setFocus();
+}
+
+void FormWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // A theme change reaches the controls one by one, and a control's own
+    // colours set while it spreads do not always survive it. Once it has
+    // reached them all, every control gets its colours again.
+    if (event->type() != QEvent::PaletteChange || applyingPalette_ || themeFollowPending_) return;
+    themeFollowPending_ = true;
+    QTimer::singleShot(0, this, [this] { FollowTheme(); });
+}
+
+void FormWindow::FollowTheme() {
+    themeFollowPending_ = false;
+    applyingPalette_ = true;
+    for (Bound& b : bound_) {
+        if (b.control && !b.firstRender && HasBackground(b.entry.kind))
+            ApplyBackground(b, b.shown.back);
+        if (b.entry.kind == ControlKind::MessageLabel)
+            ApplyMessageColour(static_cast<QLabel*>(b.widget));
+    }
+    applyingPalette_ = false;
+    if (grid_) PaintGridHeaders();
 }
 
 void FormWindow::moveEvent(QMoveEvent* event) {

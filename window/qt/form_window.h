@@ -34,11 +34,14 @@ class FormWindow : public QWidget {
     QWidget* Widget(const std::string& name) const;
     // Widget writes made by Render since the window was built.
     long WidgetWrites() const { return widgetWrites_; }
+    // New status messages announced to screen readers since the window was built.
+    long Alerts() const { return alerts_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -50,6 +53,7 @@ class FormWindow : public QWidget {
         Control shown;
         bool firstRender = true;
         QString termShown;  // what Term displays
+        bool frequencyBox = false;
     };
 
     void Build();
@@ -63,6 +67,10 @@ class FormWindow : public QWidget {
     void ApplyBackground(Bound& b, Colour colour);
     // Called before w is enabled or disabled.
     void KeepFocusOffDisabled(QWidget* w, bool enabled);
+    void KeepFocusOffHiddenFrame();
+    // Puts the fixed colours and the status lines' red back over a theme
+    // that has just changed.
+    void FollowTheme();
     QColor QtColour(Colour colour) const;
     QSize ClientSize() const;
 
@@ -84,7 +92,13 @@ class FormWindow : public QWidget {
     QPoint positionShown_{-1, -1};
     bool rendering_ = false;
     bool applyingPalette_ = false;  // our own palette writes are no theme change
+    int frame5Hidden_ = -1;         // unknown before the first render
+    bool themeFollowPending_ = false;
+    // What a green frequency box means: set by the button that started the
+    // check or the write, the only sequences that make the boxes green.
+    const char* greenMeaning_ = nullptr;
     long widgetWrites_ = 0;
+    long alerts_ = 0;
     std::function<void()> closedHandler_;
 };
 

@@ -39,6 +39,37 @@ QString QtFilter(const std::string& filter) {
     return choices.join(QStringLiteral(";;"));
 }
 
+namespace {
+
+// The extension a name filter stands for: "tbl" for "Freq. Table File(*.tbl)",
+// nothing for "All File (*)".
+QString SuffixOf(const QString& nameFilter) {
+    const int open = nameFilter.lastIndexOf('(');
+    const int close = nameFilter.lastIndexOf(')');
+    if (open < 0 || close < open) return QString();
+    const QString first =
+        nameFilter.mid(open + 1, close - open - 1).split(' ', Qt::SkipEmptyParts).value(0);
+    if (!first.startsWith(QStringLiteral("*."))) return QString();
+    const QString suffix = first.mid(2);
+    const bool plain = !suffix.isEmpty() && !suffix.contains('*') && !suffix.contains('?') &&
+                       !suffix.contains('[');
+    return plain ? suffix : QString();
+}
+
+// A save dialog that gives a name typed without an extension the one of the
+// chosen filter: "plan1" with the table filter is saved as "plan1.tbl",
+// which the Load dialog's table filter shows.
+class SaveDialog : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+    void accept() override {
+        setDefaultSuffix(SuffixOf(selectedNameFilter()));
+        QFileDialog::accept();
+    }
+};
+
+}  // namespace
+
 QString QtDialogs::StartPath(const std::string& initialFolder) const {
     return lastFile_.isEmpty() ? QString::fromStdString(initialFolder) : lastFile_;
 }
@@ -54,10 +85,17 @@ std::optional<std::string> QtDialogs::OpenFileName(const std::string& filter,
 
 std::optional<std::string> QtDialogs::SaveFileName(const std::string& filter,
                                                    const std::string& initialFolder) {
+    SaveDialog dialog(parent_, QString(), StartPath(initialFolder), QtFilter(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
     // The tool asks its own overwrite question.
-    const QString name =
-        QFileDialog::getSaveFileName(parent_, QString(), StartPath(initialFolder), QtFilter(filter),
-                                     nullptr, QFileDialog::DontConfirmOverwrite);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setDefaultSuffix(SuffixOf(dialog.selectedNameFilter()));
+    QObject::connect(
+        &dialog, &QFileDialog::filterSelected, &dialog,
+        [&dialog](const QString& chosen) { dialog.setDefaultSuffix(SuffixOf(chosen)); });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    const QString name = dialog.selectedFiles().constFirst();
     if (name.isEmpty()) return std::nullopt;
     lastFile_ = name;
     return QDir::toNativeSeparators(name).toStdString();
@@ -69,6 +107,9 @@ bool QtDialogs::AskOkCancel(const std::string& title, const std::string& text) {
     shown.replace('\r', '\n');
     QMessageBox box(QMessageBox::Warning, QString::fromStdString(title), shown,
                     QMessageBox::Ok | QMessageBox::Cancel, parent_);
+    // Enter must not overwrite a table: it answers Cancel.
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Ok;
 }
 
