@@ -32,9 +32,12 @@ bool Under(const std::string& path, const std::string& folder) {
            path[folder.size()] == '/';
 }
 
-// Makes ports/COMn -> target. 0, or the errno value.
+// Makes ports/COMn -> target. 0, or the errno value; EEXIST only when the
+// name is taken.
 int MakeLink(const std::string& configFolder, int n, const std::string& target) {
-    if (const int err = store::fsys::MakeFolders(PortsFolder(configFolder))) return err;
+    if (const int err = store::fsys::MakeFolders(PortsFolder(configFolder))) {
+        return err == EEXIST ? ENOTDIR : err;
+    }
     return ::symlink(target.c_str(), EntryPath(configFolder, n).c_str()) == 0 ? 0 : errno;
 }
 
