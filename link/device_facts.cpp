@@ -152,8 +152,12 @@ DeviceHolder SystemDeviceFacts::HolderOf(const std::string& device) const {
     DeviceHolder h;
     // A lock file names its holder: "LCK..ttyUSB0" with the process number
     // first, as text (the old UUCP form pads it with spaces).
+    // The name is the device's path below /dev with '/' made '_'
+    // (LCK..pts_3); a device elsewhere goes by its last part.
+    std::string lockName = device.rfind("/dev/", 0) == 0 ? device.substr(5) : BaseName(device);
+    std::replace(lockName.begin(), lockName.end(), '/', '_');
     for (const std::string& folder : roots_.lockFolders) {
-        const long pid = LeadingPid(FirstLine(folder + "/LCK.." + BaseName(device)));
+        const long pid = LeadingPid(FirstLine(folder + "/LCK.." + lockName));
         if (Alive(pid)) {
             h.pid = pid;
             h.name = ProcessName(roots_.proc, pid);

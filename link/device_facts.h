@@ -36,8 +36,8 @@ struct DeviceHolder {
 struct DeviceAccess {
     bool exists = false;
     bool mayOpen = false;
-    std::string group;          // the owning group's name (or number)
-    bool userInGroup = false;   // listed in that group, though this login may not have it yet
+    std::string group;         // the owning group's name (or number)
+    bool userInGroup = false;  // listed in that group, though this login may not have it yet
 };
 
 class DeviceFacts {
@@ -63,8 +63,9 @@ class SystemDeviceFacts : public DeviceFacts {
         std::string dev = "/dev";
         std::string sys = "/sys";
         std::string proc = "/proc";
-        // Where serial programs leave their LCK..<device> files.
-        std::vector<std::string> lockFolders = {"/var/lock", "/run/lock"};
+        // Where serial programs leave their LCK..<device> files (the serial
+        // library falls back on /tmp where /var/lock is not writable).
+        std::vector<std::string> lockFolders = {"/var/lock", "/run/lock", "/tmp"};
     };
     SystemDeviceFacts() = default;
     explicit SystemDeviceFacts(Roots roots) : roots_(std::move(roots)) {}

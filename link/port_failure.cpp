@@ -25,8 +25,7 @@ std::string PortFailureText(const PortFailure& f) {
     const std::string& d = f.device;
     switch (f.problem) {
         case PortProblem::NoDevice:
-            return d + ": no such device; plug the adapter in (modsetup ports lists the COM names "
-                       "and their devices)";
+            return d + ": no such device; plug the adapter in, or pick another COM name";
         case PortProblem::NoPermission:
             if (f.access.userInGroup) {
                 return d + ": permission denied; you were added to the group '" + f.access.group +
