@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "serial_port.h"
+
 namespace modsetup {
 
 const char kUsageText[] =
@@ -13,7 +15,10 @@ const char kUsageText[] =
     "from a script: one exit code, one line per result, one log row per attempt.\n"
     "\n"
     "commands:\n"
-    "  ports          every COM name that opens, with the device behind it\n"
+    "  ports          every COM name that opens, with the device behind it, and why a\n"
+    "                 device there does not open; USB adapters get their COM names\n"
+    "  ports --forget COMn         frees the COM name (removes ports/COMn)\n"
+    "  ports --assign COMn DEVICE  gives the adapter at DEVICE the name COMn\n"
     "  info           identity read: kind, firmware version, serial number, test date\n"
     "  plan           the registers of the plan per channel, the frequency they really\n"
     "                 make and its error in Hz, and whether it is accepted (no port)\n"
@@ -47,8 +52,8 @@ namespace {
 
 const std::set<std::string> kCommands = {"ports", "info", "plan",   "write",
                                          "check", "test", "station"};
-const std::set<std::string> kValueOptions = {"--port", "--kind",     "--log",  "--station",
-                                             "--plan", "--channels", "--count"};
+const std::set<std::string> kValueOptions = {"--port", "--kind",     "--log",   "--station",
+                                             "--plan", "--channels", "--count", "--forget"};
 const std::set<std::string> kFlagOptions = {"--json", "--force", "--no-check", "--again", "--help"};
 
 std::vector<std::string> SplitCommas(const std::string& text) {
@@ -94,6 +99,11 @@ std::string ApplyValue(Options& o, const std::string& name, const std::string& v
         }
     } else if (name == "--count") {
         if (!ParseCount(value, &o.count)) return "--count must be a number from 1 on";
+    } else if (name == "--forget") {
+        if (!wire::PortNumberFromName(value)) {
+            return "--forget needs a COM name (COM1 to COM255), not \"" + value + "\"";
+        }
+        o.forget = value;
     }
     return {};
 }
@@ -134,6 +144,23 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             if (name == "--help") o.help = true;
             continue;
         }
+        if (name == "--assign") {
+            // Two values: the COM name and the device.
+            std::string com;
+            if (eq != std::string::npos) {
+                com = arg.substr(eq + 1);
+            } else if (i + 1 < args.size()) {
+                com = args[++i];
+            }
+            if (i + 1 >= args.size()) return fail("--assign needs a COM name and a device");
+            if (!wire::PortNumberFromName(com)) {
+                return fail("--assign needs a COM name (COM1 to COM255), not \"" + com + "\"");
+            }
+            o.assign = com;
+            o.assignDevice = args[++i];
+            if (o.assignDevice.empty()) return fail("--assign needs a COM name and a device");
+            continue;
+        }
         if (!kValueOptions.count(name)) return fail("unknown option " + name);
         std::string value;
         if (eq != std::string::npos) {
@@ -168,6 +195,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         return fail(o.command + " needs a plan: --plan FILE or --channels F0,F1,F2,F3");
     }
     if (o.noCheck && o.command != "write") return fail("--no-check belongs to write");
+    if ((!o.forget.empty() || !o.assign.empty()) && o.command != "ports") {
+        return fail(std::string(o.forget.empty() ? "--assign" : "--forget") + " belongs to ports");
+    }
+    if (!o.forget.empty() && !o.assign.empty()) return fail("give either --forget or --assign");
     if ((o.count > 0 || o.again) && o.command != "station") {
         return fail(std::string(o.count > 0 ? "--count" : "--again") + " belongs to station");
     }

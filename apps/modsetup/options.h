@@ -27,6 +27,10 @@ struct Options {
     int count = 0;  // station: stop after this many modules written; 0 = never
     bool again = false;
     bool help = false;
+    // ports: --forget COMn, --assign COMn DEVICE
+    std::string forget;
+    std::string assign;
+    std::string assignDevice;
 };
 
 struct ParsedOptions {

@@ -1,6 +1,8 @@
 // COM names that stay with their USB adapter, over a fake /dev/serial and
 // sysfs tree in a scratch folder; real pseudo-terminals stand in for the
 // adapters' ttys. Also the texts that say why a port did not open.
+#include "port_assignment.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,12 +12,13 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "device_facts.h"
-#include "port_assignment.h"
 #include "port_failure.h"
+#include "ports_command.h"
 #include "scratch_folder.h"
 #include "serial_port.h"
 
@@ -43,8 +46,8 @@ class FakeTree {
     const wire::DeviceFacts& Facts() const { return facts_; }
 
     std::string ById(const Adapter& a) const {
-        return root_ + "/dev/serial/by-id/usb-" + a.model + (a.serial.empty() ? "" : "_" + a.serial) +
-               "-if00-port0";
+        return root_ + "/dev/serial/by-id/usb-" + a.model +
+               (a.serial.empty() ? "" : "_" + a.serial) + "-if00-port0";
     }
     std::string ByPath(const std::string& usbPort) const {
         return root_ + "/dev/serial/by-path/pci-0000:00:14.0-usb-0:" + usbPort + ":1.0-port0";
@@ -61,9 +64,11 @@ class FakeTree {
         plugged_[usbPort] = {master, tty, a};
         const fs::path usb = fs::path(root_) / "sys/devices/usb1" / ("1-" + usbPort);
         fs::create_directories(usb / ("1-" + usbPort + ":1.0"));
-        for (const auto& [file, text] : std::map<std::string, std::string>{
-                 {"idVendor", a.vendor}, {"idProduct", a.product}, {"product", a.model},
-                 {"manufacturer", "maker " + a.vendor}}) {
+        for (const auto& [file, text] :
+             std::map<std::string, std::string>{{"idVendor", a.vendor},
+                                                {"idProduct", a.product},
+                                                {"product", a.model},
+                                                {"manufacturer", "maker " + a.vendor}}) {
             std::ofstream(usb / file) << text << "\n";
         }
         if (!a.serial.empty()) std::ofstream(usb / "serial") << a.serial << "\n";
@@ -148,7 +153,9 @@ TEST(ComNameAssignment, StaysWithTheAdapter) {
              assign(t);
              assign(t);  // seen again: nothing new
          },
-         [](const FakeTree& t) { return std::map<int, std::string>{{3, t.ById(kFtdi)}}; },
+         [](const FakeTree& t) {
+             return std::map<int, std::string>{{3, t.ById(kFtdi)}};
+         },
          {{3, "1"}}},
         {"replug into another USB port: the name comes back",
          [&](FakeTree& t) {
@@ -246,7 +253,8 @@ TEST(ComNameAssignment, ByHand) {
     // The adapter moves to COM7 and has no other name afterwards.
     EXPECT_EQ(wire::AssignPort(t.Config(), 7, t.Tty("1"), t.Facts(), &moved), "");
     EXPECT_EQ(moved, std::vector<int>{3});
-    EXPECT_EQ(Links(t.Config()), (std::map<int, std::string>{{4, t.ByPath("2")}, {7, t.ById(kFtdi)}}));
+    EXPECT_EQ(Links(t.Config()),
+              (std::map<int, std::string>{{4, t.ByPath("2")}, {7, t.ById(kFtdi)}}));
     struct Case {
         std::string error;
         std::string expected;
@@ -263,6 +271,77 @@ TEST(ComNameAssignment, ByHand) {
     };
     for (const Case& c : cases) EXPECT_EQ(c.error, c.expected);
     EXPECT_EQ(Links(t.Config()), (std::map<int, std::string>{{7, t.ById(kFtdi)}}));
+}
+
+TEST(PortsCommand, ShowsAndChangesTheAssignment) {
+    FakeTree t;
+    t.Plug("1", kFtdi);
+    t.LinkBareTerminal("not-usb");  // what modsim links by hand
+    fs::create_directories(t.Config() + "/ports");
+    fs::create_symlink(wire::ResolvedDevice(t.Root() + "/dev/serial/by-id/not-usb"),
+                       t.Config() + "/ports/COM1");
+    fs::create_symlink("/dev/serial/by-id/usb-gone-if00-port0", t.Config() + "/ports/COM9");
+    // The programs' own open, played: a ports/ entry opens when its device is there.
+    const modsetup::PortProbe probe = [&t](int n, std::string* why) {
+        const std::string path = t.Config() + "/ports/COM" + std::to_string(n);
+        if (!wire::ResolvedDevice(path).empty()) return true;
+        *why = path + ": no such device";
+        return false;
+    };
+    const auto run = [&](modsetup::PortsRequest request, std::string* out, std::string* err) {
+        std::ostringstream o, e;
+        const int status =
+            modsetup::RunPortsCommand(request, t.Config(), false, o, e, probe, t.Facts());
+        // Only the names made here: the machine's own /dev/ttyS* may be listed too.
+        std::istringstream lines(o.str());
+        out->clear();
+        for (std::string line; std::getline(lines, line);) {
+            for (const char* name : {"COM1\t", "COM3\t", "COM7", "COM9\t"}) {
+                if (line.rfind(name, 0) == 0) *out += line + "\n";
+            }
+        }
+        *err = e.str();
+        return status;
+    };
+    const std::string ports = t.Config() + "/ports/";
+    struct Case {
+        modsetup::PortsRequest request;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{},
+         0,
+         "COM1\t" + ports + "COM1 -> " + t.Tty("bare") + "\n" + "COM3\t" + ports + "COM3 -> " +
+             t.ById(kFtdi) + " -> " + t.Tty("1") +
+             "\tFTDI_FT232R_USB_UART, maker 0403, A10K1234\n" + "COM9\t" + ports +
+             "COM9 -> /dev/serial/by-id/usb-gone-if00-port0 (not plugged in)\t" + ports +
+             "COM9: no such device\n",
+         ""},
+        {{"", "COM7", t.Tty("1")}, 0, "COM7 -> " + t.ById(kFtdi) + " (was COM3)\n", ""},
+        {{"", "COM1", t.Tty("1")},
+         2,
+         "",
+         "modsetup: ports --assign: COM1 is taken: " + ports + "COM1 -> " + t.Tty("bare") +
+             "; modsetup ports --forget COM1 frees it\n"},
+        {{"COM9", "", ""}, 0, "", ""},
+        {{"COM9", "", ""},
+         2,
+         "",
+         "modsetup: ports --forget: COM9 is not assigned (" + ports + "COM9 is missing)\n"},
+    };
+    for (const Case& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(run(c.request, &out, &err), c.status) << err;
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(err, c.err);
+    }
+    // Forgetting an adapter that is plugged in says it comes back.
+    std::string out, err;
+    EXPECT_EQ(run({"COM7", "", ""}, &out, &err), 0);
+    EXPECT_EQ(out, "COM7 forgotten\n");
+    EXPECT_NE(err.find("is plugged in"), std::string::npos) << err;
 }
 
 TEST(PortFailure, SaysTheReasonAndTheFix) {
@@ -285,8 +364,7 @@ TEST(PortFailure, SaysTheReasonAndTheFix) {
     };
     const Case cases[] = {
         {failure(P::NoDevice, "", false, 0, "", false),
-         "/dev/ttyUSB0: no such device; plug the adapter in (modsetup ports lists the COM names "
-         "and their devices)"},
+         "/dev/ttyUSB0: no such device; plug the adapter in, or pick another COM name"},
         {failure(P::NoPermission, "dialout", false, 0, "", false),
          "/dev/ttyUSB0: permission denied; the user must belong to the group 'dialout' that owns "
          "it: sudo usermod -aG dialout $USER, then log in again"},
