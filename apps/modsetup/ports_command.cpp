@@ -121,10 +121,10 @@ int RunPortsCommand(const PortsRequest& request, const std::string& configFolder
         const auto entry = entries.find(n);
         const bool linked = entry != entries.end();
         if (!opens && !linked) {
-            // A fixed name is shown only when its device is there and may
-            // not be opened; built-in ports without a chip behind them are
-            // not news.
-            if (device.empty()) continue;
+            // A fixed name is shown only for a USB adapter that is there and
+            // may not be opened: the 32 built-in ttyS names a PC has, most
+            // with no chip behind them, are not news.
+            if (!usbByDevice.count(device)) continue;
             const wire::PortProblem problem =
                 wire::DiagnosePortFailure(device, facts, false, why).problem;
             if (problem != wire::PortProblem::NoPermission && problem != wire::PortProblem::InUse) {

@@ -292,14 +292,7 @@ TEST(PortsCommand, ShowsAndChangesTheAssignment) {
         std::ostringstream o, e;
         const int status =
             modsetup::RunPortsCommand(request, t.Config(), false, o, e, probe, t.Facts());
-        // Only the names made here: the machine's own /dev/ttyS* may be listed too.
-        std::istringstream lines(o.str());
-        out->clear();
-        for (std::string line; std::getline(lines, line);) {
-            for (const char* name : {"COM1\t", "COM3\t", "COM7", "COM9\t"}) {
-                if (line.rfind(name, 0) == 0) *out += line + "\n";
-            }
-        }
+        *out = o.str();
         *err = e.str();
         return status;
     };
@@ -325,7 +318,7 @@ TEST(PortsCommand, ShowsAndChangesTheAssignment) {
          "",
          "modsetup: ports --assign: COM1 is taken: " + ports + "COM1 -> " + t.Tty("bare") +
              "; modsetup ports --forget COM1 frees it\n"},
-        {{"COM9", "", ""}, 0, "", ""},
+        {{"COM9", "", ""}, 0, "COM9 forgotten\n", ""},
         {{"COM9", "", ""},
          2,
          "",
