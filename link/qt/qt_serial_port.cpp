@@ -87,8 +87,12 @@ bool QtSerialPort::Open() {
     }
 #ifdef __linux__
     // An adapter plugged in since the last look gets its COM name before the
-    // name is looked up.
-    if (deviceOverride_.empty()) assigner_.Refresh();
+    // name is looked up. Discovery opens COM1 to COM255 in a row: one look
+    // at the device trees serves the whole pass (a look costs some 7 us,
+    // which 255 times would double the time the port list takes to drop
+    // down); any open of a lower or the same number starts a new one.
+    if (deviceOverride_.empty() && portNumber_ <= lastOpened_) assigner_.Refresh();
+    lastOpened_ = portNumber_;
 #endif
     const QString path = QString::fromStdString(DevicePath());
     // QSerialPort takes a lock file (written and synced to disk) before it

@@ -63,6 +63,7 @@ class QtSerialPort : public QObject, public SerialPort {
     std::string lastError_;
 #ifdef __linux__
     PortAssigner assigner_;
+    int lastOpened_ = 256;  // the port number of the last open
 #endif
 };
 
