@@ -244,35 +244,6 @@ TEST(ComNameAssignment, AFolderThatCannotBeWrittenKeepsTheFixedNames) {
     EXPECT_EQ(wire::DevicePathForPort(5, config), "/dev/ttyUSB0");
 }
 
-TEST(ComNameAssignment, ByHand) {
-    FakeTree t;
-    t.Plug("1", kFtdi);
-    t.Plug("2", kCh340);
-    ASSERT_EQ(wire::AssignNewAdapters(t.Config(), t.Facts()).made.size(), 2u);
-    std::vector<int> moved;
-    // The adapter moves to COM7 and has no other name afterwards.
-    EXPECT_EQ(wire::AssignPort(t.Config(), 7, t.Tty("1"), t.Facts(), &moved), "");
-    EXPECT_EQ(moved, std::vector<int>{3});
-    EXPECT_EQ(Links(t.Config()),
-              (std::map<int, std::string>{{4, t.ByPath("2")}, {7, t.ById(kFtdi)}}));
-    struct Case {
-        std::string error;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {wire::AssignPort(t.Config(), 4, t.Tty("1"), t.Facts(), nullptr),
-         "COM4 is taken: " + t.Config() + "/ports/COM4 -> " + t.ByPath("2") +
-             "; modsetup ports --forget COM4 frees it"},
-        {wire::AssignPort(t.Config(), 9, "/dev/no-such-tty", t.Facts(), nullptr),
-         "/dev/no-such-tty: no such device"},
-        {wire::ForgetPort(t.Config(), 4), ""},
-        {wire::ForgetPort(t.Config(), 4),
-         "COM4 is not assigned (" + t.Config() + "/ports/COM4 is missing)"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(c.error, c.expected);
-    EXPECT_EQ(Links(t.Config()), (std::map<int, std::string>{{7, t.ById(kFtdi)}}));
-}
-
 TEST(PortsCommand, ShowsAndChangesTheAssignment) {
     FakeTree t;
     t.Plug("1", kFtdi);
@@ -318,6 +289,10 @@ TEST(PortsCommand, ShowsAndChangesTheAssignment) {
          "",
          "modsetup: ports --assign: COM1 is taken: " + ports + "COM1 -> " + t.Tty("bare") +
              "; modsetup ports --forget COM1 frees it\n"},
+        {{"", "COM8", "/dev/no-such-tty"},
+         3,
+         "",
+         "modsetup: ports --assign: /dev/no-such-tty: no such device\n"},
         {{"COM9", "", ""}, 0, "COM9 forgotten\n", ""},
         {{"COM9", "", ""},
          2,
