@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QFileInfo>
-#include <QSerialPortInfo>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -17,6 +15,7 @@
 #include "frequency.h"
 #include "options.h"
 #include "plan.h"
+#include "ports_command.h"
 #include "program_runtime.h"
 #include "qt_serial_port.h"
 #include "qt_timers.h"
@@ -226,35 +225,18 @@ int Programmer::ShowPlan() {
 
 int Programmer::Ports() {
     wire::QtSerialPort probe(folder_);
-    const auto infos = QSerialPortInfo::availablePorts();
-    for (int n = 1; n <= 255; ++n) {
-        probe.SetPortNumber(n);
-        if (!probe.Open()) continue;
-        probe.Close();
-        const std::string device = probe.DevicePath();
-        const QString canonical = QFileInfo(QString::fromStdString(device)).canonicalFilePath();
-        std::string usb;
-        for (const QSerialPortInfo& info : infos) {
-            if (info.systemLocation() != canonical) continue;
-            for (const QString& fact :
-                 {info.description(), info.manufacturer(), info.serialNumber()}) {
-                if (!fact.isEmpty()) usb += (usb.empty() ? "" : ", ") + fact.toStdString();
-            }
-        }
-        const std::string name = "COM" + std::to_string(n);
-        if (o_.json) {
-            std::cout << "{\"command\":\"ports\",\"port\":" << JsonText(name)
-                      << ",\"device\":" << JsonText(device)
-                      << ",\"opens\":" << JsonText(canonical.toStdString())
-                      << ",\"usb\":" << JsonText(usb) << "}\n";
-        } else {
-            std::cout << name << "\t" << device;
-            if (canonical.toStdString() != device) std::cout << " -> " << canonical.toStdString();
-            if (!usb.empty()) std::cout << "\t" << usb;
-            std::cout << "\n";
-        }
-    }
-    return kExitPass;
+    const wire::SystemDeviceFacts facts;
+    return RunPortsCommand(PortsRequestFrom(o_), folder_, o_.json, std::cout, std::cerr,
+                           [&probe](int n, std::string* why) {
+                               probe.SetPortNumber(n);
+                               if (!probe.Open()) {
+                                   *why = probe.LastError();
+                                   return false;
+                               }
+                               probe.Close();
+                               return true;
+                           },
+                           facts);
 }
 
 std::string Programmer::ChoosePort(int* exitCode, bool* automatic) {

@@ -15,7 +15,10 @@ const char kUsageText[] =
     "from a script: one exit code, one line per result, one log row per attempt.\n"
     "\n"
     "commands:\n"
-    "  ports          every COM name that opens, with the device behind it\n"
+    "  ports          every COM name that opens, with the device behind it, and why a\n"
+    "                 device there does not open; USB adapters get their COM names\n"
+    "  ports --forget COMn         frees the COM name (removes ports/COMn)\n"
+    "  ports --assign COMn DEVICE  gives the adapter at DEVICE the name COMn\n"
     "  info           identity read: kind, firmware version, serial number, test date\n"
     "  plan           the registers of the plan per channel, the frequency they really\n"
     "                 make and its error in Hz, and whether it is accepted (no port)\n"
@@ -56,8 +59,9 @@ namespace {
 
 const std::set<std::string> kCommands = {"ports", "info", "plan",   "write",
                                          "check", "test", "station"};
-const std::set<std::string> kValueOptions = {"--port", "--ports",    "--kind",  "--log",
-                                             "--station", "--plan", "--channels", "--count"};
+const std::set<std::string> kValueOptions = {"--port",     "--ports", "--kind",     "--log",
+                                             "--station",  "--plan",  "--channels", "--count",
+                                             "--forget"};
 const std::set<std::string> kFlagOptions = {"--json",  "--force", "--no-check", "--again",
                                             "--help",  "--quiet", "--version"};
 
@@ -115,6 +119,11 @@ std::string ApplyValue(Options& o, const std::string& name, const std::string& v
         }
     } else if (name == "--count") {
         if (!ParseCount(value, &o.count)) return "--count must be a number from 1 on";
+    } else if (name == "--forget") {
+        if (!wire::PortNumberFromName(value)) {
+            return "--forget needs a COM name (COM1 to COM255), not \"" + value + "\"";
+        }
+        o.forget = value;
     }
     return {};
 }
@@ -188,6 +197,23 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             if (name == "--version") o.version = true;
             continue;
         }
+        if (name == "--assign") {
+            // Two values: the COM name and the device.
+            std::string com;
+            if (eq != std::string::npos) {
+                com = arg.substr(eq + 1);
+            } else if (i + 1 < args.size()) {
+                com = args[++i];
+            }
+            if (i + 1 >= args.size()) return fail("--assign needs a COM name and a device");
+            if (!wire::PortNumberFromName(com)) {
+                return fail("--assign needs a COM name (COM1 to COM255), not \"" + com + "\"");
+            }
+            o.assign = com;
+            o.assignDevice = args[++i];
+            if (o.assignDevice.empty()) return fail("--assign needs a COM name and a device");
+            continue;
+        }
         if (!kValueOptions.count(name)) return fail("unknown option " + name);
         std::string value;
         if (eq != std::string::npos) {
@@ -230,6 +256,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             if (o.ports[i] == o.ports[j]) return fail(o.ports[i] + " is given twice");
         }
     }
+    if ((!o.forget.empty() || !o.assign.empty()) && o.command != "ports") {
+        return fail(std::string(o.forget.empty() ? "--assign" : "--forget") + " belongs to ports");
+    }
+    if (!o.forget.empty() && !o.assign.empty()) return fail("give either --forget or --assign");
     if ((o.count > 0 || o.again) && o.command != "station") {
         return fail(std::string(o.count > 0 ? "--count" : "--again") + " belongs to station");
     }

@@ -31,6 +31,10 @@ struct Options {
     bool help = false;
     bool quiet = false;
     bool version = false;
+    // ports: --forget COMn, --assign COMn DEVICE
+    std::string forget;
+    std::string assign;
+    std::string assignDevice;
 };
 
 struct ParsedOptions {

@@ -2,10 +2,32 @@
 
 #include <QFileInfo>
 
+#ifdef __linux__
+#include "file_system.h"
+#include "port_failure.h"
+#endif
+
 namespace wire {
 
+namespace {
+
+#ifdef __linux__
+const DeviceFacts& SystemFacts() {
+    static const SystemDeviceFacts facts;
+    return facts;
+}
+#endif
+
+}  // namespace
+
 QtSerialPort::QtSerialPort(std::string programFolder, QObject* parent)
-    : QObject(parent), programFolder_(std::move(programFolder)) {
+    : QObject(parent),
+      programFolder_(std::move(programFolder))
+#ifdef __linux__
+      ,
+      assigner_(programFolder_, SystemFacts())
+#endif
+{
     QObject::connect(&port_, &QSerialPort::readyRead, this,
                      [this] { NotifyReceive(CommEvent::Receive); });
     QObject::connect(&port_, &QSerialPort::errorOccurred, this,
@@ -63,18 +85,48 @@ bool QtSerialPort::Open() {
         Fail(QStringLiteral("the port is already open"));
         return false;
     }
+#ifdef __linux__
+    // An adapter plugged in since the last look gets its COM name before the
+    // name is looked up. Discovery opens COM1 to COM255 in a row: one look
+    // at the device trees serves the whole pass (a look costs some 7 us,
+    // which 255 times would double the time the port list takes to drop
+    // down); any open of a lower or the same number starts a new one.
+    if (deviceOverride_.empty() && portNumber_ <= lastOpened_) assigner_.Refresh();
+    lastOpened_ = portNumber_;
+#endif
     const QString path = QString::fromStdString(DevicePath());
     // QSerialPort takes a lock file (written and synced to disk) before it
     // even looks for the device; discovery would pay that for every one of
     // the 255 names. A device that is not there fails here, at once.
     if (!QFileInfo::exists(path)) {
+#ifdef __linux__
+        PortFailure gone;
+        gone.problem = PortProblem::NoDevice;
+        gone.device = path.toStdString();
+        Fail(QString::fromStdString(PortFailureText(gone)));
+#else
         Fail(QStringLiteral("%1: no such device").arg(path));
+#endif
         return false;
     }
     // Open the device itself, not the ports/ link, so that its lock file is
     // named after the device and two links to one device still exclude each
     // other.
     const QString canonical = QFileInfo(path).canonicalFilePath();
+#ifdef __linux__
+    // An adapter with a COM name of its own is not offered again under the
+    // fixed name of whatever tty it has today: one adapter, one name.
+    if (deviceOverride_.empty() &&
+        !store::fsys::EntryExists(programFolder_ + "/ports/COM" + std::to_string(portNumber_))) {
+        const int owner = assigner_.NumberOfDevice(canonical.toStdString());
+        if (owner != 0 && owner != portNumber_) {
+            Fail(QStringLiteral("%1 is COM%2 now: its COM name stays with the adapter")
+                     .arg(canonical)
+                     .arg(owner));
+            return false;
+        }
+    }
+#endif
     port_.setPortName(canonical.isEmpty() ? path : canonical);
     port_.setBaudRate(QSerialPort::Baud4800);
     port_.setDataBits(QSerialPort::Data8);
@@ -84,6 +136,18 @@ bool QtSerialPort::Open() {
     port_.setReadBufferSize(0);  // the reply parser drains it at every notification
     port_.clearError();
     if (!port_.open(QIODevice::ReadWrite)) {
+#ifdef __linux__
+        // QSerialPort calls a lock held by another program a permission
+        // error; the device's own permissions and its holder tell them apart.
+        const QString device = canonical.isEmpty() ? path : canonical;
+        PortFailure failure = DiagnosePortFailure(device.toStdString(), SystemFacts(),
+                                                  port_.error() == QSerialPort::PermissionError,
+                                                  port_.errorString().toStdString());
+        if (port_.error() == QSerialPort::DeviceNotFoundError) {
+            failure.problem = PortProblem::NoDevice;
+        }
+        Fail(QString::fromStdString(PortFailureText(failure)));
+#else
         QString reason = port_.errorString();
         if (port_.error() == QSerialPort::PermissionError) {
             reason += QStringLiteral(
@@ -93,6 +157,7 @@ bool QtSerialPort::Open() {
             reason = QStringLiteral("%1: no such device").arg(path);
         }
         Fail(reason);
+#endif
         return false;
     }
     const bool linesOk = (dtrRequest < 0 || ApplyModemLine(true, dtrRequest == 1)) &&

@@ -5,6 +5,9 @@
 #include <string>
 
 #include "serial_port.h"
+#ifdef __linux__
+#include "port_assignment.h"
+#endif
 
 namespace wire {
 
@@ -17,6 +20,9 @@ namespace wire {
 //    let go of the device at the first such error, report CommEvent::Lost
 //    once, and fail every later write and RTS request, while the port still
 //    counts as open until it is closed.
+// On Linux, opening also gives USB serial adapters plugged in since the last
+// look their lasting COM names (port_assignment.h), and a failed open says
+// why in words with the fix (port_failure.h).
 class QtSerialPort : public QObject, public SerialPort {
   public:
     explicit QtSerialPort(std::string programFolder, QObject* parent = nullptr);
@@ -54,6 +60,10 @@ class QtSerialPort : public QObject, public SerialPort {
     int rtsRequest_ = -1;
     bool lost_ = false;  // the device went away while open
     std::string lastError_;
+#ifdef __linux__
+    PortAssigner assigner_;
+    int lastOpened_ = 256;  // the port number of the last open
+#endif
 };
 
 }  // namespace wire

@@ -45,6 +45,11 @@ TEST(ModsetupOptions, BadLinesAreRefusedWithAReason) {
         {"check --no-check " + std::string(kPlan), "--no-check belongs to write"},
         {"info extra", "unexpected argument \"extra\""},
         {"info --json=yes", "--json takes no value"},
+        {"ports --forget COM0", "--forget needs a COM name (COM1 to COM255)"},
+        {"ports --assign COM7", "--assign needs a COM name and a device"},
+        {"ports --assign /dev/ttyUSB0 COM7", "--assign needs a COM name (COM1 to COM255)"},
+        {"info --forget COM3", "--forget belongs to ports"},
+        {"ports --forget COM3 --assign COM4 /dev/ttyUSB0", "either --forget or --assign"},
     };
     for (const auto& c : cases) {
         const ParsedOptions p = ParseOptions(Words(c.line));
@@ -73,6 +78,10 @@ TEST(ModsetupOptions, OptionsMayStandBeforeOrAfterTheCommand) {
     EXPECT_TRUE(s.options.again);
     EXPECT_EQ(s.options.channels,
               (std::vector<std::string>{"433.075", "433.1", "433.92", "434.7"}));
+    const ParsedOptions a = ParseOptions(Words("--assign=COM7 /dev/ttyUSB0 ports"));
+    ASSERT_EQ(a.error, "");
+    EXPECT_EQ(a.options.assign, "COM7");
+    EXPECT_EQ(a.options.assignDevice, "/dev/ttyUSB0");
 }
 
 TEST(ModsetupPlan, PlansAFixtureMustNotWriteByAccidentAreRefused) {
