@@ -22,6 +22,10 @@ struct BeginResult {
     // "in progress at station X, socket N". The attempt must not write.
     std::string busyAt;
     std::string error;  // why the row could not be made
+    // Set when the record could not be asked (a database out of reach) and
+    // the attempt was decided from what this station knows; the same words
+    // go into the row's message. The attempt may go on.
+    std::string note;
 };
 
 // The production record of every attempt. A station opens its sinks before
@@ -44,6 +48,9 @@ class Sink {
 
     // Rows kept but not yet where they belong (a database's local spool).
     virtual int Unsent() const { return 0; }
+    // Tries to send what is not yet sent (a station calls it while a socket
+    // is empty, and before it ends); what is still unsent afterwards.
+    virtual int Flush() { return Unsent(); }
     // What the record is, for the operator: "CSV /path", "SQLite /path", ...
     virtual std::string Describe() const = 0;
 };
