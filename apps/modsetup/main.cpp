@@ -21,6 +21,7 @@
 #include "production_log.h"
 #include "program_runtime.h"
 #include "qt_serial_port.h"
+#include "record_commands.h"
 #include "recv_profile.h"
 #include "send_profile.h"
 #include "text_file.h"
@@ -445,6 +446,8 @@ void Programmer::Summary() {
 
 int main(int argc, char** argv) {
     using namespace modsetup;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (IsRecordCommand(args)) return RunRecordCommand(args, std::cout, std::cerr);
     const ParsedOptions parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
         std::cerr << "modsetup: " << parsed.error << "\n(see modsetup --help)\n";
