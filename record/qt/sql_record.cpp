@@ -171,8 +171,16 @@ bool ExecScript(QSqlDatabase db, const QString& text, std::string* error) {
 }
 
 // The version the schema has now: 0 when there is none yet.
-int SchemaVersionOf(QSqlDatabase db) {
+int SchemaVersionOf(QSqlDatabase db, bool postgres) {
     QSqlQuery q(db);
+    // Asked without an error for a missing table, which would end a
+    // PostgreSQL transaction.
+    if (!q.exec(postgres ? QStringLiteral("SELECT to_regclass('schema_version') IS NOT NULL")
+                         : QStringLiteral("SELECT count(*) > 0 FROM sqlite_master WHERE "
+                                          "name = 'schema_version'")) ||
+        !q.next() || !q.value(0).toBool()) {
+        return 0;
+    }
     if (!q.exec(QStringLiteral("SELECT version FROM schema_version")) || !q.next()) return 0;
     return q.value(0).toInt();
 }
@@ -189,7 +197,7 @@ bool Migrate(QSqlDatabase db, bool postgres, int upTo, std::string* done, std::s
         // Two stations running db init at once: the second waits, then sees
         // the version the first made.
         if (postgres) q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(434000434)"));
-        if (SchemaVersionOf(db) >= version) {
+        if (SchemaVersionOf(db, postgres) >= version) {
             db.rollback();
             continue;
         }
@@ -350,7 +358,7 @@ class SqlSink : public Sink {
             // not there or too old is.
             std::string why;
             if (Connect(&why)) {
-                const int version = SchemaVersionOf(db_.Db());
+                const int version = SchemaVersionOf(db_.Db(), true);
                 if (version != kLatest) {
                     *error = target_.text + " has schema version " + std::to_string(version) +
                              ", this modsetup needs " + std::to_string(kLatest) +
@@ -503,8 +511,10 @@ class SqlSink : public Sink {
     // After a failed statement: whether the connection went (the server
     // stopped or the network failed), rather than the statement.
     bool Lost() {
-        QSqlQuery ping(db_.Db());
-        if (ping.exec(QStringLiteral("SELECT 1"))) return false;
+        if (db_.IsOpen()) {
+            QSqlQuery ping(db_.Db());
+            if (ping.exec(QStringLiteral("SELECT 1"))) return false;
+        }
         db_.Close();
         nextTry_ = Clock::now() + std::chrono::milliseconds(retryMs_);
         return true;
