@@ -259,8 +259,9 @@ std::string HourChart(const Report& r) {
     const int base = height - bottom;
     svg << "<line x1=\"" << left << "\" y1=\"" << base << "\" x2=\"" << width - 10 << "\" y2=\""
         << base << "\" class=\"axis\"/>\n";
-    for (int t = 0; t <= 4; ++t) {
-        const int value = (most * t + 3) / 4;
+    // Whole-number ticks, about four of them.
+    const int step = std::max(1, (most + 3) / 4);
+    for (int value = 0; value <= most; value += step) {
         const double y = base - value * scale;
         svg << "<text x=\"" << left - 6 << "\" y=\"" << y + 4 << "\" class=\"tick\">" << value
             << "</text>\n";
@@ -337,6 +338,7 @@ std::string FormatReportHtml(const Report& r, const std::string& title) {
            "th, td { border: 1px solid #bbb; padding: 3px 10px; text-align: right; }\n"
            "th:first-child, td:first-child { text-align: left; }\n"
            "tr.total td { font-weight: bold; background: #f2f2f2; }\n"
+           "#repeats td:last-child, #failures td:first-child { text-align: left; }\n"
            "svg .pass { fill: #2e9e44; } svg .fail { fill: #d03b32; }\n"
            "svg .incomplete { fill: #999; } svg .axis { stroke: #444; }\n"
            "svg text { font-size: 12px; fill: #333; }\n"
