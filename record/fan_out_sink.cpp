@@ -17,12 +17,16 @@ BeginResult FanOutSink::Begin(const Attempt& attempt) {
         }
     }
     if (!all.ok) {
-        // The ones that made a running row close it: this attempt never wrote.
+        // The others keep the same rows: a skip when the serial is busy (the
+        // busy record made its own), and the ones that made a running row
+        // close it, since this attempt never wrote.
         Attempt closed = attempt;
         closed.result = all.busyAt.empty() ? "fail" : "skipped";
         closed.failedStep = all.busyAt.empty() ? "record" : "";
         closed.message = all.busyAt.empty() ? all.error : all.busyAt;
-        for (std::size_t i = 0; i < begun; ++i) sinks_[i]->Finish(closed, nullptr);
+        for (std::size_t i = 0; i < sinks_.size(); ++i) {
+            if (i < begun || (i > begun && !all.busyAt.empty())) sinks_[i]->Finish(closed, nullptr);
+        }
     }
     return all;
 }

@@ -27,6 +27,9 @@ namespace {
 // the schema has once it ran.
 constexpr const char* kSchemaFiles[] = {"001_init.sql", "002_line.sql"};
 constexpr int kLatest = static_cast<int>(std::size(kSchemaFiles));
+// A running write older than this was left by a station that stopped: an
+// attempt takes seconds.
+constexpr long long kAbandonedMs = 10 * 60 * 1000;
 
 // The columns an attempt row is written with, in binding order.
 constexpr const char* kColumns[] = {
@@ -353,6 +356,8 @@ class SqlSink : public Sink {
                 *error = "cannot keep the spool " + spoolPath_ + ": " + Why(q.lastError());
                 return false;
             }
+            q.exec(QStringLiteral(
+                "CREATE INDEX IF NOT EXISTS spool_attempt ON spool (target, attempt_id)"));
             CountUnsent();
             // Out of reach now is no reason to stop the line; a schema that is
             // not there or too old is.
@@ -394,10 +399,11 @@ class SqlSink : public Sink {
             // station's own socket in a run that never ended (killed).
             QSqlQuery holder(db_.Db());
             if (!Exec(holder,
-                      QStringLiteral("SELECT attempt_id, station, socket FROM attempts WHERE "
+                      QStringLiteral("SELECT attempt_id, station, socket, %1 FROM attempts WHERE "
                                      "serial = ? AND result = 'running' AND operation IN "
-                                     "('write', 'write-unverified') AND %1")
-                          .arg(postgres_ ? QStringLiteral("NOT recorded_offline")
+                                     "('write', 'write-unverified') AND %2")
+                          .arg(StartedText(postgres_),
+                               postgres_ ? QStringLiteral("NOT recorded_offline")
                                          : QStringLiteral("recorded_offline = 0")),
                       {Q(attempt.serial)}) ||
                 !holder.next()) {
@@ -405,19 +411,31 @@ class SqlSink : public Sink {
             }
             const std::string station = S(holder.value(1).toString());
             const int socket = holder.value(2).toInt();
-            if (station != attempt.station || socket != attempt.socket || round > 0) {
-                b.busyAt =
-                    "in progress at station " + station + ", socket " + std::to_string(socket);
-                return b;
+            long long startedMs = 0;
+            const bool old = ParseIsoTime(S(holder.value(3).toString()), &startedMs) &&
+                             QDateTime::currentMSecsSinceEpoch() - startedMs > kAbandonedMs;
+            // The same socket of the same station cannot hold two modules, and
+            // no attempt takes minutes: that row's run is gone. It is closed
+            // as interrupted, never passed.
+            if ((old || (station == attempt.station && socket == attempt.socket)) && round == 0) {
+                QSqlQuery close(db_.Db());
+                if (Exec(close,
+                         QStringLiteral("UPDATE attempts SET result = 'interrupted', message = "
+                                        "'never finished: the station stopped during the "
+                                        "attempt' WHERE attempt_id = ? AND result = 'running'"),
+                         {holder.value(0)}) &&
+                    close.numRowsAffected() > 0) {
+                    continue;
+                }
             }
-            // The same socket of the same station cannot hold two modules:
-            // that row's run is gone. It is closed as interrupted, never passed.
-            QSqlQuery close(db_.Db());
-            Exec(close,
-                 QStringLiteral("UPDATE attempts SET result = 'interrupted', message = "
-                                "'never finished: the station stopped during the attempt' "
-                                "WHERE attempt_id = ? AND result = 'running'"),
-                 {holder.value(0)});
+            b.busyAt = "in progress at station " + station + ", socket " + std::to_string(socket);
+            // The attempt that did not write is a result of its own.
+            Attempt skipped = attempt;
+            skipped.result = "skipped";
+            skipped.message = b.busyAt;
+            QSqlQuery row(db_.Db());
+            Exec(row, UpsertFinished(), Values(skipped, postgres_, false));
+            return b;
         }
         b.error = "cannot record the attempt in " + target_.text;
         return b;
@@ -541,6 +559,14 @@ class SqlSink : public Sink {
 
     bool SpoolRow(const char* phase, const Attempt& a, bool offline, std::string* error) {
         QSqlQuery q(spool_.Db());
+        // The count is of attempts: a result whose running row still waits
+        // adds none.
+        const bool known = Exec(q,
+                                QStringLiteral("SELECT 1 FROM spool WHERE target = ? AND "
+                                               "attempt_id = ? LIMIT 1"),
+                                {Q(target_.text), Q(a.attemptId)}) &&
+                           q.next();
+        q.finish();
         std::vector<QVariant> values = {Q(target_.text), QLatin1String(phase)};
         for (QVariant& v : Values(a, false, offline)) values.push_back(std::move(v));
         // The spool keeps the time as given; PostgreSQL reads the offset.
@@ -552,7 +578,7 @@ class SqlSink : public Sink {
             if (error) *error = "cannot spool the row in " + spoolPath_ + ": " + Why(q.lastError());
             return false;
         }
-        CountUnsent();
+        if (!known) ++unsent_;
         return true;
     }
 

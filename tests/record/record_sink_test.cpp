@@ -233,6 +233,15 @@ TEST_P(Record, OfTwoStationsMeetingOneSerialExactlyOneWrites) {
     const record::BeginResult lost = b->Begin(second);
     EXPECT_FALSE(lost.ok);
     EXPECT_EQ(lost.busyAt, "in progress at station A, socket 2");
+    // The one that did not write is on record as a skip, saying why.
+    int skips = 0;
+    for (const Attempt& r : Rows()) {
+        if (r.attemptId != second.attemptId) continue;
+        ++skips;
+        EXPECT_EQ(r.result, "skipped");
+        EXPECT_EQ(r.message, lost.busyAt);
+    }
+    EXPECT_EQ(skips, 1);
     // A read-back of the same module is no write and may go on.
     Attempt check = MakeAttempt("B", 5, "00074999");
     check.operation = "check";
@@ -386,6 +395,29 @@ TEST_P(Line, TheStationRoleAddsAndFinishesItsOwnRowsAndCannotDelete) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, Line, ::testing::Values("postgresql"),
                          [](const auto& info) { return std::string(info.param); });
+
+TEST(RecordTime, TimesWithAndWithoutOffsetsAreOneInstant) {
+    const struct {
+        const char* text;
+        const char* utc;  // empty: not a time
+    } cases[] = {
+        {"2026-12-09T06:05:00+01:00", "2026-12-09T05:05:00.000Z"},
+        {"2026-12-09T05:05:00.250Z", "2026-12-09T05:05:00.250Z"},
+        {"2026-12-09 23:30:00-02:30", "2026-12-10T02:00:00.000Z"},
+        {"2024-02-29T00:00:00+00", "2024-02-29T00:00:00.000Z"},
+        {"2026-12-09T25:00", ""},
+        {"yesterday", ""},
+        {"2026-12-09T06:05:00+01:00x", ""},
+    };
+    for (const auto& c : cases) {
+        long long ms = 0;
+        const bool parsed = record::ParseIsoTime(c.text, &ms);
+        EXPECT_EQ(parsed, *c.utc != 0) << c.text;
+        if (parsed) {
+            EXPECT_EQ(record::FormatUtcIso(ms), c.utc) << c.text;
+        }
+    }
+}
 
 TEST(DbUri, PasswordsAreRefusedAndConnectionOptionsPassedOn) {
     const struct {
