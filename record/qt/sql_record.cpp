@@ -351,7 +351,7 @@ class SqlSink : public Sink {
             if (!q.exec(
                     QStringLiteral(
                         "CREATE TABLE IF NOT EXISTS spool (seq INTEGER PRIMARY KEY AUTOINCREMENT, "
-                        "target TEXT NOT NULL, phase TEXT NOT NULL, %1)")
+                        "target TEXT NOT NULL, phase TEXT NOT NULL, refused TEXT, %1)")
                         .arg(ColumnList()))) {
                 *error = "cannot keep the spool " + spoolPath_ + ": " + Why(q.lastError());
                 return false;
@@ -381,7 +381,7 @@ class SqlSink : public Sink {
 
     BeginResult Begin(const Attempt& attempt) override {
         BeginResult b;
-        if (postgres_ && !Reachable()) return BeginOffline(attempt);
+        if (postgres_ && !SentUp()) return BeginOffline(attempt);
         for (int round = 0; round < 2; ++round) {
             QSqlQuery q(db_.Db());
             if (Exec(q, InsertRunning(false), Values(attempt, postgres_, false))) {
@@ -449,7 +449,9 @@ class SqlSink : public Sink {
             a.message += (a.message.empty() ? "" : "; ") + offline->second;
             offlineNotes_.erase(offline);
         }
-        if (postgres_ && (!Reachable() || unsent_ > 0)) return SpoolRow("finish", a, true, error);
+        // Never ahead of the rows still waiting: they may hold this very
+        // attempt's running row.
+        if (postgres_ && !SentUp()) return SpoolRow("finish", a, true, error);
         QSqlQuery q(db_.Db());
         if (Exec(q, UpsertFinished(), Values(a, postgres_, false))) return true;
         if (postgres_ && Lost()) return SpoolRow("finish", a, true, error);
@@ -494,9 +496,9 @@ class SqlSink : public Sink {
     int Unsent() const override { return unsent_; }
 
     int Flush() override {
-        if (postgres_ && unsent_ > 0) {
+        if (postgres_ && pending_ > 0) {
             nextTry_ = {};
-            if (Reachable()) Send();
+            SentUp();
         }
         return unsent_;
     }
@@ -524,6 +526,13 @@ class SqlSink : public Sink {
         if (!Connect(&why)) return false;
         Send();
         return db_.IsOpen();
+    }
+
+    // Whether the server is there with nothing left to send before a new row.
+    bool SentUp() {
+        if (!Reachable()) return false;
+        if (pending_ > 0) Send();
+        return db_.IsOpen() && pending_ == 0;
     }
 
     // After a failed statement: whether the connection went (the server
@@ -579,70 +588,107 @@ class SqlSink : public Sink {
             return false;
         }
         if (!known) ++unsent_;
+        ++pending_;
         return true;
     }
 
     void CountUnsent() {
         QSqlQuery q(spool_.Db());
-        unsent_ =
-            Exec(q, QStringLiteral("SELECT COUNT(DISTINCT attempt_id) FROM spool WHERE target = ?"),
+        if (Exec(q,
+                 QStringLiteral("SELECT COUNT(DISTINCT attempt_id), COUNT(*) - COUNT(refused) "
+                                "FROM spool WHERE target = ?"),
                  {Q(target_.text)}) &&
-                    q.next()
-                ? q.value(0).toInt()
-                : unsent_;
+            q.next()) {
+            unsent_ = q.value(0).toInt();
+            pending_ = q.value(1).toInt();
+        }
+    }
+
+    struct Spooled {
+        qlonglong seq = 0;
+        bool begin = false;
+        std::vector<QVariant> values;
+    };
+
+    bool SendRow(QSqlQuery& begin, QSqlQuery& finish, const Spooled& row) {
+        QSqlQuery& q = row.begin ? begin : finish;
+        for (std::size_t i = 0; i < row.values.size(); ++i)
+            q.bindValue(static_cast<int>(i), row.values[i]);
+        return q.exec();
+    }
+
+    void Drop(const std::vector<qlonglong>& seqs) {
+        QSqlDatabase spool = spool_.Db();
+        spool.transaction();
+        QSqlQuery drop(spool);
+        drop.prepare(QStringLiteral("DELETE FROM spool WHERE seq = ?"));
+        for (const qlonglong seq : seqs) {
+            drop.bindValue(0, seq);
+            drop.exec();
+        }
+        spool.commit();
     }
 
     // Sends the spool in order, a batch per transaction; a batch is taken
     // out of the spool only once the server has committed it, so a crash in
-    // between sends it again, which changes nothing.
+    // between sends it again, which changes nothing. A row the server itself
+    // refuses (not the connection) stays in the spool with the reason and no
+    // longer holds up the rows after it.
     void Send() {
-        while (unsent_ > 0 && db_.IsOpen()) {
-            QSqlQuery read(spool_.Db());
-            if (!Exec(read,
-                      QStringLiteral("SELECT seq, phase, %1 FROM spool WHERE target = ? ORDER BY "
-                                     "seq LIMIT 500")
-                          .arg(ColumnList()),
-                      {Q(target_.text)})) {
-                return;
-            }
-            std::vector<qlonglong> sent;
-            QSqlDatabase db = db_.Db();
-            if (!db.transaction()) {
-                Lost();
-                return;
-            }
-            const QString insert = InsertRunning(true), upsert = UpsertFinished();
-            QSqlQuery begin(db), finish(db);
-            const bool prepared = begin.prepare(insert) && finish.prepare(upsert);
-            bool ok = prepared;
-            while (ok && read.next()) {
-                QSqlQuery& q = read.value(1).toString() == QLatin1String("begin") ? begin : finish;
-                for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-                    QVariant v = read.value(2 + i);
-                    if (i == static_cast<int>(std::size(kColumns)) - 1) v = v.toInt() != 0;
-                    q.bindValue(i, v);
+        while (pending_ > 0 && db_.IsOpen()) {
+            std::vector<Spooled> rows;
+            {
+                QSqlQuery read(spool_.Db());
+                read.setForwardOnly(true);
+                if (!Exec(read,
+                          QStringLiteral("SELECT seq, phase, %1 FROM spool WHERE target = ? AND "
+                                         "refused IS NULL ORDER BY seq LIMIT 500")
+                              .arg(ColumnList()),
+                          {Q(target_.text)})) {
+                    return;
                 }
-                ok = q.exec();
-                if (ok) sent.push_back(read.value(0).toLongLong());
+                while (read.next()) {
+                    Spooled row;
+                    row.seq = read.value(0).toLongLong();
+                    row.begin = read.value(1).toString() == QLatin1String("begin");
+                    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
+                        row.values.push_back(read.value(2 + i));
+                    }
+                    row.values.back() = row.values.back().toInt() != 0;
+                    rows.push_back(std::move(row));
+                }
             }
-            read.finish();
-            if (!ok || !db.commit()) {
-                db.rollback();
-                Lost();
-                return;
+            if (rows.empty()) break;
+            QSqlDatabase db = db_.Db();
+            QSqlQuery begin(db), finish(db);
+            bool ok = db.transaction() && begin.prepare(InsertRunning(true)) &&
+                      finish.prepare(UpsertFinished());
+            for (std::size_t i = 0; ok && i < rows.size(); ++i)
+                ok = SendRow(begin, finish, rows[i]);
+            if (ok && db.commit()) {
+                std::vector<qlonglong> sent;
+                for (const Spooled& r : rows) sent.push_back(r.seq);
+                Drop(sent);
+                CountUnsent();
+                continue;
             }
-            QSqlDatabase spool = spool_.Db();
-            spool.transaction();
-            QSqlQuery drop(spool);
-            drop.prepare(QStringLiteral("DELETE FROM spool WHERE seq = ?"));
-            for (const qlonglong seq : sent) {
-                drop.bindValue(0, seq);
-                drop.exec();
+            db.rollback();
+            if (Lost()) break;
+            // One at a time, to find the row the server will not take.
+            for (const Spooled& r : rows) {
+                if (SendRow(begin, finish, r)) {
+                    Drop({r.seq});
+                    continue;
+                }
+                const std::string why = Why((r.begin ? begin : finish).lastError());
+                if (Lost()) break;
+                QSqlQuery mark(spool_.Db());
+                Exec(mark, QStringLiteral("UPDATE spool SET refused = ? WHERE seq = ?"),
+                     {Q(why), r.seq});
             }
-            spool.commit();
             CountUnsent();
-            if (sent.empty()) return;
         }
+        CountUnsent();
     }
 
     DbTarget target_;
@@ -651,7 +697,8 @@ class SqlSink : public Sink {
     int retryMs_;
     Connection db_;
     Connection spool_;
-    int unsent_ = 0;
+    int unsent_ = 0;   // attempts in the spool
+    int pending_ = 0;  // spooled rows still to be sent (not refused)
     Clock::time_point nextTry_{};
     std::map<std::string, Attempt> running_;  // begun here and not yet finished
     std::map<std::string, std::string> offlineNotes_;

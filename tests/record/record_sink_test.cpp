@@ -337,18 +337,26 @@ TEST_P(Line, AServerStoppedMidRunGetsEveryRowExactlyOnceWhenItIsBack) {
         EXPECT_NE(b.note.find("decided offline"), std::string::npos) << b.note;
         ASSERT_TRUE(sink->Finish(Ended(all.back(), "pass"), nullptr));
     }
-    EXPECT_EQ(sink->Unsent(), 3);
-    EXPECT_EQ(sink->Flush(), 3);
+    // A row the server will refuse (a station's id that is no UUID) must not
+    // hold up the others.
+    Attempt bad = MakeAttempt("line 2", 7, "00090006");
+    bad.attemptId = "not-a-uuid";
+    ASSERT_TRUE(sink->Begin(bad).ok);
+    ASSERT_TRUE(sink->Finish(Ended(bad, "pass"), nullptr));
+    EXPECT_EQ(sink->Unsent(), 4);
+    EXPECT_EQ(sink->Flush(), 4);
     // A restart of the station while the server is still away: the spool stays.
     sink.reset();
     sink = Open();
     ASSERT_TRUE(sink);
-    EXPECT_EQ(sink->Unsent(), 3);
+    EXPECT_EQ(sink->Unsent(), 4);
     ASSERT_TRUE(cluster_->StartServer());
-    EXPECT_EQ(sink->Flush(), 0);
-    // Sending again (a crash after the server committed) changes nothing.
+    EXPECT_EQ(sink->Flush(), 1);
+    // Sending again (a crash after the server committed) changes nothing;
+    // the refused row stays where it is, counted, never lost.
     auto again = Open();
-    EXPECT_EQ(again->Unsent(), 0);
+    EXPECT_EQ(again->Unsent(), 1);
+    EXPECT_EQ(again->Flush(), 1);
 
     const auto rows = Rows();
     ASSERT_EQ(rows.size(), all.size());
