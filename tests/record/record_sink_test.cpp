@@ -401,6 +401,20 @@ TEST_P(Line, TheStationRoleAddsAndFinishesItsOwnRowsAndCannotDelete) {
     EXPECT_EQ(Rows().size(), 2u);
 }
 
+// The libpq way: the server named by a service file, the password from the
+// pgpass file (every connection of these tests logs in with one).
+TEST_P(Line, AServiceFileNamesTheServer) {
+    const std::string services = scratch_.Path() + "/pg_service.conf";
+    std::ofstream(services) << "[line]\nhost=127.0.0.1\nport=" << cluster_->Port()
+                            << "\ndbname=postgres\nuser=" << PgCluster::kUser << "\n";
+    ::setenv("PGSERVICEFILE", services.c_str(), 1);
+    uri_ = "postgres:service=line sslmode=disable";
+    std::string out;
+    EXPECT_EQ(Modsetup({"db", "init", "--db", uri_}, &out), 0) << out;
+    EXPECT_TRUE(Open());
+    ::unsetenv("PGSERVICEFILE");
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, Line, ::testing::Values("postgresql"),
                          [](const auto& info) { return std::string(info.param); });
 
