@@ -13,7 +13,7 @@
 namespace modsetup {
 
 const char kRecordUsageText[] =
-    "usage: modsetup db init --db URI\n"
+    "usage: modsetup db init --db URI [--to VERSION]\n"
     "       modsetup report (--db URI | --log FILE) [--since TIME] [--until TIME]\n"
     "                       [--station NAME] [--json] [--html FILE]\n"
     "       modsetup export --db URI --csv FILE [--since TIME] [--until TIME] [--station NAME]\n"
@@ -21,7 +21,8 @@ const char kRecordUsageText[] =
     "URI: sqlite:PATH, postgresql://[user@]host[:port]/database[?sslmode=...], or\n"
     "postgres:service=NAME. Passwords come from ~/.pgpass, PGPASSFILE or the service\n"
     "file, never from the URI. TIME: 2026-12-09, 2026-12-09T06:00 (local time) or with\n"
-    "an offset (2026-12-09T06:00+01:00, ...Z).\n";
+    "an offset (2026-12-09T06:00+01:00, ...Z). db init --to stops at an older schema\n"
+    "version.\n";
 
 namespace {
 
@@ -180,6 +181,8 @@ int RunRecordCommand(const std::vector<std::string>& args, std::ostream& out, st
             out << record::FormatReportJson(report);
         } else if (html.empty()) {
             out << record::FormatReportText(report);
+        } else {
+            err << "modsetup: report written to " << html << "\n";
         }
         return 0;
     }
