@@ -358,20 +358,19 @@ class SqlSink : public Sink {
             }
             q.exec(QStringLiteral(
                 "CREATE INDEX IF NOT EXISTS spool_attempt ON spool (target, attempt_id)"));
+            // Rows the server refused in an earlier run get another chance:
+            // the server may have been put right since.
+            q.exec(QStringLiteral("UPDATE spool SET refused = NULL WHERE refused IS NOT NULL"));
             CountUnsent();
             // Out of reach now is no reason to stop the line; a schema that is
             // not there or too old is.
-            std::string why;
-            if (Connect(&why)) {
-                const int version = SchemaVersionOf(db_.Db(), true);
-                if (version != kLatest) {
-                    *error = target_.text + " has schema version " + std::to_string(version) +
-                             ", this modsetup needs " + std::to_string(kLatest) +
-                             ": run modsetup db init --db URI";
-                    return false;
-                }
+            bool wrongSchema = false;
+            if (Connect(error, &wrongSchema)) {
                 Send();
+            } else if (wrongSchema) {
+                return false;
             }
+            error->clear();
             return true;
         }
         if (!db_.Open(target_, error)) return false;
@@ -510,8 +509,18 @@ class SqlSink : public Sink {
   private:
     using Clock = std::chrono::steady_clock;
 
-    bool Connect(std::string* why) {
-        if (db_.Open(target_, why)) return true;
+    // A server with a schema this program does not write (db init not run
+    // yet, or run by a newer modsetup) takes no rows: they wait in the
+    // spool rather than being refused one by one.
+    bool Connect(std::string* why, bool* wrongSchema = nullptr) {
+        if (db_.Open(target_, why)) {
+            const int version = SchemaVersionOf(db_.Db(), true);
+            if (version == kLatest) return true;
+            *why = target_.text + " has schema version " + std::to_string(version) +
+                   ", this modsetup needs " + std::to_string(kLatest) +
+                   ": run modsetup db init --db URI";
+            if (wrongSchema) *wrongSchema = true;
+        }
         db_.Close();
         nextTry_ = Clock::now() + std::chrono::milliseconds(retryMs_);
         return false;
