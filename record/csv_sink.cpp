@@ -1,53 +1,62 @@
 #include "csv_sink.h"
 
-#include "production_log.h"
-#include "text_file.h"
-
 namespace record {
 
-namespace {
-
-store::ProductionRow RowOf(const Attempt& a) {
-    store::ProductionRow row;
-    row.time = a.startedAt;
-    row.station = a.station;
-    row.port = a.port;
-    row.kind = a.kind;
-    row.serial = a.serial;
-    row.version = a.version;
-    row.channels = a.channels;
-    row.operation = a.operation;
-    row.result = a.result;
-    row.message = a.message;
-    row.durationMs = a.durationMs;
-    row.toolVersion = a.toolVersion;
-    row.socket = a.socket;
-    return row;
-}
-
-}  // namespace
-
-bool CsvSink::Writable(std::string* error) const {
-    if (store::EnsureFileExists(path_)) return true;
-    if (error) *error = "cannot write the production log " + path_;
-    return false;
-}
-
-BeginResult CsvSink::Begin(const Attempt&) {
-    BeginResult r;
-    r.ok = Writable(&r.error);
+store::ProductionRow ToProductionRow(const Attempt& a) {
+    store::ProductionRow r;
+    r.time = a.startedAt;
+    r.station = a.station;
+    r.port = a.port;
+    r.kind = a.kind;
+    r.serial = a.serial;
+    r.version = a.version;
+    r.channels = a.channels;
+    r.operation = a.operation;
+    r.result = a.result;
+    r.message = a.message;
+    r.durationMs = a.durationMs;
+    r.toolVersion = a.toolVersion;
+    r.socket = a.socket;
     return r;
 }
 
+Attempt FromProductionRow(const store::ProductionRow& r) {
+    Attempt a;
+    a.startedAt = r.time;
+    a.station = r.station;
+    a.socket = r.socket > 0 ? r.socket : 1;
+    a.port = r.port;
+    a.kind = r.kind;
+    a.serial = r.serial;
+    a.version = r.version;
+    a.channels = r.channels;
+    a.operation = r.operation;
+    a.result = r.result;
+    a.message = r.message;
+    a.durationMs = r.durationMs;
+    a.toolVersion = r.toolVersion;
+    return a;
+}
+
+bool CsvSink::Open(std::string* error) const {
+    return store::CanAppendProductionLog(path_, error);
+}
+
+BeginResult CsvSink::Begin(const Attempt&) {
+    BeginResult b;
+    b.ok = Open(&b.error);
+    return b;
+}
+
 bool CsvSink::Finish(const Attempt& attempt, std::string* error) {
-    return store::AppendProductionRow(path_, RowOf(attempt), error);
+    return store::AppendProductionRow(path_, ToProductionRow(attempt), error);
 }
 
 std::optional<PriorPass> CsvSink::PassedBefore(const std::string& kind, const std::string& serial,
                                                const std::array<std::string, 4>& plan) {
-    const auto logged = store::FindVerifiedPass(path_, kind, serial, plan);
-    if (!logged) return std::nullopt;
-    return PriorPass{logged->station, logged->socket, logged->time};
+    const auto row = store::FindPassedWrite(path_, kind, serial, plan);
+    if (!row) return std::nullopt;
+    return PriorPass{row->station, row->socket, row->time};
 }
 
 }  // namespace record

@@ -19,9 +19,15 @@ struct PriorPass {
 struct BeginResult {
     bool ok = false;
     // Set when another station is writing the same serial right now:
-    // "in progress at station X, socket N". The attempt must not write.
+    // "in progress at station X, socket N". The attempt must not write; the
+    // record already holds it as "skipped" with that message, so it is not
+    // finished.
     std::string busyAt;
     std::string error;  // why the row could not be made
+    // Set when the record could not be asked (a database out of reach) and
+    // the attempt was decided from what this station knows; the same words
+    // go into the row's message. The attempt may go on.
+    std::string note;
 };
 
 // The production record of every attempt. A station opens its sinks before
@@ -30,7 +36,8 @@ class Sink {
   public:
     virtual ~Sink() = default;
 
-    // Before the first command of the attempt goes to the module.
+    // Before the first command of the attempt goes to the module. When it
+    // is not ok, nothing goes to the module and Finish is not called.
     virtual BeginResult Begin(const Attempt& attempt) = 0;
     // Once, when the attempt has ended: the same attempt id with its result.
     // False with the reason in *error when the row could not be kept.
@@ -44,6 +51,9 @@ class Sink {
 
     // Rows kept but not yet where they belong (a database's local spool).
     virtual int Unsent() const { return 0; }
+    // Tries to send what is not yet sent (a station calls it while a socket
+    // is empty, and before it ends); what is still unsent afterwards.
+    virtual int Flush() { return Unsent(); }
     // What the record is, for the operator: "CSV /path", "SQLite /path", ...
     virtual std::string Describe() const = 0;
 };

@@ -489,8 +489,17 @@ void Socket::BeginAttempt(const std::string& operation) {
     attemptStarted_ = std::chrono::steady_clock::now();
     const record::BeginResult begun = sink_.Begin(attempt_);
     if (!begun.busyAt.empty()) {
-        attemptOpen_ = true;
-        FinishAttempt("skipped", "", attempt_.serial + " " + begun.busyAt);
+        // Another station is writing this serial: the record has its skip
+        // row already; this one leaves the module alone.
+        last_ = attempt_;
+        last_.result = "skipped";
+        last_.message = attempt_.serial + " " + begun.busyAt;
+        observer_.OnAttempt(*this, last_, true, "");
+        if (end_ == JobEnd::Running && config_.job == Job::Station) {
+            SchedulePoll();
+        } else {
+            EndJob(JobEnd::Done);
+        }
         return;
     }
     if (!begun.ok) {
@@ -501,6 +510,7 @@ void Socket::BeginAttempt(const std::string& operation) {
         EndJob(JobEnd::RecordFailed);
         return;
     }
+    note_ = begun.note;
     attemptOpen_ = true;
 }
 
@@ -511,6 +521,10 @@ void Socket::FinishAttempt(const std::string& result, const std::string& failedS
     attempt_.result = result;
     attempt_.failedStep = failedStep;
     attempt_.message = message;
+    // A decision made without the line's record says so in its row.
+    if (!note_.empty() && message.find(note_) == std::string::npos) {
+        attempt_.message += (message.empty() ? "" : "; ") + note_;
+    }
     attempt_.durationMs = MsSince(attemptStarted_);
     std::string error;
     const bool logged = sink_.Finish(attempt_, &error);

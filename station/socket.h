@@ -155,6 +155,7 @@ class Socket : private module::Listener {
     std::string serial_;   // the running attempt's serial before the write
     std::string otherVersion_;
     std::string portError_;
+    std::string note_;  // what the record said when the attempt began
     bool attemptOpen_ = false;
     record::Attempt attempt_;
     record::Attempt last_;

@@ -1,5 +1,6 @@
 #include "production_log.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,9 +16,40 @@ namespace store {
 namespace {
 
 constexpr const char* kColumns[] = {
-    "time", "station", "port",      "kind",   "serial",  "version",     "ch0",         "ch1",
-    "ch2",  "ch3",     "operation", "result", "message", "duration_ms", "tool_version",
-    "socket"};
+    "time", "station", "port",      "kind",   "serial",  "version",     "ch0",          "ch1",
+    "ch2",  "ch3",     "operation", "result", "message", "duration_ms", "tool_version", "socket"};
+
+bool LooksLikeFormula(char c) {
+    return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r';
+}
+
+// Takes off what SafeCsvField put on: the escapes of control bytes and the
+// leading ' before a formula character.
+std::string UnescapeField(const std::string& field) {
+    std::string out;
+    out.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const char c = field[i];
+        if (c != '\\' || i + 1 >= field.size()) {
+            out += c;
+            continue;
+        }
+        const char e = field[i + 1];
+        if (e == 'n' || e == 'r' || e == 't') {
+            out += e == 'n' ? '\n' : e == 'r' ? '\r' : '\t';
+            ++i;
+        } else if (e == 'x' && i + 3 < field.size() &&
+                   std::isxdigit(static_cast<unsigned char>(field[i + 2])) &&
+                   std::isxdigit(static_cast<unsigned char>(field[i + 3]))) {
+            out += static_cast<char>(std::stoi(field.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += c;
+        }
+    }
+    if (out.size() >= 2 && out[0] == '\'' && LooksLikeFormula(out[1])) out.erase(0, 1);
+    return out;
+}
 
 std::string JoinLine(const std::vector<std::string>& fields) {
     std::string line;
@@ -76,11 +108,45 @@ std::string CsvField(std::string_view text) {
     return out + "\"";
 }
 
+std::string SafeCsvField(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 1);
+    if (!text.empty() && LooksLikeFormula(text[0])) out += '\'';
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (u < 0x20 || u == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return CsvField(out);
+}
+
 std::string FormatProductionRow(const ProductionRow& row) {
-    return JoinLine({row.time, row.station, row.port, row.kind, row.serial, row.version,
-                     row.channels[0], row.channels[1], row.channels[2], row.channels[3],
-                     row.operation, row.result, row.message, std::to_string(row.durationMs),
-                     row.toolVersion, std::to_string(row.socket)});
+    const std::string fields[] = {
+        row.time,        row.station,
+        row.port,        row.kind,
+        row.serial,      row.version,
+        row.channels[0], row.channels[1],
+        row.channels[2], row.channels[3],
+        row.operation,   row.result,
+        row.message,     std::to_string(row.durationMs),
+        row.toolVersion, row.socket > 0 ? std::to_string(row.socket) : ""};
+    std::string line;
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        if (i > 0) line += ',';
+        line += SafeCsvField(fields[i]);
+    }
+    return line + "\r\n";
 }
 
 std::string IsoTimeNow() {
@@ -120,11 +186,14 @@ bool AppendProductionRow(const std::string& path, const ProductionRow& row, std:
     // Another station appending to the same log waits here, so neither the
     // header of a new file nor a row is ever interleaved with its output.
     fsys::LockExclusive(fd, true);
+    const unsigned long long before = fsys::SizeOf(path).value_or(0);
     std::string bytes;
-    if (fsys::SizeOf(path).value_or(0) == 0) bytes = ProductionLogHeader();
+    if (before == 0) bytes = ProductionLogHeader();
     bytes += FormatProductionRow(row);
     err = fsys::WriteAll(fd, bytes);
     if (err == 0) err = fsys::Flush(fd);
+    // Half a row would run into the next one: take back whatever got out.
+    if (err != 0 && fsys::Truncate(fd, before) == 0) fsys::Flush(fd);
     fsys::LockExclusive(fd, false);
     const int closeErr = fsys::Close(fd);
     if (err != 0) return fail("cannot write " + path, err);
@@ -132,30 +201,83 @@ bool AppendProductionRow(const std::string& path, const ProductionRow& row, std:
     return true;
 }
 
-std::optional<LoggedPass> FindVerifiedPass(const std::string& path, const std::string& kind,
-                                           const std::string& serial,
-                                           const std::array<std::string, 4>& channels) {
-    std::optional<LoggedPass> found;
+bool CanAppendProductionLog(const std::string& path, std::string* error) {
+    int err = 0;
+    const int fd = fsys::OpenFile(path, fsys::Open::Append, &err);
+    if (fd < 0) {
+        if (error) *error = "cannot open " + path + ": " + std::strerror(err);
+        return false;
+    }
+    fsys::Close(fd);
+    return true;
+}
+
+std::vector<ProductionRow> ReadProductionRows(const std::string& path) {
+    std::vector<ProductionRow> rows;
     const auto data = ReadTextFile(path, 256 * 1024 * 1024);
-    if (!data) return found;
+    if (!data) return rows;
+    std::size_t next = 0;
+    const std::vector<std::string> header = SplitCsvLine(*data, &next);
+    const auto column = [&header](const char* name) {
+        for (std::size_t i = 0; i < header.size(); ++i) {
+            if (header[i] == name) return static_cast<int>(i);
+        }
+        return -1;
+    };
+    int at[std::size(kColumns)];
+    for (std::size_t i = 0; i < std::size(kColumns); ++i) at[i] = column(kColumns[i]);
+    while (next < data->size()) {
+        const std::vector<std::string> f = SplitCsvLine(*data, &next);
+        if (f.size() < 2) continue;  // an empty line
+        const auto get = [&](int i) {
+            return at[i] >= 0 && at[i] < static_cast<int>(f.size()) ? UnescapeField(f[at[i]])
+                                                                    : std::string();
+        };
+        ProductionRow r;
+        r.time = get(0);
+        r.station = get(1);
+        r.port = get(2);
+        r.kind = get(3);
+        r.serial = get(4);
+        r.version = get(5);
+        for (int c = 0; c < 4; ++c) r.channels[c] = get(6 + c);
+        r.operation = get(10);
+        r.result = get(11);
+        r.message = get(12);
+        r.durationMs = std::atoll(get(13).c_str());
+        r.toolVersion = get(14);
+        r.socket = std::atoi(get(15).c_str());
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}
+
+std::optional<ProductionRow> FindPassedWrite(const std::string& path, const std::string& kind,
+                                             const std::string& serial,
+                                             const std::array<std::string, 4>& channels) {
+    for (ProductionRow& r : ReadProductionRows(path)) {
+        // "write-unverified" and "skipped" rows never count: neither proves
+        // what the module holds.
+        if (r.operation == "write" && r.result == "pass" && r.serial == serial && r.kind == kind &&
+            r.channels == channels) {
+            return std::move(r);
+        }
+    }
+    return std::nullopt;
+}
+
+std::set<std::string> PassedSerials(const std::string& path) {
+    std::set<std::string> serials;
+    const auto data = ReadTextFile(path, 256 * 1024 * 1024);
+    if (!data) return serials;
     std::size_t next = 0;
     SplitCsvLine(*data, &next);  // header
     while (next < data->size()) {
         const std::vector<std::string> f = SplitCsvLine(*data, &next);
-        // time, station, kind, serial, ch0..ch3, operation, result, [socket]
-        if (f.size() < 12 || f[10] != "write" || f[11] != "pass") continue;
-        if (f[3] != kind || f[4] != serial) continue;
-        if (f[6] != channels[0] || f[7] != channels[1] || f[8] != channels[2] ||
-            f[9] != channels[3]) {
-            continue;
-        }
-        LoggedPass pass;
-        pass.time = f[0];
-        pass.station = f[1];
-        pass.socket = f.size() > 15 ? std::atoi(f[15].c_str()) : 0;
-        found = pass;
+        // serial, operation and result columns
+        if (f.size() >= 12 && f[10] == "write" && f[11] == "pass") serials.insert(f[4]);
     }
-    return found;
+    return serials;
 }
 
 }  // namespace store

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace store {
 
@@ -22,14 +23,10 @@ struct ProductionRow {
     std::string message;
     long long durationMs = 0;
     std::string toolVersion;
-    int socket = 1;  // the last column: older readers stop before it
-};
-
-// Where the log shows a verified pass.
-struct LoggedPass {
-    std::string station;
+    // The fixture socket, 1..N; 0 (an empty field) when the station has one.
+    // Its column comes last, so readers of the older fifteen columns keep
+    // working.
     int socket = 0;
-    std::string time;
 };
 
 // The first line of a new log.
@@ -38,6 +35,11 @@ std::string ProductionLogHeader();
 // One CSV field: quoted (quotes doubled) when it holds a comma, a quote or a
 // line break, so a message can never split a row.
 std::string CsvField(std::string_view text);
+
+// A field as the log writes it: a text a spreadsheet would take as a formula
+// (=, +, -, @, tab or CR first) gets a leading ', control bytes are written
+// as \n, \r, \t or \xNN so a row is always one line, then CsvField.
+std::string SafeCsvField(std::string_view text);
 
 // The row as one CSV line ended by CR LF.
 std::string FormatProductionRow(const ProductionRow& row);
@@ -48,13 +50,27 @@ std::string IsoTimeNow();
 // Appends one row, with the header first when the file is new or empty. The
 // row goes out in a single write on a file opened for appending, so two
 // stations logging into one file never interleave half lines; it is flushed
-// to disk before this returns. False with the reason in *error.
+// to disk before this returns. A row is written whole or not at all: when the
+// write falls short (a full disk), the file is cut back to its length before.
+// False with the reason in *error.
 bool AppendProductionRow(const std::string& path, const ProductionRow& row, std::string* error);
 
-// The last verified write ("write", "pass") of this serial with this kind
-// and these four channels, if the log has one.
-std::optional<LoggedPass> FindVerifiedPass(const std::string& path, const std::string& kind,
-                                           const std::string& serial,
-                                           const std::array<std::string, 4>& channels);
+// Whether a row can be appended to the log: opens it for appending (making
+// it when missing) without writing anything.
+bool CanAppendProductionLog(const std::string& path, std::string* error);
+
+// Every row of a log, columns found by the names in its header line; the
+// marks SafeCsvField added are taken off again. Nothing when it cannot be
+// read.
+std::vector<ProductionRow> ReadProductionRows(const std::string& path);
+
+// The first verified write ("write" / "pass") of this serial with the same
+// kind and the same four frequencies, if the log holds one.
+std::optional<ProductionRow> FindPassedWrite(const std::string& path, const std::string& kind,
+                                             const std::string& serial,
+                                             const std::array<std::string, 4>& channels);
+
+// Serial numbers of modules the log shows with a passed write.
+std::set<std::string> PassedSerials(const std::string& path);
 
 }  // namespace store

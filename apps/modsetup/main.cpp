@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 
 #include "csv_sink.h"
+#include "sql_record.h"
 #include "file_places.h"
 #include "file_system.h"
 #include "frequency.h"
@@ -20,6 +22,7 @@
 #include "qt_serial_port.h"
 #include "qt_timers.h"
 #include "station.h"
+#include "record_commands.h"
 
 namespace modsetup {
 
@@ -68,15 +71,15 @@ bool BuiltInPort(const std::string& device) {
 class Programmer : public station::StationObserver {
   public:
     Programmer(const Options& options, const store::FilePlaces& places)
-        : o_(options), folder_(places.config) {
-        if (o_.logPath.empty()) {
-            store::fsys::MakeFolders(places.data);
+        : o_(options), folder_(places.config), dataFolder_(places.data) {
+        // With only --db the database is the record; with --log too, both
+        // get the same rows.
+        if (o_.logPath.empty() && o_.db.empty()) {
             logPath_ = places.data + "/modsetup_log.csv";
         } else {
             logPath_ = o_.logPath;
         }
         station_ = o_.station.empty() ? HostName() : o_.station;
-        sink_ = std::make_unique<record::CsvSink>(logPath_);
     }
 
     int Run();
@@ -106,10 +109,11 @@ class Programmer : public station::StationObserver {
 
     Options o_;
     std::string folder_;
+    std::string dataFolder_;
     std::string logPath_;
     std::string station_;
     station::PlanTexts plan_;
-    std::unique_ptr<record::CsvSink> sink_;
+    std::unique_ptr<record::Sink> sink_;
     std::vector<std::unique_ptr<wire::QtSerialPort>> ports_;
     std::vector<std::unique_ptr<module::QtTimers>> timers_;
     std::unique_ptr<station::Station> line_;
@@ -273,10 +277,17 @@ int Programmer::ModuleCommand() {
         const int refused = RefusePlan(fixed ? *fixed : *module::Kinds().front(), false);
         if (refused >= 0) return refused;
     }
-    // A module written without its row would be lost to the records.
+    // A module written without its row would be lost to the records: the
+    // record is opened before any port is touched.
+    store::fsys::MakeFolders(dataFolder_);
+    record::SinkOptions sinkOptions;
+    sinkOptions.logPath = logPath_;
+    sinkOptions.dbUri = o_.db;
+    sinkOptions.spoolFolder = dataFolder_;
     std::string error;
-    if (!sink_->Writable(&error)) {
-        Error(error);
+    sink_ = record::OpenSinks(sinkOptions, &error);
+    if (!sink_) {
+        Error(error.empty() ? "the production record cannot be opened" : error);
         return kExitUsage;
     }
     std::vector<std::string> names = o_.ports;
@@ -313,6 +324,7 @@ int Programmer::ModuleCommand() {
         config.port = name;
         config.device = port->DevicePath();
         config.station = station_;
+        config.operatorName = o_.operatorName;
         config.toolVersion = ToolVersionText();
         config.fixedKind = fixed;
         config.again = o_.again;
@@ -339,8 +351,17 @@ int Programmer::ModuleCommand() {
         for (const auto& n : names) list += (list.empty() ? "" : ", ") + n;
         Say("station " + station_ + " on " + list + ": waiting for modules");
     }
+    // Rows a database could not take yet are sent while the line runs.
+    QTimer flush;
+    QObject::connect(&flush, &QTimer::timeout, [this] { sink_->Flush(); });
+    flush.start(1000);
     line_->Start();
     if (line_->Running()) QCoreApplication::exec();
+    flush.stop();
+    if (const int unsent = sink_->Flush(); unsent > 0) {
+        Error(std::to_string(unsent) + " rows not yet sent to " + sink_->Describe() +
+              "; they are kept and sent by the next run");
+    }
     for (std::size_t i = 0; i < ports_.size(); ++i) {
         ports_[i]->SetReceiveHandler(nullptr);
         timers_[i]->StopAll();
@@ -380,7 +401,7 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
         }
         std::cout << ",\"socket\":" << a.socket << ",\"port\":" << JsonText(a.port)
                   << ",\"message\":" << JsonText(message) << ",\"duration_ms\":" << a.durationMs
-                  << "}\n";
+                  << ",\"unsent\":" << sink_->Unsent() << "}\n";
     } else if (a.result == "skipped" || table_) {
         // Said on standard error below, or shown in the table.
     } else if (station) {
@@ -488,7 +509,7 @@ void Programmer::Summary() {
                       << ",\"port\":" << JsonText(s->Config().port) << ","
                       << json(line.OfSocket(s->Config().number)) << "}";
         }
-        std::cout << "],\"exit\":" << exitCode_ << "}\n";
+        std::cout << "],\"unsent\":" << sink_->Unsent() << ",\"exit\":" << exitCode_ << "}\n";
         std::cout.flush();
     }
     if (line.Sockets().size() > 1) {
@@ -498,6 +519,9 @@ void Programmer::Summary() {
         }
     }
     Say(text(line.Total()));
+    if (const int unsent = sink_->Unsent(); unsent > 0) {
+        Say(std::to_string(unsent) + " rows not yet sent to " + sink_->Describe());
+    }
 }
 
 }  // namespace
@@ -506,6 +530,8 @@ void Programmer::Summary() {
 
 int main(int argc, char** argv) {
     using namespace modsetup;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (IsRecordCommand(args)) return RunRecordCommand(args, std::cout, std::cerr);
     const ParsedOptions parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
         std::cerr << "modsetup: " << parsed.error << "\n(see modsetup --help)\n";

@@ -26,6 +26,9 @@ const char kUsageText[] =
     "  check          identity read, read the channels back and compare with the plan\n"
     "  test CH        the channel test of channel CH (0-3)\n"
     "  station        program module after module as they are put into the fixture\n"
+    "  db init        make or migrate the database schema (--db URI)\n"
+    "  report         passes, failures and yield per station and socket\n"
+    "  export         the record as CSV (see modsetup report --help)\n"
     "\n"
     "options:\n"
     "  --port PORT        COM1..COM255 (mapped as the windows map it) or a device path;\n"
@@ -44,6 +47,10 @@ const char kUsageText[] =
     "                     the same kind and plan\n"
     "  --log FILE         production log (CSV) [modsetup_log.csv in the data folder:\n"
     "                     beside the program, or ~/.local/share/modsetup/ installed]\n"
+    "  --db URI           also (or, without --log, only) record every attempt in a\n"
+    "                     database: sqlite:PATH, postgresql://HOST/DB?sslmode=...\n"
+    "                     or postgres:service=NAME; passwords come from ~/.pgpass\n"
+    "  --operator NAME    the operator, for the record\n"
     "  --station NAME     station name for the log [the host name]\n"
     "  --json             one JSON object per result on standard output, and the\n"
     "                     station's skips, errors and summary as JSON too\n"
@@ -61,7 +68,7 @@ const std::set<std::string> kCommands = {"ports", "info", "plan",   "write",
                                          "check", "test", "station"};
 const std::set<std::string> kValueOptions = {"--port",     "--ports", "--kind",     "--log",
                                              "--station",  "--plan",  "--channels", "--count",
-                                             "--forget"};
+                                             "--forget",   "--db",    "--operator"};
 const std::set<std::string> kFlagOptions = {"--json",  "--force", "--no-check", "--again",
                                             "--help",  "--quiet", "--version"};
 
@@ -107,6 +114,11 @@ std::string ApplyValue(Options& o, const std::string& name, const std::string& v
     } else if (name == "--log") {
         if (value.empty()) return "--log needs a file name";
         o.logPath = value;
+    } else if (name == "--db") {
+        if (value.empty()) return "--db needs a URI (sqlite:PATH or postgresql://...)";
+        o.db = value;
+    } else if (name == "--operator") {
+        o.operatorName = value;
     } else if (name == "--station") {
         o.station = value;
     } else if (name == "--plan") {

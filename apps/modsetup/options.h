@@ -20,6 +20,8 @@ struct Options {
     std::vector<std::string> ports;
     std::string kind;      // "", "rx" or "tx"
     std::string logPath;   // empty: the default log
+    std::string db;        // --db URI: sqlite:PATH, postgresql://..., postgres:service=NAME
+    std::string operatorName;
     bool json = false;
     std::string station;
     std::string planFile;

@@ -329,7 +329,7 @@ TEST_F(Modsetup, NothingUnverifiedPassesAndEveryOutcomeHasItsStatusAndRow) {
         {"com1 is a usage error", {}, {"info", "--port", "com1"}, 2,
          "neither COM1..COM255 nor a device path", "", false},
         {"an unwritable log writes nothing", {}, {"write", "--log", "/nonexistent/dir/log.csv"}, 2,
-         "cannot write the production log", "", false},
+         "cannot open /nonexistent/dir/log.csv", "", false},
     };
     for (const auto& c : cases) {
         Fresh();

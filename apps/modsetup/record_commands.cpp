@@ -1,0 +1,211 @@
+#include "record_commands.h"
+
+#include <map>
+#include <set>
+
+#include "attempt_id.h"
+#include "csv_sink.h"
+#include "production_log.h"
+#include "report.h"
+#include "sql_record.h"
+#include "text_file.h"
+
+namespace modsetup {
+
+const char kRecordUsageText[] =
+    "usage: modsetup db init --db URI [--to VERSION]\n"
+    "       modsetup report (--db URI | --log FILE) [--since TIME] [--until TIME]\n"
+    "                       [--station NAME] [--json] [--html FILE]\n"
+    "       modsetup export --db URI --csv FILE [--since TIME] [--until TIME] [--station NAME]\n"
+    "\n"
+    "URI: sqlite:PATH, postgresql://[user@]host[:port]/database[?sslmode=...], or\n"
+    "postgres:service=NAME. Passwords come from ~/.pgpass, PGPASSFILE or the service\n"
+    "file, never from the URI. TIME: 2026-12-09, 2026-12-09T06:00 (local time) or with\n"
+    "an offset (2026-12-09T06:00+01:00, ...Z). db init --to stops at an older schema\n"
+    "version.\n";
+
+namespace {
+
+// Options that take a value, the main command line's among them, so that
+// the command word is found whatever stands before it.
+const std::set<std::string> kValued = {"--db",   "--log",      "--since", "--until",   "--station",
+                                       "--html", "--csv",      "--to",    "--port",    "--kind",
+                                       "--plan", "--channels", "--count", "--operator"};
+
+struct Parsed {
+    std::vector<std::string> words;
+    std::map<std::string, std::string> values;
+    bool json = false;
+    bool help = false;
+    std::string error;
+};
+
+Parsed Parse(const std::vector<std::string>& args) {
+    Parsed p;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string a = args[i];
+        if (a.rfind("--", 0) != 0) {
+            p.words.push_back(a);
+            continue;
+        }
+        std::string value;
+        const std::size_t eq = a.find('=');
+        const bool inline_value = eq != std::string::npos;
+        if (inline_value) {
+            value = a.substr(eq + 1);
+            a = a.substr(0, eq);
+        }
+        if (a == "--json" || a == "--help") {
+            (a == "--json" ? p.json : p.help) = true;
+            continue;
+        }
+        if (!kValued.count(a)) {
+            p.error = "unknown option " + a;
+            return p;
+        }
+        if (!inline_value) {
+            if (i + 1 >= args.size()) {
+                p.error = a + " needs a value";
+                return p;
+            }
+            value = args[++i];
+        }
+        p.values[a] = value;
+    }
+    return p;
+}
+
+bool Filter(const Parsed& p, record::ReportFilter* f, std::string* error) {
+    for (const char* name : {"--since", "--until"}) {
+        const auto it = p.values.find(name);
+        if (it == p.values.end()) continue;
+        long long ms = 0;
+        if (!record::ParseIsoTime(it->second, &ms)) {
+            *error = std::string(name) + " " + it->second + ": not a time (e.g. 2026-12-09T06:00)";
+            return false;
+        }
+        (std::string(name) == "--since" ? f->sinceMs : f->untilMs) = ms;
+    }
+    if (p.values.count("--station")) f->station = p.values.at("--station");
+    return true;
+}
+
+std::string Value(const Parsed& p, const char* name) {
+    const auto it = p.values.find(name);
+    return it == p.values.end() ? std::string() : it->second;
+}
+
+bool Load(const Parsed& p, const record::ReportFilter& filter, std::vector<record::Attempt>* rows,
+          std::string* error) {
+    const std::string db = Value(p, "--db"), log = Value(p, "--log");
+    if (db.empty() == log.empty()) {
+        *error = "give the record: --db URI or --log FILE";
+        return false;
+    }
+    if (!db.empty()) return record::LoadAttempts(db, filter, rows, error);
+    if (!store::FileSize(log)) {
+        *error = "cannot read " + log;
+        return false;
+    }
+    for (const store::ProductionRow& r : store::ReadProductionRows(log)) {
+        rows->push_back(record::FromProductionRow(r));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsRecordCommand(const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.rfind("--", 0) == 0) {
+            if (a.find('=') == std::string::npos && kValued.count(a)) ++i;
+            continue;
+        }
+        return a == "db" || a == "report" || a == "export";
+    }
+    return false;
+}
+
+int RunRecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const Parsed p = Parse(args);
+    const auto usage = [&err](const std::string& why) {
+        err << "modsetup: " << why << "\n" << kRecordUsageText;
+        return 2;
+    };
+    if (p.help) {
+        out << kRecordUsageText;
+        return 0;
+    }
+    if (!p.error.empty()) return usage(p.error);
+    if (p.words.empty()) return usage("no command");
+    const std::string& command = p.words[0];
+    std::string error;
+
+    if (command == "db") {
+        if (p.words.size() != 2 || p.words[1] != "init") return usage("expected: db init --db URI");
+        const std::string uri = Value(p, "--db");
+        if (uri.empty()) return usage("db init needs --db URI");
+        // --to N stops at an older schema version (to try a migration).
+        const int upTo = std::atoi(Value(p, "--to").c_str());
+        std::string done;
+        if (!record::InitDatabase(uri, upTo, &done, &error)) {
+            err << "modsetup: db init: " << error << "\n";
+            return 2;
+        }
+        out << "modsetup: " << uri << ": "
+            << (done.empty() ? "schema already up to date" : "applied " + done) << "\n";
+        return 0;
+    }
+    if (p.words.size() != 1) return usage("unexpected " + p.words.back());
+    record::ReportFilter filter;
+    if (!Filter(p, &filter, &error)) return usage(error);
+
+    if (command == "report") {
+        std::vector<record::Attempt> rows;
+        if (!Load(p, filter, &rows, &error)) {
+            err << "modsetup: report: " << error << "\n";
+            return 2;
+        }
+        const record::Report report = record::MakeReport(rows, filter);
+        const std::string html = Value(p, "--html");
+        if (!html.empty()) {
+            std::string title = "Production report";
+            if (!filter.station.empty()) title += ": " + filter.station;
+            if (!store::ReplaceFileContent(html, record::FormatReportHtml(report, title), &error)) {
+                err << "modsetup: report: " << error << "\n";
+                return 2;
+            }
+        }
+        if (p.json) {
+            out << record::FormatReportJson(report);
+        } else if (html.empty()) {
+            out << record::FormatReportText(report);
+        } else {
+            err << "modsetup: report written to " << html << "\n";
+        }
+        return 0;
+    }
+    if (command == "export") {
+        const std::string csv = Value(p, "--csv");
+        if (Value(p, "--db").empty() || csv.empty())
+            return usage("export needs --db URI --csv FILE");
+        std::vector<record::Attempt> rows;
+        if (!Load(p, filter, &rows, &error)) {
+            err << "modsetup: export: " << error << "\n";
+            return 2;
+        }
+        std::string text = store::ProductionLogHeader();
+        for (const record::Attempt& a : rows)
+            text += store::FormatProductionRow(record::ToProductionRow(a));
+        if (!store::ReplaceFileContent(csv, text, &error)) {
+            err << "modsetup: export: " << error << "\n";
+            return 2;
+        }
+        if (!p.json) err << "modsetup: " << rows.size() << " attempts written to " << csv << "\n";
+        return 0;
+    }
+    return usage("unknown command " + command);
+}
+
+}  // namespace modsetup
