@@ -41,12 +41,12 @@ int main(int argc, char** argv) {
     const std::string bin = bench::BinDir();
 
     // Each module stays long enough for the slowest catch (a poll that just
-    // missed it) plus the write and the check.
+    // missed it) plus the write, the check and the serial read after it.
     int simOut[2];
     if (pipe(simOut) != 0) return 1;
     const pid_t sim =
         bench::Spawn({bin + "/modsim", "--kind", "rx", "--folder", folder, "--fixture",
-                      std::to_string(modules), "--present", "5600", "--absent", "600"},
+                      std::to_string(modules), "--present", "7000", "--absent", "600"},
                      {}, simOut[1]);
     close(simOut[1]);
     char ready[256];
@@ -110,12 +110,14 @@ int main(int argc, char** argv) {
     bench::WaitExit(sim, 10000);
     bench::RemoveFolder(folder);
 
-    // The floor: the identity read (four ticks of 200 ms), the write's 13
-    // ticks and the check's five shorter ones, as the sequences run them.
+    // The floor: the write's 13 ticks, the check's five shorter ones and the
+    // identity read after them (four ticks of 200 ms), as the sequences run
+    // them. The identity poll that found the module comes before the row
+    // starts.
     const int tick = wire::TickPeriod(wire::kBaudRate);
     const int checkTick = wire::TickPeriod(wire::kBaudRate, 0.7);
-    const double floorMs = 4 * 200 + 13 * tick + 5 * checkTick;
-    // From the identity read that found the module to the end of its check.
+    const double floorMs = 13 * tick + 5 * checkTick + 4 * 200;
+    // From the start of the row to the serial read again after the check.
     const double median = bench::Median(perModule);
     const double worst = bench::Worst(perModule);
 
