@@ -2,6 +2,7 @@
 // Each port is one station socket driving the module engine on the one event
 // loop; every attempt is one record row, and the result comes from the
 // engine's typed results only.
+#include <poll.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -353,7 +354,16 @@ int Programmer::ModuleCommand() {
     }
     // Rows a database could not take yet are sent while the line runs.
     QTimer flush;
-    QObject::connect(&flush, &QTimer::timeout, [this] { sink_->Flush(); });
+    QObject::connect(&flush, &QTimer::timeout, [this] {
+        sink_->Flush();
+        // A reader that went away (modsetup station --json | head -1) ends
+        // the run even while no result is written: SIGPIPE is ignored.
+        pollfd out{STDOUT_FILENO, 0, 0};
+        if (!outputClosed_ && ::poll(&out, 1, 0) > 0 && (out.revents & (POLLERR | POLLHUP))) {
+            outputClosed_ = true;
+            line_->RequestStop();
+        }
+    });
     flush.start(1000);
     line_->Start();
     if (line_->Running()) QCoreApplication::exec();

@@ -353,6 +353,18 @@ TEST_F(Modsetup, NothingUnverifiedPassesAndEveryOutcomeHasItsStatusAndRow) {
     }
 }
 
+TEST_F(Modsetup, AClosedOutputEndsTheStationAfterTheModulesRow) {
+    ModSim sim(folder, "rx");
+    const std::string line = "'" + folder + "/modsetup' station --json --port COM1 --channels " +
+                             DefaultChannels() + " 2>/dev/null | head -1 >'" + folder + "/out'";
+    const pid_t pid = child::Spawn({"/bin/sh", "-c", line}, {});
+    EXPECT_EQ(child::WaitExit(pid, 30000), 0);
+    EXPECT_NE(e2e::ReadFile(folder + "/out").find("\"result\":\"pass\""), std::string::npos);
+    const std::vector<std::string> rows = Rows(Log());
+    ASSERT_EQ(rows.size(), 1u) << Log();
+    EXPECT_NE(rows[0].find(",write,pass,"), std::string::npos);
+}
+
 TEST_F(Modsetup, VersionAndShortHelp) {
     const Result v = Run({"--version"});
     EXPECT_EQ(v.code, 0);
