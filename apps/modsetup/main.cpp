@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
 #include <iostream>
@@ -323,7 +324,10 @@ int Programmer::ModuleCommand() {
         }
         station::SocketConfig config;
         config.port = name;
-        config.device = port->DevicePath();
+        // What the port leads to: the operator tells two adapters apart by it.
+        const QString target =
+            QFileInfo(QString::fromStdString(port->DevicePath())).canonicalFilePath();
+        config.device = target.isEmpty() ? port->DevicePath() : target.toStdString();
         config.station = station_;
         config.operatorName = o_.operatorName;
         config.toolVersion = ToolVersionText();
@@ -457,8 +461,8 @@ void Programmer::DrawTable() {
     if (tableLines_ > 0) std::cout << "\x1b[" << tableLines_ << "F";
     std::string out;
     char line[512];
-    std::snprintf(line, sizeof line, "%-6s %-7s %-28s %-34s %-9s %-6s\n", "socket", "port",
-                  "device", "state", "serial", "result");
+    std::snprintf(line, sizeof line, "%-6s %-7s %-28s %-34s %-9s %-11s %s\n", "socket", "port",
+                  "device", "state", "serial", "last result", "elapsed");
     out += std::string("\x1b[2K") + line;
     for (const auto& s : line_->Sockets()) {
         const record::Attempt& last = s->LastAttempt();
@@ -466,10 +470,18 @@ void Programmer::DrawTable() {
         if (state.size() > 34) state = state.substr(0, 31) + "...";
         std::string device = s->Config().device;
         if (device.size() > 28) device = "..." + device.substr(device.size() - 25);
-        std::snprintf(line, sizeof line, "%-6d %-7s %-28s %-34s %-9s %-6s %s\n", s->Config().number,
-                      s->Config().port.c_str(), device.c_str(), state.c_str(),
-                      last.serial.c_str(), last.result.c_str(),
-                      last.durationMs > 0 ? (std::to_string(last.durationMs / 100 / 10.0).substr(0, 4) + " s").c_str() : "");
+        // A port given as a path is shown by its last part ("COM3").
+        std::string port = s->Config().port;
+        if (const std::size_t slash = port.rfind('/'); slash != std::string::npos) {
+            port = port.substr(slash + 1);
+        }
+        char elapsed[32] = "";
+        if (last.durationMs > 0) {
+            std::snprintf(elapsed, sizeof elapsed, "%.1f s", last.durationMs / 1000.0);
+        }
+        std::snprintf(line, sizeof line, "%-6d %-7s %-28s %-34s %-9s %-11s %s\n",
+                      s->Config().number, port.c_str(), device.c_str(), state.c_str(),
+                      last.serial.c_str(), last.result.c_str(), elapsed);
         out += std::string("\x1b[2K") + line;
     }
     const station::Counts& t = line_->Total();
