@@ -23,16 +23,16 @@ bool StartsWith(const std::string& line, const char* prefix) {
 }
 
 // A decimal channel field as a channel index, or -1 when it names no
-// channel (above 3, negative or not a whole number).
-int DecimalChannel(std::string_view field) {
+// channel of the kind (too high, negative or not a whole number).
+int DecimalChannel(std::string_view field, int channels) {
     const double c = channel::LeadingNumber(field);
-    if (!(c >= 0 && c <= 3) || c != std::floor(c)) return -1;
+    if (!(c >= 0 && c <= channels - 1) || c != std::floor(c)) return -1;
     return static_cast<int>(c);
 }
 
-int HexChannel(std::string_view field) {
+int HexChannel(std::string_view field, int channels) {
     const long long c = channel::LeadingHexNumber(field);
-    return c <= 3 ? static_cast<int>(c) : -1;
+    return c <= channels - 1 ? static_cast<int>(c) : -1;
 }
 
 bool TwoHexDigits(std::string_view field) {
@@ -171,7 +171,7 @@ void Engine::Finish(Sequence sequence, Timer& timer) {
                                       : messages_[static_cast<std::size_t>(Line::Identity)];
     r.message = !channels.empty() ? channels : identity;
     bool allConfirmed = true;
-    for (int c = 0; c < kind_->channelCount && c < 4; ++c) {
+    for (int c = 0; c < kind_->channelCount && c < kMaxChannels; ++c) {
         allConfirmed = allConfirmed && confirmed_[static_cast<std::size_t>(c)];
     }
     const bool answered = !abandoned_ && state_.replyFlag != 0;
@@ -185,7 +185,7 @@ void Engine::Finish(Sequence sequence, Timer& timer) {
         r.outcome = Outcome::Discrepancy;
     } else if ((sequence == Sequence::Check || sequence == Sequence::Write) && !allConfirmed) {
         r.outcome = Outcome::Discrepancy;
-        for (int c = 0; c < 4; ++c) {
+        for (int c = 0; c < kind_->channelCount && c < kMaxChannels; ++c) {
             if (!confirmed_[static_cast<std::size_t>(c)]) {
                 r.message = "Ch" + std::to_string(c) + " not confirmed";
                 break;
@@ -288,7 +288,7 @@ void Engine::StartCheck() {
 void Engine::OnReadAllTick() {
     // The transmitter reads its common parameters first.
     const int first = kind_->hasCommonParam ? 1 : 0;
-    const int finish = first + 4;
+    const int finish = first + kind_->channelCount;
     if (state_.seqStep < 0 || state_.seqStep >= finish) {
         if (state_.replyFlag == 0 || abandoned_) SetMessage(Line::Channels, kNotResponse);
         ++state_.seqStep;
@@ -320,6 +320,23 @@ void Engine::StartWrite() {
 
 void Engine::OnWriteAllTick() {
     const int step = state_.seqStep;
+    // From tick 4 on each channel is handed over and stored, two ticks a
+    // channel.
+    if (step >= 4 && step < 4 + 2 * kind_->channelCount) {
+        if (state_.replyFlag == 0) {
+            Abandon();
+            return;
+        }
+        const int channel = (step - 4) / 2;
+        const bool load = (step - 4) % 2 == 0;
+        if (load) state_.curChannel = channel;
+        state_.replyFlag = 0;
+        const std::string command =
+            load ? wire::TestCommand(rows_(channel)) : wire::WriteCommand(channel);
+        if (!Send(command)) return;
+        ++state_.seqStep;
+        return;
+    }
     switch (step) {
         case 0:
             listener_.OnStarted(Sequence::Write);
@@ -352,27 +369,6 @@ void Engine::OnWriteAllTick() {
                 if (!Send(wire::WriteCommonCommand(kind_->commonParam))) return;
             }
             break;
-        case 4:
-        case 5:
-        case 6:
-        case 7:
-        case 8:
-        case 9:
-        case 10:
-        case 11: {
-            if (state_.replyFlag == 0) {
-                Abandon();
-                return;
-            }
-            const int channel = (step - 4) / 2;
-            const bool load = (step - 4) % 2 == 0;
-            if (load) state_.curChannel = channel;
-            state_.replyFlag = 0;
-            const std::string command =
-                load ? wire::TestCommand(rows_(channel)) : wire::WriteCommand(channel);
-            if (!Send(command)) return;
-            break;
-        }
         default:
             // An answer that came after its tick had given up does not make
             // the write good: the channels after it were never written.
@@ -477,7 +473,7 @@ void Engine::OnCommonParamReply(const std::string& line) {
 }
 
 bool Engine::OnReadBackReply(const std::string& line) {
-    const int c = HexChannel(wire::Field(line, 4, 5));
+    const int c = HexChannel(wire::Field(line, 4, 5), kind_->channelCount);
     if (c < 0) return false;
     state_.replyFlag = 1;
     const std::vector<std::string> planned = rows_(c);
@@ -529,7 +525,8 @@ bool Engine::OnVersionReply(const std::string& line) {
 
 bool Engine::OnWriteReply(const std::string& line) {
     const std::string_view field = wire::Field(line, 4, 5);
-    const int c = kind_->writeChannelHex ? HexChannel(field) : DecimalChannel(field);
+    const int c = kind_->writeChannelHex ? HexChannel(field, kind_->channelCount)
+                                          : DecimalChannel(field, kind_->channelCount);
     if (c < 0) return false;
     state_.replyFlag = 1;
     const std::vector<std::string> planned = rows_(state_.curChannel);

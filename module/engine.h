@@ -11,6 +11,9 @@
 
 namespace module {
 
+// The most channels a kind may have; the windows' kinds have four.
+constexpr int kMaxChannels = 8;
+
 // The four timer-driven conversations with a module.
 enum class Sequence { Identity, Test, Check, Write };
 
@@ -45,7 +48,7 @@ struct Result {
     bool abandoned = false;
     // What went wrong, as the module's messages say it ("Flash Write Error!!").
     std::string message;
-    std::array<bool, 4> confirmed{};  // channels echoed or read back as planned
+    std::array<bool, kMaxChannels> confirmed{};  // channels echoed or read back as planned
 };
 
 // What the engine tells its front end, in the order it happens. Every
@@ -181,7 +184,7 @@ class Engine {
     bool hasSerial_ = false;
     Identity identity_;
     std::array<std::string, 2> messages_;  // by Line
-    std::array<bool, 4> confirmed_{};
+    std::array<bool, kMaxChannels> confirmed_{};
 };
 
 }  // namespace module
