@@ -485,8 +485,10 @@ void Programmer::DrawTable() {
         out += std::string("\x1b[2K") + line;
     }
     const station::Counts& t = line_->Total();
-    std::snprintf(line, sizeof line, "passed %d  failed %d  skipped %d  %.0f per hour\n", t.passed,
-                  t.failed, t.skipped, line_->PassedPerHour());
+    std::snprintf(line, sizeof line, "passed %d  failed %d  skipped %d  %.0f per hour  %s\n",
+                  t.passed, t.failed, t.skipped, line_->PassedPerHour(),
+                  sink_->Unsent() > 0 ? (std::to_string(sink_->Unsent()) + " rows not yet sent").c_str()
+                                      : "");
     out += std::string("\x1b[2K") + line;
     std::cout << out;
     std::cout.flush();

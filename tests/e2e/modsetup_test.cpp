@@ -365,6 +365,27 @@ TEST_F(Modsetup, AClosedOutputEndsTheStationAfterTheModulesRow) {
     EXPECT_NE(rows[0].find(",write,pass,"), std::string::npos);
 }
 
+TEST_F(Modsetup, AWriteIsRecordedInTheDatabaseAndTheLogAlike) {
+    ModSim sim(folder, "rx");
+    const std::string db = "sqlite:" + folder + "/line.sqlite";
+    ASSERT_EQ(Run({"db", "init", "--db", db}).code, 0);
+    const Result r = Run({"write", "--port", "COM1", "--channels", DefaultChannels(), "--db", db,
+                          "--log", folder + "/modsetup_log.csv", "--operator", "Ann", "--json"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("\"unsent\":0"), std::string::npos) << r.out;
+    const Result exported = Run({"export", "--db", db, "--csv", folder + "/export.csv"});
+    ASSERT_EQ(exported.code, 0) << exported.err;
+    const std::vector<std::string> fromDb = Rows(e2e::ReadFile(folder + "/export.csv"));
+    const std::vector<std::string> fromLog = Rows(Log());
+    ASSERT_EQ(fromDb.size(), 1u);
+    ASSERT_EQ(fromLog.size(), 1u);
+    EXPECT_NE(fromDb[0].find(",rx,00074565,R1.05,434.700,434.600,433.920,434.075,write,pass,"),
+              std::string::npos)
+        << fromDb[0];
+    // The same row but for how the time is written (the database keeps UTC).
+    EXPECT_EQ(fromDb[0].substr(fromDb[0].find(',')), fromLog[0].substr(fromLog[0].find(',')));
+}
+
 TEST_F(Modsetup, VersionAndShortHelp) {
     const Result v = Run({"--version"});
     EXPECT_EQ(v.code, 0);
