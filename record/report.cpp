@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 
+#include "json_text.h"
 #include "attempt_id.h"
 
 namespace record {
@@ -36,24 +37,6 @@ std::string Percent(double v) {
     char text[16];
     std::snprintf(text, sizeof text, "%.1f %%", v * 100);
     return text;
-}
-
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 std::string Html(const std::string& text) {
@@ -207,11 +190,11 @@ std::string FormatReportJson(const Report& r) {
             << ",\"incomplete\":" << s.incomplete << ",\"skipped\":" << s.skipped
             << ",\"yield\":" << yield;
     };
-    out << "{\"from\":" << Json(r.from) << ",\"to\":" << Json(r.to) << ",\"total\":{";
+    out << "{\"from\":" << store::JsonText(r.from) << ",\"to\":" << store::JsonText(r.to) << ",\"total\":{";
     socket(r.total);
     out << "},\"sockets\":[";
     for (std::size_t i = 0; i < r.sockets.size(); ++i) {
-        out << (i ? "," : "") << "{\"station\":" << Json(r.sockets[i].station)
+        out << (i ? "," : "") << "{\"station\":" << store::JsonText(r.sockets[i].station)
             << ",\"socket\":" << r.sockets[i].socket << ",";
         socket(r.sockets[i]);
         out << "}";
@@ -219,23 +202,23 @@ std::string FormatReportJson(const Report& r) {
     out << "],\"hours\":[";
     for (std::size_t i = 0; i < r.hours.size(); ++i) {
         const auto& h = r.hours[i];
-        out << (i ? "," : "") << "{\"hour\":" << Json(h.start)
+        out << (i ? "," : "") << "{\"hour\":" << store::JsonText(h.start)
             << ",\"modules\":" << h.passed + h.failed + h.incomplete << ",\"passed\":" << h.passed
             << ",\"failed\":" << h.failed << ",\"incomplete\":" << h.incomplete << "}";
     }
     out << "],\"failures\":[";
     for (std::size_t i = 0; i < r.failures.size(); ++i) {
         const auto& f = r.failures[i];
-        out << (i ? "," : "") << "{\"step\":" << Json(f.step) << ",\"message\":" << Json(f.message)
+        out << (i ? "," : "") << "{\"step\":" << store::JsonText(f.step) << ",\"message\":" << store::JsonText(f.message)
             << ",\"count\":" << f.count << "}";
     }
     out << "],\"repeated_serials\":[";
     for (std::size_t i = 0; i < r.repeats.size(); ++i) {
         const auto& rep = r.repeats[i];
-        out << (i ? "," : "") << "{\"serial\":" << Json(rep.serial) << ",\"times\":" << rep.times
+        out << (i ? "," : "") << "{\"serial\":" << store::JsonText(rep.serial) << ",\"times\":" << rep.times
             << ",\"seen\":[";
         for (std::size_t j = 0; j < rep.seen.size(); ++j)
-            out << (j ? "," : "") << Json(rep.seen[j]);
+            out << (j ? "," : "") << store::JsonText(rep.seen[j]);
         out << "]}";
     }
     out << "]}\n";

@@ -12,7 +12,7 @@
 #include <iostream>
 #include <memory>
 
-#include "csv_sink.h"
+#include "json_text.h"
 #include "sql_record.h"
 #include "file_places.h"
 #include "file_system.h"
@@ -33,24 +33,6 @@ namespace {
 std::string ToolVersionText() {
     return std::to_string(SETUP_VERSION_MAJOR) + "." + std::to_string(SETUP_VERSION_MINOR) + "." +
            std::to_string(SETUP_VERSION_PATCH);
-}
-
-std::string JsonText(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 std::string HostName() {
@@ -212,13 +194,13 @@ int Programmer::ShowPlan() {
             const std::string produced = c.makeable ? FormatMHz(c.producedMHz) : "--";
             const std::string error = c.makeable ? channel::FormatFixed(c.errorHz, 1) : "--";
             if (o_.json) {
-                std::cout << "{\"command\":\"plan\",\"kind\":" << JsonText(k->name)
-                          << ",\"channel\":" << i << ",\"frequency\":" << JsonText(c.text)
-                          << ",\"registers\":" << JsonText(regs)
-                          << ",\"produced_mhz\":" << JsonText(produced)
-                          << ",\"error_hz\":" << JsonText(error)
-                          << ",\"result\":" << JsonText(c.problem.empty() ? "pass" : "fail")
-                          << ",\"message\":" << JsonText(c.problem) << "}\n";
+                std::cout << "{\"command\":\"plan\",\"kind\":" << store::JsonText(k->name)
+                          << ",\"channel\":" << i << ",\"frequency\":" << store::JsonText(c.text)
+                          << ",\"registers\":" << store::JsonText(regs)
+                          << ",\"produced_mhz\":" << store::JsonText(produced)
+                          << ",\"error_hz\":" << store::JsonText(error)
+                          << ",\"result\":" << store::JsonText(c.problem.empty() ? "pass" : "fail")
+                          << ",\"message\":" << store::JsonText(c.problem) << "}\n";
             } else {
                 std::cout << k->name << " Ch" << i << "  " << c.text << " MHz  registers " << regs
                           << "  makes " << produced << " MHz  error " << error << " Hz  "
@@ -402,19 +384,19 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
         message = "production log: " + recordError + (message.empty() ? "" : "; " + message);
     }
     if (o_.json) {
-        std::cout << "{\"command\":" << JsonText(station ? std::string("write") : o_.command)
-                  << ",\"result\":" << JsonText(result) << ",\"kind\":" << JsonText(a.kind)
-                  << ",\"serial\":" << JsonText(a.serial) << ",\"version\":" << JsonText(a.version);
+        std::cout << "{\"command\":" << store::JsonText(station ? std::string("write") : o_.command)
+                  << ",\"result\":" << store::JsonText(result) << ",\"kind\":" << store::JsonText(a.kind)
+                  << ",\"serial\":" << store::JsonText(a.serial) << ",\"version\":" << store::JsonText(a.version);
         if (a.operation == "info") {
             const module::Identity& id = socket.Engine().LastIdentity();
-            std::cout << ",\"test_date\":" << JsonText(id.testDate);
-            if (a.kind == "tx") std::cout << ",\"offset\":" << JsonText(id.offset);
+            std::cout << ",\"test_date\":" << store::JsonText(id.testDate);
+            if (a.kind == "tx") std::cout << ",\"offset\":" << store::JsonText(id.offset);
         }
         for (int i = 0; i < 4 && a.operation != "info"; ++i) {
-            std::cout << ",\"ch" << i << "\":" << JsonText(plan_[static_cast<std::size_t>(i)]);
+            std::cout << ",\"ch" << i << "\":" << store::JsonText(plan_[static_cast<std::size_t>(i)]);
         }
-        std::cout << ",\"socket\":" << a.socket << ",\"port\":" << JsonText(a.port)
-                  << ",\"message\":" << JsonText(message) << ",\"duration_ms\":" << a.durationMs
+        std::cout << ",\"socket\":" << a.socket << ",\"port\":" << store::JsonText(a.port)
+                  << ",\"message\":" << store::JsonText(message) << ",\"duration_ms\":" << a.durationMs
                   << ",\"unsent\":" << sink_->Unsent() << "}\n";
     } else if (a.result == "skipped" || table_) {
         // Said on standard error below, or shown in the table.
@@ -530,7 +512,7 @@ void Programmer::Summary() {
         std::cout << "{\"command\":\"summary\"," << json(line.Total()) << ",\"sockets\":[";
         for (const auto& s : line.Sockets()) {
             std::cout << (s->Config().number > 1 ? "," : "") << "{\"socket\":" << s->Config().number
-                      << ",\"port\":" << JsonText(s->Config().port) << ","
+                      << ",\"port\":" << store::JsonText(s->Config().port) << ","
                       << json(line.OfSocket(s->Config().number)) << "}";
         }
         std::cout << "],\"unsent\":" << sink_->Unsent() << ",\"exit\":" << exitCode_ << "}\n";

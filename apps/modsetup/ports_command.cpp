@@ -5,6 +5,7 @@
 #include <ostream>
 #include <vector>
 
+#include "json_text.h"
 #include "file_system.h"
 #include "port_assignment.h"
 #include "port_failure.h"
@@ -13,24 +14,6 @@
 namespace modsetup {
 
 namespace {
-
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 std::string UsbText(const wire::UsbSerialDevice& d) {
     std::string usb;
@@ -64,7 +47,7 @@ int RunPortsCommand(const PortsRequest& request, const std::string& configFolder
             return Refused(err, "--forget", error);
         }
         if (json) {
-            out << "{\"command\":\"ports\",\"forget\":" << Json(request.forget)
+            out << "{\"command\":\"ports\",\"forget\":" << store::JsonText(request.forget)
                 << ",\"result\":\"pass\"}\n";
         } else {
             out << request.forget << " forgotten\n";
@@ -92,8 +75,8 @@ int RunPortsCommand(const PortsRequest& request, const std::string& configFolder
         std::string was;
         for (int m : moved) was += (was.empty() ? "" : ", ") + ("COM" + std::to_string(m));
         if (json) {
-            out << "{\"command\":\"ports\",\"assign\":" << Json(request.assign)
-                << ",\"link\":" << Json(target) << ",\"was\":" << Json(was)
+            out << "{\"command\":\"ports\",\"assign\":" << store::JsonText(request.assign)
+                << ",\"link\":" << store::JsonText(target) << ",\"was\":" << store::JsonText(was)
                 << ",\"result\":\"pass\"}\n";
         } else {
             out << request.assign << " -> " << target << (was.empty() ? "" : " (was " + was + ")")
@@ -136,10 +119,10 @@ int RunPortsCommand(const PortsRequest& request, const std::string& configFolder
         const std::string usbText = found == usbByDevice.end() ? "" : UsbText(*found->second);
         const std::string name = "COM" + std::to_string(n);
         if (json) {
-            out << "{\"command\":\"ports\",\"port\":" << Json(name) << ",\"device\":" << Json(path)
-                << ",\"opens\":" << Json(opens ? device : "") << ",\"usb\":" << Json(usbText)
-                << ",\"link\":" << Json(target) << ",\"now\":" << Json(device)
-                << ",\"error\":" << Json(opens ? "" : why) << "}\n";
+            out << "{\"command\":\"ports\",\"port\":" << store::JsonText(name) << ",\"device\":" << store::JsonText(path)
+                << ",\"opens\":" << store::JsonText(opens ? device : "") << ",\"usb\":" << store::JsonText(usbText)
+                << ",\"link\":" << store::JsonText(target) << ",\"now\":" << store::JsonText(device)
+                << ",\"error\":" << store::JsonText(opens ? "" : why) << "}\n";
             continue;
         }
         out << name << "\t" << path;
