@@ -109,6 +109,9 @@ std::string WindowRecording(const std::string& kind) {
             e2e::WaitFor([&] { return !t.Enabled(); }, 8000);
         }
         EXPECT_EQ(s.Model().T_Message.text, "");
+        // modsim writes its record as it goes; on a loaded machine the last
+        // command may not be in it yet.
+        e2e::WaitFor([&] { return sim.Recorded().find("/R 03\r") != std::string::npos; }, 5000);
         recorded = sim.Recorded();
     }
     fs::remove_all(folder);
