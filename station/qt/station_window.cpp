@@ -173,7 +173,7 @@ void StationWindow::BuildSetup(QWidget* into) {
     loadPlan_->setAccessibleName("Load plan");
     planRow->addWidget(planFile_, 1);
     planRow->addWidget(loadPlan_);
-    form->addRow("Plan file", planRow);
+    form->addRow("Plan file:", planRow);
     connect(loadPlan_, &QPushButton::clicked, this, [this] {
         const QString start = planFile_->text().isEmpty() ? Q(places_.data) : planFile_->text();
         const QString path = QFileDialog::getOpenFileName(this, "Load plan", start,
@@ -187,7 +187,7 @@ void StationWindow::BuildSetup(QWidget* into) {
         box->setAccessibleName(QString("Ch%1 frequency").arg(i));
         box->setPlaceholderText("MHz");
         frequencies_[static_cast<std::size_t>(i)] = box;
-        form->addRow(QString("Ch%1 (MHz)").arg(i), box);
+        form->addRow(QString("Ch&%1 (MHz):").arg(i), box);
         // A frequency typed by hand is no longer the table's.
         connect(box, &QLineEdit::textEdited, this, [this] {
             planFile_->clear();
@@ -201,7 +201,7 @@ void StationWindow::BuildSetup(QWidget* into) {
     for (const module::Kind* k : module::Kinds()) {
         kind_->addItem(Q(k->name + " (" + k->description + ")"), Q(k->name));
     }
-    form->addRow("Kind", kind_);
+    form->addRow("&Kind:", kind_);
     connect(kind_, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] { ShowPlan(); });
 
     ports_ = new QListWidget(setupBox_);
@@ -212,23 +212,23 @@ void StationWindow::BuildSetup(QWidget* into) {
     refreshPorts_->setObjectName("RefreshPorts");
     refreshPorts_->setAccessibleName("Refresh ports");
     connect(refreshPorts_, &QPushButton::clicked, this, [this] { RefreshPorts(); });
-    form->addRow("Sockets", ports_);
+    form->addRow("S&ockets:", ports_);
     form->addRow("", refreshPorts_);
 
     record_ = new QLineEdit(setupBox_);
     record_->setObjectName("RecordTarget");
     record_->setAccessibleName("Record file");
     record_->setPlaceholderText(Q(DefaultRecordPath(places_.data)));
-    form->addRow("Record", record_);
+    form->addRow("&Record:", record_);
     stationName_ = new QLineEdit(setupBox_);
     stationName_->setObjectName("StationName");
     stationName_->setAccessibleName("Station name");
     stationName_->setPlaceholderText(QSysInfo::machineHostName());
-    form->addRow("Station", stationName_);
+    form->addRow("Statio&n:", stationName_);
     operator_ = new QLineEdit(setupBox_);
     operator_->setObjectName("Operator");
     operator_->setAccessibleName("Operator");
-    form->addRow("Operator", operator_);
+    form->addRow("O&perator:", operator_);
     for (QLineEdit* e : {record_, stationName_, operator_}) {
         connect(e, &QLineEdit::textChanged, this, [this] { ShowRecord(); });
     }
@@ -268,7 +268,7 @@ QWidget* StationWindow::BuildCounters() {
                                {&yield_, "Yield"},
                                {&perHour_, "Modules per hour"}}) {
         *label = CounterLabel(name, box);
-        auto* caption = new QLabel(name, box);
+        auto* caption = new QLabel(QString(name) + ":", box);
         caption->setBuddy(*label);
         grid->addWidget(caption, row, 0);
         grid->addWidget(*label, row, 1);
