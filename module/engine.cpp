@@ -162,7 +162,10 @@ void Engine::Finish(Sequence sequence, Timer& timer) {
     r.confirmed = confirmed_;
     const std::string& channels = messages_[static_cast<std::size_t>(Line::Channels)];
     const std::string& identity = messages_[static_cast<std::size_t>(Line::Identity)];
-    r.message = !channels.empty() ? channels : identity;
+    // An identity read sends no channel: what the last check said of the
+    // channels belongs to that check, not to this module's identity.
+    const bool ownChannels = sequence != Sequence::Identity && !channels.empty();
+    r.message = ownChannels ? channels : identity;
     bool allConfirmed = true;
     for (int c = 0; c < kind_->channelCount && c < 4; ++c) {
         allConfirmed = allConfirmed && confirmed_[static_cast<std::size_t>(c)];
@@ -174,7 +177,7 @@ void Engine::Finish(Sequence sequence, Timer& timer) {
     } else if (!answered || (needsIdentity && (version_.empty() || !hasSerial_))) {
         r.outcome = Outcome::NoResponse;
         if (r.message.empty()) r.message = kNotResponse;
-    } else if (!channels.empty() || !identity.empty()) {
+    } else if (ownChannels || !identity.empty()) {
         r.outcome = Outcome::Discrepancy;
     } else if ((sequence == Sequence::Check || sequence == Sequence::Write) && !allConfirmed) {
         r.outcome = Outcome::Discrepancy;
