@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <cmath>
+#include <vector>
 
 #include <algorithm>
 
@@ -16,7 +17,7 @@ bool Inexact(const ChannelPlan& c) {
 PlanPicture::PlanPicture(QWidget* parent) : QWidget(parent) {
     setObjectName("PlanPicture");
     setAccessibleName("Plan picture");
-    setMinimumHeight(56);
+    setMinimumHeight(84);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
@@ -65,6 +66,8 @@ void PlanPicture::paintEvent(QPaintEvent*) {
     p.drawText(QRectF(this->width() - 2 * margin - 40, axis + 2, 2 * margin + 40, 16),
                Qt::AlignRight, QString::number(high_, 'f', 3));
     p.setFont(font());
+    // Channels close together put their names on different rows.
+    std::vector<QRectF> placed;
     for (int i = 0; i < 4; ++i) {
         const ChannelPlan& c = channels_[static_cast<std::size_t>(i)];
         if (c.text.empty()) continue;
@@ -73,15 +76,28 @@ void PlanPicture::paintEvent(QPaintEvent*) {
         const double x = xOf(std::clamp(mhz, low_, high_));
         const bool inexact = Inexact(c) || outside;
         const QColor colour = pal.color(inexact ? QPalette::WindowText : QPalette::Highlight);
+        const bool left = x + 7 + 50 > this->width();
+        int row = 0;
+        QRectF text;
+        for (; row < 3; ++row) {
+            const double y = 2 + row * 16;
+            text = left ? QRectF(x - 7 - 50, y, 50, 16) : QRectF(x + 7, y, 50, 16);
+            bool clear = true;
+            for (const QRectF& r : placed) clear = clear && !r.intersects(text);
+            if (clear) break;
+        }
+        placed.push_back(text);
+        const double top = text.center().y();
         p.setPen(QPen(colour, 2, inexact ? Qt::DashLine : Qt::SolidLine));
-        p.drawLine(QPointF(x, axis), QPointF(x, 18));
-        const QRectF head(x - 5, 12, 10, 10);
+        p.drawLine(QPointF(x, axis), QPointF(x, top + 5));
+        const QRectF head(x - 5, top - 5, 10, 10);
         p.setBrush(inexact ? Qt::NoBrush : QBrush(colour));
         p.setPen(QPen(colour, 2));
         p.drawEllipse(head);
         p.setPen(pal.color(QPalette::WindowText));
         const QString label = QString("Ch%1%2").arg(i).arg(inexact ? " !" : "");
-        p.drawText(QRectF(x + 7, 4, 60, 18), Qt::AlignLeft | Qt::AlignVCenter, label);
+        // Near the right end the name goes to the left of its line.
+        p.drawText(text, (left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, label);
     }
 }
 

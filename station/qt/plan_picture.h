@@ -14,7 +14,7 @@ class PlanPicture : public QWidget {
   public:
     explicit PlanPicture(QWidget* parent = nullptr);
     void SetPlan(const std::array<ChannelPlan, 4>& channels, double lowMHz, double highMHz);
-    QSize sizeHint() const override { return {520, 64}; }
+    QSize sizeHint() const override { return {520, 84}; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;

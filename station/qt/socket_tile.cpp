@@ -32,13 +32,20 @@ constexpr const char* kMissingStyle =
     "QFrame#%1{background:#ffd54f;border:2px dotted #000000;}"
     "QLabel{color:#000000;}";
 
+// The large line, and the reason of a FAIL below it in ordinary size.
 QString StateText(const TileView& v) {
     const QString text = QString::fromStdString(v.state);
     // U+2714 heavy check mark and U+2716 heavy multiplication x: the word
     // and its mark tell the result without its colour.
     if (v.phase == Phase::Passed) return QString::fromUtf8("\u2714 ") + text;
-    if (v.phase == Phase::Failed) return QString::fromUtf8("\u2716 ") + text;
+    if (v.phase == Phase::Failed) return QString::fromUtf8("\u2716 FAIL");
     return text;
+}
+
+QString ReasonText(const TileView& v) {
+    if (v.phase != Phase::Failed) return {};
+    const std::size_t colon = v.state.find(": ");
+    return colon == std::string::npos ? QString() : QString::fromStdString(v.state.substr(colon + 2));
 }
 
 }  // namespace
@@ -62,6 +69,10 @@ SocketTile::SocketTile(int number, QWidget* parent) : QFrame(parent), number_(nu
     state_->setObjectName(QString("SocketState_%1").arg(number));
     state_->setWordWrap(true);
     state_->setMinimumHeight(36);
+    reason_ = new QLabel(this);
+    reason_->setObjectName(QString("SocketReason_%1").arg(number));
+    reason_->setWordWrap(true);
+    reason_->hide();
     progress_ = new QProgressBar(this);
     progress_->setRange(0, 4);
     progress_->setTextVisible(true);
@@ -71,8 +82,12 @@ SocketTile::SocketTile(int number, QWidget* parent) : QFrame(parent), number_(nu
     progress_->hide();
     serial_ = new QLabel(this);
     for (QWidget* w : {static_cast<QWidget*>(title_), static_cast<QWidget*>(device_),
-                       static_cast<QWidget*>(state_), static_cast<QWidget*>(progress_),
+                       static_cast<QWidget*>(state_), static_cast<QWidget*>(reason_),
+                       static_cast<QWidget*>(progress_),
                        static_cast<QWidget*>(serial_)}) {
+        // Long texts wrap or elide instead of widening the tile: the grid
+        // keeps its columns equal.
+        w->setSizePolicy(QSizePolicy::Ignored, w->sizePolicy().verticalPolicy());
         layout->addWidget(w);
     }
     layout->addStretch(1);
@@ -82,7 +97,9 @@ SocketTile::SocketTile(int number, QWidget* parent) : QFrame(parent), number_(nu
 
 void SocketTile::SetPort(const std::string& com, const std::string& device) {
     title_->setText(QString("Socket %1  %2").arg(number_).arg(QString::fromStdString(com)));
-    device_->setText(QString::fromStdString(device));
+    // The end of a long device path is what tells adapters apart.
+    const QString text = QString::fromStdString(device);
+    device_->setText(device_->fontMetrics().elidedText(text, Qt::ElideLeft, 200));
     device_->setToolTip(QString::fromStdString(device));
 }
 
@@ -107,6 +124,8 @@ void SocketTile::Show(const TileView& v) {
         setStyleSheet(style ? QString(style).arg(objectName()) : QString());
     }
     state_->setText(StateText(v));
+    reason_->setText(ReasonText(v));
+    reason_->setVisible(!reason_->text().isEmpty());
     const bool writing = v.phase == Phase::Writing;
     const bool checking = v.phase == Phase::Checking || v.phase == Phase::Confirming;
     progress_->setVisible(writing || checking);

@@ -43,6 +43,7 @@ class SocketTile : public QFrame {
     QLabel* title_;
     QLabel* device_;
     QLabel* state_;
+    QLabel* reason_;
     QProgressBar* progress_;
     QLabel* serial_;
 };

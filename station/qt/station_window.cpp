@@ -284,6 +284,10 @@ QWidget* StationWindow::BuildCounters() {
     failures_->setRootIsDecorated(false);
     failures_->setMinimumWidth(300);
     failures_->header()->setStretchLastSection(true);
+    failures_->setColumnWidth(0, 64);
+    failures_->setColumnWidth(1, 50);
+    failures_->setColumnWidth(2, 76);
+    failures_->setWordWrap(true);
     layout->addWidget(failures_, 1);
     box->setMaximumWidth(420);
     return box;
@@ -485,6 +489,7 @@ void StationWindow::LayoutTiles(int count) {
     for (int i = 0; i < count; ++i) {
         auto* tile = new SocketTile(i + 1, tileGrid_->parentWidget());
         tileGrid_->addWidget(tile, i / columns, i % columns);
+        tileGrid_->setColumnStretch(i % columns, 1);
         tiles_.push_back(tile);
     }
 }
@@ -618,6 +623,7 @@ void StationWindow::OnAttempt(const Socket& socket, const record::Attempt& a, bo
     item->setText(2, Q(a.serial));
     item->setText(3, Q(!logged ? "record: " + recordError
                               : a.message.empty() ? a.result : a.message));
+    item->setToolTip(3, item->text(3));
     failures_->insertTopLevelItem(0, item);
     while (failures_->topLevelItemCount() > kFailuresKept) {
         delete failures_->takeTopLevelItem(failures_->topLevelItemCount() - 1);
