@@ -106,6 +106,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
             o.hasPorts = true;
         } else if (name == "--log" || name == "--db") {
             if (value.empty()) return fail(name + " needs a value");
+            // A database given without its scheme must not become a CSV file
+            // of that name.
+            if (name == "--db" && value.find("://") == std::string::npos)
+                return fail("--db needs a URI such as sqlite:///path or postgresql://host/db");
             (name == "--log" ? hasLog : hasDb) = true;
             if (hasLog && hasDb) return fail("give the record once: --log or --db");
             o.setup.record = value;

@@ -133,6 +133,7 @@ TEST(StationWindow, ShortcutOptionsOverRememberedSettings) {
              {{"--ports", "COM1", "--port", "COM1"}, "given twice"},
              {{"--plan", "a.tbl", "--channels", "1,2,3,4"}, "give the plan once"},
              {{"--log", "a.csv", "--db", "sqlite:///a.db"}, "give the record once"},
+             {{"--db", "line.db"}, "--db needs a URI"},
              {{"--count", "3"}, "unknown option"}}) {
         EXPECT_NE(modstation::ParseOptions(args).error.find(error), std::string::npos) << error;
     }
