@@ -49,7 +49,13 @@ int main(int argc, char** argv) {
         window.SetConfirm([](const QString&) { return true; });
         window.close();
     });
-    if (options.start && !window.StartProduction()) {
+    // A shortcut's table that cannot be read must not start production
+    // with the plan remembered from before.
+    const bool planMissing = options.hasPlan && !options.setup.planFile.empty() &&
+                             window.Current().planFile != options.setup.planFile;
+    if (options.start && planMissing) {
+        std::cerr << "modstation: " << window.Message().toStdString() << " (not started)\n";
+    } else if (options.start && !window.StartProduction()) {
         std::cerr << "modstation: " << window.Message().toStdString() << "\n";
     }
     return app.exec();
