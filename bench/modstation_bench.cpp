@@ -40,7 +40,8 @@ double FirstFrameMs(const std::vector<std::string>& argv) {
     std::string word, name;
     long long ns = 0;
     while (in >> word >> name >> ns) {
-        if (word == "stage" && name == "first-frame") return static_cast<double>(ns - spawned) / 1e6;
+        if (word == "stage" && name == "first-frame")
+            return static_cast<double>(ns - spawned) / 1e6;
     }
     throw std::runtime_error(argv[0] + " showed no window");
 }
@@ -48,7 +49,8 @@ double FirstFrameMs(const std::vector<std::string>& argv) {
 long CountRows(const std::string& path) {
     const std::string log = bench::ReadFile(path);
     long n = 0;
-    for (std::size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2)) ++n;
+    for (std::size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2))
+        ++n;
     return n > 0 ? n - 1 : 0;  // the header
 }
 
@@ -64,11 +66,11 @@ int main(int argc, char** argv) {
     const int quiet = open("/dev/null", O_WRONLY);
     std::vector<pid_t> sims;
     for (int com = 1; com <= kSockets; ++com) {
-        sims.push_back(bench::Spawn({bin + "/modsim", "--kind", "rx", "--folder", folder, "--com",
-                                     std::to_string(com), "--fixture", "1000", "--present", "6000",
-                                     "--absent", "1000", "--serial",
-                                     bench::Format("%06x", 0x100000 + com * 0x1000)},
-                                    {}, quiet));
+        sims.push_back(
+            bench::Spawn({bin + "/modsim", "--kind", "rx", "--folder", folder, "--com",
+                          std::to_string(com), "--fixture", "1000", "--present", "6000", "--absent",
+                          "1000", "--serial", bench::Format("%06x", 0x100000 + com * 0x1000)},
+                         {}, quiet));
     }
     for (int i = 0; i < 100 && !fs::exists(folder + "/ports/COM" + std::to_string(kSockets)); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -79,7 +81,8 @@ int main(int argc, char** argv) {
     try {
         for (long i = 0; i < runs + 1; ++i) {
             for (int n : {0, 1, kSockets}) {
-                const double ms = FirstFrameMs({dir + "/modstation_probe", folder, std::to_string(n)});
+                const double ms =
+                    FirstFrameMs({dir + "/modstation_probe", folder, std::to_string(n)});
                 if (i > 0) firstFrame[n].push_back(ms);  // the first run warms the caches
             }
         }
@@ -89,10 +92,10 @@ int main(int argc, char** argv) {
 
     // The real program, copied beside ports/, straight into production.
     fs::copy_file(bin + "/modstation", folder + "/modstation");
-    const pid_t station = bench::Spawn(
-        {folder + "/modstation", "--ports", "COM1-COM24", "--channels",
-         "434.700,434.600,433.920,434.075", "--station", "bench", "--start"},
-        {"QT_QPA_PLATFORM=offscreen"}, quiet);
+    const pid_t station =
+        bench::Spawn({folder + "/modstation", "--ports", "COM1-COM24", "--channels",
+                      "434.700,434.600,433.920,434.075", "--station", "bench", "--start"},
+                     {"QT_QPA_PLATFORM=offscreen"}, quiet);
     std::this_thread::sleep_for(std::chrono::seconds(3));
     const std::string log = folder + "/modstation_log.csv";
     const long rows0 = CountRows(log);
@@ -112,21 +115,25 @@ int main(int argc, char** argv) {
 
     const double wall = static_cast<double>(t1 - t0) / 1e9;
     const double percent = 100.0 * (cpu1 - cpu0) / wall;
-    bench::Section(bench::Format("modstation, %d sockets against modsim fixtures (offscreen)", kSockets));
+    bench::Section(
+        bench::Format("modstation, %d sockets against modsim fixtures (offscreen)", kSockets));
     if (!failure.empty()) {
         bench::Row("start-up to first paint", "no figure: " + failure, "", bench::Verdict(false));
     } else {
-        bench::Row(bench::Format("start-up to first paint, %d tiles (median of %ld)", kSockets, runs),
-                   bench::Format("%.1f ms (best %.1f)", bench::Median(firstFrame[kSockets]),
-                                 bench::Best(firstFrame[kSockets])),
-                   bench::Format("1 tile %.1f ms, set-up mode %.1f ms",
-                                 bench::Median(firstFrame[1]), bench::Median(firstFrame[0])),
-                   "");
+        bench::Row(
+            bench::Format("start-up to first paint, %d tiles (median of %ld)", kSockets, runs),
+            bench::Format("%.1f ms (best %.1f)", bench::Median(firstFrame[kSockets]),
+                          bench::Best(firstFrame[kSockets])),
+            bench::Format("1 tile %.1f ms, set-up mode %.1f ms", bench::Median(firstFrame[1]),
+                          bench::Median(firstFrame[0])),
+            "");
     }
-    bench::Row(bench::Format("CPU of the window while %d sockets work, over %.0f s", kSockets, wall),
-               bench::Format("%.2f %% of a core; %ld attempts recorded meanwhile; RSS %ld kB",
-                             percent, rows1 - rows0, rss),
-               "target < 5 %", bench::Verdict(percent < 5.0));
-    if (status != 0) bench::Note(bench::Format("modstation ended with status %d after SIGTERM", status));
+    bench::Row(
+        bench::Format("CPU of the window while %d sockets work, over %.0f s", kSockets, wall),
+        bench::Format("%.2f %% of a core; %ld attempts recorded meanwhile; RSS %ld kB", percent,
+                      rows1 - rows0, rss),
+        "target < 5 %", bench::Verdict(percent < 5.0));
+    if (status != 0)
+        bench::Note(bench::Format("modstation ended with status %d after SIGTERM", status));
     return failure.empty() ? 0 : 1;
 }

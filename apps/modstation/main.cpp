@@ -32,9 +32,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName("modstation");
     app.setDesktopFileName("io.github.setuptools.modstation");
-    const std::string folder = QFileInfo(QCoreApplication::applicationFilePath())
-                                   .absolutePath()
-                                   .toStdString();
+    const std::string folder =
+        QFileInfo(QCoreApplication::applicationFilePath()).absolutePath().toStdString();
     const store::FilePlaces places = runtime::ProgramPlaces(folder, "modstation");
     store::fsys::MakeFolders(places.config);
 

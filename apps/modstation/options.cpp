@@ -46,9 +46,9 @@ std::vector<std::string> SplitCommas(const std::string& text) {
 }  // namespace
 
 Options ParseOptions(const std::vector<std::string>& args) {
-    static const std::set<std::string> kValues = {"--plan", "--channels", "--kind",     "--port",
-                                                  "--ports", "--log",     "--db",       "--station",
-                                                  "--operator"};
+    static const std::set<std::string> kValues = {"--plan", "--channels", "--kind",
+                                                  "--port", "--ports",    "--log",
+                                                  "--db",   "--station",  "--operator"};
     Options o;
     bool hasLog = false, hasDb = false;
     const auto fail = [&o](const std::string& why) {
@@ -90,7 +90,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
             for (std::size_t c = 0; c < 4; ++c) o.setup.channels[c] = parts[c];
             o.hasPlan = true;
         } else if (name == "--kind") {
-            if (value != "rx" && value != "tx") return fail("--kind must be rx or tx, not \"" + value + "\"");
+            if (value != "rx" && value != "tx")
+                return fail("--kind must be rx or tx, not \"" + value + "\"");
             o.setup.kind = value;
             o.hasKind = true;
         } else if (name == "--port") {

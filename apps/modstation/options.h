@@ -11,16 +11,16 @@ namespace modstation {
 // what was given overrides the remembered settings.
 struct Options {
     station::StationSetup setup;
-    bool hasPlan = false;      // --plan or --channels
+    bool hasPlan = false;  // --plan or --channels
     bool hasKind = false;
     bool hasPorts = false;
     bool hasRecord = false;
     bool hasStation = false;
     bool hasOperator = false;
-    bool start = false;        // straight into production
+    bool start = false;  // straight into production
     bool help = false;
     bool version = false;
-    std::string error;         // empty when the line is good
+    std::string error;  // empty when the line is good
 };
 
 Options ParseOptions(const std::vector<std::string>& args);

@@ -1,10 +1,9 @@
 #include "plan_picture.h"
 
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 #include <vector>
-
-#include <algorithm>
 
 #include "leading_number.h"
 
@@ -45,9 +44,7 @@ void PlanPicture::paintEvent(QPaintEvent*) {
     const int margin = 24;
     const int axis = height() - 18;
     const double width = std::max(1, this->width() - 2 * margin);
-    const auto xOf = [&](double mhz) {
-        return margin + (mhz - low_) / (high_ - low_) * width;
-    };
+    const auto xOf = [&](double mhz) { return margin + (mhz - low_) / (high_ - low_) * width; };
     // The grid: a short tick every 25 kHz, a long one every 250 kHz.
     p.setPen(QPen(pal.color(QPalette::Mid), 1));
     const int steps = static_cast<int>(std::lround((high_ - low_) / 0.025));

@@ -45,7 +45,8 @@ QString StateText(const TileView& v) {
 QString ReasonText(const TileView& v) {
     if (v.phase != Phase::Failed) return {};
     const std::size_t colon = v.state.find(": ");
-    return colon == std::string::npos ? QString() : QString::fromStdString(v.state.substr(colon + 2));
+    return colon == std::string::npos ? QString()
+                                      : QString::fromStdString(v.state.substr(colon + 2));
 }
 
 }  // namespace
@@ -83,8 +84,7 @@ SocketTile::SocketTile(int number, QWidget* parent) : QFrame(parent), number_(nu
     serial_ = new QLabel(this);
     for (QWidget* w : {static_cast<QWidget*>(title_), static_cast<QWidget*>(device_),
                        static_cast<QWidget*>(state_), static_cast<QWidget*>(reason_),
-                       static_cast<QWidget*>(progress_),
-                       static_cast<QWidget*>(serial_)}) {
+                       static_cast<QWidget*>(progress_), static_cast<QWidget*>(serial_)}) {
         // Long texts wrap or elide instead of widening the tile: the grid
         // keeps its columns equal.
         w->setSizePolicy(QSizePolicy::Ignored, w->sizePolicy().verticalPolicy());
@@ -106,9 +106,9 @@ void SocketTile::SetPort(const std::string& com, const std::string& device) {
 void SocketTile::Show(const TileView& v) {
     if (shownOnce_ && v == view_) return;
     const bool phaseChanged = !shownOnce_ || v.phase != view_.phase;
-    const bool resultChanged = shownOnce_ && (v.phase != view_.phase || v.state != view_.state) &&
-                               (v.phase == Phase::Passed || v.phase == Phase::Failed ||
-                                v.phase == Phase::AdapterMissing);
+    const bool resultChanged =
+        shownOnce_ && (v.phase != view_.phase || v.state != view_.state) &&
+        (v.phase == Phase::Passed || v.phase == Phase::Failed || v.phase == Phase::AdapterMissing);
     shownOnce_ = true;
     view_ = v;
     if (phaseChanged) {

@@ -13,7 +13,7 @@ namespace station {
 // What one tile shows, taken from its socket.
 struct TileView {
     Phase phase = Phase::Empty;
-    std::string state;   // the socket's phase text
+    std::string state;  // the socket's phase text
     std::string serial;
     long long durationMs = -1;  // of the last attempt; -1 while none ended
     int progress = 0;           // channels written, 0..4

@@ -440,9 +440,9 @@ void StationWindow::ShowRecord() {
                     .arg(Q(sink_->Describe()))
                     .arg(sink_->Unsent());
     } else {
-        where = QString("Record: %1")
-                    .arg(s.record.empty() ? "CSV " + Q(DefaultRecordPath(places_.data))
-                                          : Q(s.record));
+        where =
+            QString("Record: %1")
+                .arg(s.record.empty() ? "CSV " + Q(DefaultRecordPath(places_.data)) : Q(s.record));
     }
     recordText_->setText(where);
 }
@@ -533,7 +533,8 @@ bool StationWindow::StartProduction() {
         SetMessage(Q("Record: " + error), true);
         return false;
     }
-    const std::string comNotOpen = fixed && fixed->letter == 'T' ? "COM Not Open!!" : "COM Not Open!";
+    const std::string comNotOpen =
+        fixed && fixed->letter == 'T' ? "COM Not Open!!" : "COM Not Open!";
     for (const std::string& name : s.ports) {
         auto port = std::make_unique<wire::QtSerialPort>(places_.config);
         if (name.find('/') != std::string::npos) {
@@ -593,8 +594,9 @@ bool StationWindow::StopProduction() {
     }
     if (!busy.isEmpty()) {
         const QString question =
-            QString("%1 %2 writing a module. Stop anyway? The module is recorded as "
-                    "interrupted and must be written again.")
+            QString(
+                "%1 %2 writing a module. Stop anyway? The module is recorded as "
+                "interrupted and must be written again.")
                 .arg(busy.join(", "), busy.size() == 1 ? "is" : "are");
         if (!confirm_(question)) return false;
     }
@@ -621,8 +623,9 @@ void StationWindow::OnAttempt(const Socket& socket, const record::Attempt& a, bo
     item->setText(0, QTime::currentTime().toString("HH:mm:ss"));
     item->setText(1, QString::number(a.socket));
     item->setText(2, Q(a.serial));
-    item->setText(3, Q(!logged ? "record: " + recordError
-                              : a.message.empty() ? a.result : a.message));
+    item->setText(3, Q(!logged             ? "record: " + recordError
+                       : a.message.empty() ? a.result
+                                           : a.message));
     item->setToolTip(3, item->text(3));
     failures_->insertTopLevelItem(0, item);
     while (failures_->topLevelItemCount() > kFailuresKept) {
@@ -675,8 +678,8 @@ void StationWindow::LoadSettings() {
     StationSetup s;
     s.planFile = S(ini.value("plan/file").toString());
     for (std::size_t i = 0; i < 4; ++i) {
-        s.channels[i] = S(ini.value(QString("plan/ch%1").arg(i), channel::kDefaultFrequencies[i])
-                              .toString());
+        s.channels[i] =
+            S(ini.value(QString("plan/ch%1").arg(i), channel::kDefaultFrequencies[i]).toString());
     }
     s.kind = S(ini.value("station/kind").toString());
     for (const QString& p : ini.value("station/sockets").toString().split(',', Qt::SkipEmptyParts))

@@ -75,7 +75,9 @@ std::vector<Row> Rows(const std::string& path, std::size_t* badRows) {
 std::vector<std::string> Fixture(int com, int modules) {
     // A serial range of its own for every fixture, so no module is skipped
     // as one another socket passed.
-    return {"--fixture", std::to_string(modules), "--present", "7000", "--absent", "1500",
+    return {"--fixture", std::to_string(modules),
+            "--present", "7000",
+            "--absent",  "1500",
             "--serial",  std::to_string(100000 + com * 1000)};
 }
 
@@ -88,8 +90,9 @@ class ModstationLine : public ::testing::Test {
             if (com == 2) options.insert(options.end(), {"--wrong-channel", "1"});
             sims[com] = std::make_unique<ModSim>(folder, "rx", options, com);
         }
-        e2e::WriteTextFile(folder + "/line.tbl",
-                           "CH0F ,434.700,\r\nCH1F ,434.600,\r\nCH2F ,433.920,\r\nCH3F ,434.075,\r\n");
+        e2e::WriteTextFile(
+            folder + "/line.tbl",
+            "CH0F ,434.700,\r\nCH1F ,434.600,\r\nCH2F ,433.920,\r\nCH3F ,434.075,\r\n");
         win = std::make_unique<station::StationWindow>(store::FilePlaces{folder, folder}, "9.9.9");
         win->show();
     }
@@ -136,8 +139,8 @@ TEST_F(ModstationLine, FourSocketsWriteEveryModuleOnceSurviveAPulledAdapterAndSt
     sims[3]->Kill();
     ASSERT_TRUE(e2e::WaitFor([&] { return TileState(3) == "adapter missing"; }, 3000))
         << TileState(3).toStdString();
-    ASSERT_TRUE(e2e::WaitFor([&] { return Passed(1) >= 1 && Written(2) >= 1 && Passed(4) >= 1; },
-                             10000));
+    ASSERT_TRUE(
+        e2e::WaitFor([&] { return Passed(1) >= 1 && Written(2) >= 1 && Passed(4) >= 1; }, 10000));
     EXPECT_EQ(TileState(3), "adapter missing");
     EXPECT_EQ(TileState(1), "PASS");
     // A failed module keeps its FAIL through the identity polls while it

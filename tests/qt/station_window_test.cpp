@@ -1,6 +1,8 @@
 // modstation's window offscreen: names for screen readers and automation,
 // plans refused for modsetup's reasons, the shortcut's command line, the
 // settings kept, and tiles readable whatever the theme.
+#include "station_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -15,7 +17,6 @@
 #include "options.h"
 #include "plan.h"
 #include "socket_tile.h"
-#include "station_window.h"
 
 namespace {
 
@@ -70,7 +71,10 @@ TEST(StationWindow, RefusesWhatModsetupRefusesWithItsReason) {
     const std::vector<Case> cases = {
         {"rx", {"434.700", "435.000", "433.920", "434.075"}, {"COM1"}, ""},
         {"tx", {"434.700", "434.010", "433.920", "434.075"}, {"COM1"}, ""},
-        {"rx", {"434.700", "434.6x", "433.920", "434.075"}, {"COM1"}, "\"434.6x\" is not a frequency in MHz"},
+        {"rx",
+         {"434.700", "434.6x", "433.920", "434.075"},
+         {"COM1"},
+         "\"434.6x\" is not a frequency in MHz"},
         {"rx", {"434.700", "434.600", "433.920", "434.075"}, {}, "Choose the sockets first"},
         {"rx", {"434.700", "434.600", "433.920", "434.075"}, {"COM200"}, "COM Not Open! (COM200: "},
     };
@@ -113,9 +117,9 @@ TEST(StationWindow, ShortcutOptionsOverRememberedSettings) {
     }
     Window w(folder);
     w.win.LoadSettings();
-    const auto parsed = modstation::ParseOptions(
-        {"--ports", "COM5-COM6", "--operator", "Bo", "--channels=434.700,434.650,433.920,434.100",
-         "--start"});
+    const auto parsed =
+        modstation::ParseOptions({"--ports", "COM5-COM6", "--operator", "Bo",
+                                  "--channels=434.700,434.650,433.920,434.100", "--start"});
     ASSERT_EQ(parsed.error, "");
     EXPECT_TRUE(parsed.start);
     w.win.Apply(modstation::Merge(w.win.Current(), parsed));
@@ -156,8 +160,7 @@ double Contrast(const QColor& a, const QColor& b) {
 double RenderedContrast(QWidget* w) {
     // Grabbed through its parent, so a background drawn by the parent counts.
     QWidget* parent = w->parentWidget() ? w->parentWidget() : w;
-    const QImage image =
-        (parent == w ? w->grab() : parent->grab(w->geometry())).toImage();
+    const QImage image = (parent == w ? w->grab() : parent->grab(w->geometry())).toImage();
     std::map<QRgb, int> counts;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y)];
@@ -166,7 +169,8 @@ double RenderedContrast(QWidget* w) {
     for (const auto& [rgb, n] : counts)
         if (n > most) most = n, background = QColor(rgb);
     double contrast = 0;
-    for (const auto& [rgb, n] : counts) contrast = std::max(contrast, Contrast(QColor(rgb), background));
+    for (const auto& [rgb, n] : counts)
+        contrast = std::max(contrast, Contrast(QColor(rgb), background));
     return contrast;
 }
 

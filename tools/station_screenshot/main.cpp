@@ -49,11 +49,16 @@ int main(int argc, char** argv) {
     // Socket 3 stores Ch1 wrongly (FAIL), socket 5's adapter is pulled.
     std::vector<std::unique_ptr<QProcess>> sims;
     for (int com = 1; com <= 6; ++com) {
-        QStringList args = {"--kind", "rx", "--folder", folder, "--com", QString::number(com),
-                            "--fixture", "2", "--present", "20000",
-                            "--serial", QString::number(100000 + com * 1000)};
-        if (com == 3) args << "--wrong-channel" << "1";
-        if (com == 5) args << "--vanish-after" << "2500";
+        QStringList args = {"--kind",    "rx",       "--folder",
+                            folder,      "--com",    QString::number(com),
+                            "--fixture", "2",        "--present",
+                            "20000",     "--serial", QString::number(100000 + com * 1000)};
+        if (com == 3)
+            args << "--wrong-channel"
+                 << "1";
+        if (com == 5)
+            args << "--vanish-after"
+                 << "2500";
         auto p = std::make_unique<QProcess>();
         p->start(modsim, args);
         if (!p->waitForReadyRead(5000)) {
