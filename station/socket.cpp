@@ -12,8 +12,6 @@ namespace {
 using module::Outcome;
 using module::Sequence;
 
-constexpr const char* kNoIdentity = "Not Response!! (or target error)";
-
 long long MsSince(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  t)
