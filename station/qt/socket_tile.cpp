@@ -56,7 +56,7 @@ SocketTile::SocketTile(int number, QWidget* parent) : QFrame(parent), number_(nu
     setAccessibleName(QString("Socket %1").arg(number));
     setFocusPolicy(Qt::TabFocus);
     setFrameShape(QFrame::StyledPanel);
-    setMinimumSize(150, 110);
+    setMinimumSize(120, 100);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 6, 8, 6);
     layout->setSpacing(2);

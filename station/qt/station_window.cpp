@@ -80,9 +80,9 @@ StationWindow::StationWindow(store::FilePlaces places, std::string toolVersion, 
     outer->addWidget(header);
 
     auto* middle = new QHBoxLayout;
-    auto* setup = new QWidget(this);
-    BuildSetup(setup);
-    middle->addWidget(setup, 0);
+    setupColumn_ = new QWidget(this);
+    BuildSetup(setupColumn_);
+    middle->addWidget(setupColumn_, 0);
 
     auto* tilesArea = new QScrollArea(this);
     tilesArea->setWidgetResizable(true);
@@ -100,7 +100,7 @@ StationWindow::StationWindow(store::FilePlaces places, std::string toolVersion, 
     message_->setAccessibleName("Message");
     message_->setWordWrap(true);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    outer->addWidget(message_);
+    outer->addLayout(BuildButtons());
 
     slowRefresh_ = new QTimer(this);
     slowRefresh_->setInterval(1000);
@@ -234,11 +234,17 @@ void StationWindow::BuildSetup(QWidget* into) {
     }
     layout->addWidget(setupBox_);
 
+    layout->addStretch(1);
+    into->setMaximumWidth(360);
+}
+
+QLayout* StationWindow::BuildButtons() {
     auto* buttons = new QHBoxLayout;
-    start_ = new QPushButton("&Start", into);
+    buttons->addWidget(message_, 1);
+    start_ = new QPushButton("&Start", this);
     start_->setObjectName("Start");
     start_->setAccessibleName("Start");
-    stop_ = new QPushButton("S&top", into);
+    stop_ = new QPushButton("S&top", this);
     stop_->setObjectName("Stop");
     stop_->setAccessibleName("Stop");
     for (QPushButton* b : {start_, stop_}) {
@@ -246,14 +252,12 @@ void StationWindow::BuildSetup(QWidget* into) {
         f.setPointSizeF(f.pointSizeF() * 1.4);
         f.setBold(true);
         b->setFont(f);
-        b->setMinimumHeight(40);
+        b->setMinimumSize(140, 40);
         buttons->addWidget(b);
     }
     connect(start_, &QPushButton::clicked, this, [this] { StartProduction(); });
     connect(stop_, &QPushButton::clicked, this, [this] { StopProduction(); });
-    layout->addLayout(buttons);
-    layout->addStretch(1);
-    into->setMaximumWidth(360);
+    return buttons;
 }
 
 QWidget* StationWindow::BuildCounters() {
@@ -282,14 +286,14 @@ QWidget* StationWindow::BuildCounters() {
     failures_->setAccessibleName("Last failures");
     failures_->setHeaderLabels({"Time", "Socket", "Serial", "Reason"});
     failures_->setRootIsDecorated(false);
-    failures_->setMinimumWidth(300);
+    failures_->setMinimumWidth(260);
     failures_->header()->setStretchLastSection(true);
     failures_->setColumnWidth(0, 64);
     failures_->setColumnWidth(1, 50);
     failures_->setColumnWidth(2, 76);
     failures_->setWordWrap(true);
     layout->addWidget(failures_, 1);
-    box->setMaximumWidth(420);
+    box->setMaximumWidth(360);
     return box;
 }
 
@@ -477,6 +481,9 @@ QString StationWindow::Message() const {
 
 void StationWindow::Lock(bool producing) {
     setupBox_->setEnabled(!producing);
+    // In production the header shows what was set up; the tiles get the
+    // room, so 24 of them fit beside the counters.
+    setupColumn_->setVisible(!producing);
     start_->setEnabled(!producing);
     stop_->setEnabled(producing);
     (producing ? stop_ : start_)->setFocus();

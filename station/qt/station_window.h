@@ -13,6 +13,7 @@ class QComboBox;
 class QGridLayout;
 class QGroupBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -83,6 +84,7 @@ class StationWindow : public QWidget, private StationObserver {
     void BuildHeader(QWidget* into);
     void BuildSetup(QWidget* into);
     QWidget* BuildCounters();
+    QLayout* BuildButtons();
     void ShowPlan();
     void ShowRecord();
     void ShowCounters();
@@ -105,6 +107,7 @@ class StationWindow : public QWidget, private StationObserver {
     QLabel* stationText_;
     QLabel* recordText_;
     // Set-up
+    QWidget* setupColumn_;
     QGroupBox* setupBox_;
     QLineEdit* planFile_;
     QPushButton* loadPlan_;

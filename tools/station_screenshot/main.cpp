@@ -3,13 +3,17 @@
 // receiver cannot make, production with passed, failed and missing sockets,
 // and the same on a dark theme.
 //
-//   station_screenshot <modsim> <program folder> <out folder>
+//   station_screenshot <modsim> <program folder> <out folder> [sockets]
+//
+// With a number of sockets other than six the pictures' names carry it.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPalette>
 #include <QProcess>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -37,18 +41,20 @@ QString State(station::StationWindow& w, int n) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: station_screenshot MODSIM FOLDER OUTDIR\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: station_screenshot MODSIM FOLDER OUTDIR [SOCKETS]\n");
         return 2;
     }
     QApplication app(argc, argv);
     const QString modsim = argv[1];
     const QString folder = argv[2];
-    const QString out = argv[3];
+    const int count = argc == 5 ? std::max(1, std::min(24, std::atoi(argv[4]))) : 6;
+    const QString out =
+        QString(argv[3]) + "/modstation" + (count == 6 ? QString() : QString("-%1").arg(count));
 
     // Socket 3 stores Ch1 wrongly (FAIL), socket 5's adapter is pulled.
     std::vector<std::unique_ptr<QProcess>> sims;
-    for (int com = 1; com <= 6; ++com) {
+    for (int com = 1; com <= count; ++com) {
         QStringList args = {"--kind",    "rx",       "--folder",
                             folder,      "--com",    QString::number(com),
                             "--fixture", "2",        "--present",
@@ -75,13 +81,13 @@ int main(int argc, char** argv) {
     station::StationSetup s;
     s.kind = "rx";
     s.channels = {"434.700", "434.613", "433.920", "434.075"};
-    s.ports = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"};
+    for (int com = 1; com <= count; ++com) s.ports.push_back("COM" + std::to_string(com));
     s.station = "line 2";
     s.operatorName = "A. Operator";
     w.Apply(s);
     w.StartProduction();  // refused: Ch1 cannot be made exactly
     WaitFor([] { return false; }, 200);
-    bool ok = w.grab().save(out + "/modstation-setup.png");
+    bool ok = w.grab().save(out + "-setup.png");
 
     s.channels = {"434.700", "434.600", "433.920", "434.075"};
     w.Apply(s);
@@ -97,7 +103,7 @@ int main(int argc, char** argv) {
         15000);
     // One socket still at work, for the progress bar.
     WaitFor([] { return false; }, 100);
-    ok = w.grab().save(out + "/modstation-production.png") && ok;
+    ok = w.grab().save(out + "-production.png") && ok;
 
     QPalette p;
     for (auto [role, colour] : {std::pair{QPalette::Window, QColor(49, 54, 59)},
@@ -115,7 +121,7 @@ int main(int argc, char** argv) {
         p.setColor(QPalette::Disabled, role, QColor(140, 143, 145));
     QApplication::setPalette(p);
     WaitFor([] { return false; }, 100);
-    ok = w.grab().save(out + "/modstation-dark.png") && ok;
+    ok = w.grab().save(out + "-dark.png") && ok;
 
     w.SetConfirm([](const QString&) { return true; });
     w.StopProduction();
