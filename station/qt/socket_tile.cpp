@@ -68,7 +68,8 @@ SocketTile::SocketTile(int number, QWidget* parent) : QFrame(parent), number_(nu
     device_->setTextInteractionFlags(Qt::NoTextInteraction);
     state_ = new QLabel(this);
     state_->setObjectName(QString("SocketState_%1").arg(number));
-    state_->setWordWrap(true);
+    // One line: a wrapped label makes every layout pass of the grid lay out
+    // its text again, and the state is short (a FAIL's reason goes below).
     state_->setMinimumHeight(36);
     reason_ = new QLabel(this);
     reason_->setObjectName(QString("SocketReason_%1").arg(number));
@@ -105,27 +106,32 @@ void SocketTile::SetPort(const std::string& com, const std::string& device) {
 
 void SocketTile::Show(const TileView& v) {
     if (shownOnce_ && v == view_) return;
-    const bool phaseChanged = !shownOnce_ || v.phase != view_.phase;
+    const char* style = v.phase == Phase::Passed           ? kPassStyle
+                        : v.phase == Phase::Failed         ? kFailStyle
+                        : v.phase == Phase::AdapterMissing ? kMissingStyle
+                                                           : nullptr;
+    // A new style sheet re-polishes the tile and its labels: only when the
+    // look really changes, not at every identity poll of an empty socket.
+    const bool lookChanged = !shownOnce_ || style != style_;
+    style_ = style;
     const bool resultChanged =
         shownOnce_ && (v.phase != view_.phase || v.state != view_.state) &&
         (v.phase == Phase::Passed || v.phase == Phase::Failed || v.phase == Phase::AdapterMissing);
     shownOnce_ = true;
     view_ = v;
-    if (phaseChanged) {
+    if (lookChanged) {
         QFont f = font();
         const bool result = v.phase == Phase::Passed || v.phase == Phase::Failed;
         f.setPointSizeF(font().pointSizeF() * (result ? 2.0 : 1.25));
         f.setBold(result);
         state_->setFont(f);
-        const char* style = v.phase == Phase::Passed           ? kPassStyle
-                            : v.phase == Phase::Failed         ? kFailStyle
-                            : v.phase == Phase::AdapterMissing ? kMissingStyle
-                                                               : nullptr;
         setStyleSheet(style ? QString(style).arg(objectName()) : QString());
     }
-    state_->setText(StateText(v));
-    reason_->setText(ReasonText(v));
-    reason_->setVisible(!reason_->text().isEmpty());
+    const QString state = StateText(v);
+    if (state_->text() != state) state_->setText(state);
+    const QString reason = ReasonText(v);
+    if (reason_->text() != reason) reason_->setText(reason);
+    reason_->setVisible(!reason.isEmpty());
     const bool writing = v.phase == Phase::Writing;
     const bool checking = v.phase == Phase::Checking || v.phase == Phase::Confirming;
     progress_->setVisible(writing || checking);

@@ -40,6 +40,7 @@ class SocketTile : public QFrame {
     int number_;
     TileView view_;
     bool shownOnce_ = false;
+    const char* style_ = nullptr;
     QLabel* title_;
     QLabel* device_;
     QLabel* state_;

@@ -102,6 +102,10 @@ StationWindow::StationWindow(store::FilePlaces places, std::string toolVersion, 
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     outer->addLayout(BuildButtons());
 
+    tileRefresh_ = new QTimer(this);
+    tileRefresh_->setSingleShot(true);
+    tileRefresh_->setInterval(100);
+    connect(tileRefresh_, &QTimer::timeout, this, [this] { RefreshTiles(); });
     slowRefresh_ = new QTimer(this);
     slowRefresh_->setInterval(1000);
     connect(slowRefresh_, &QTimer::timeout, this, [this] {
@@ -641,8 +645,22 @@ void StationWindow::OnAttempt(const Socket& socket, const record::Attempt& a, bo
 }
 
 void StationWindow::OnPhase(const Socket& socket) {
+    // Tiles are drawn at most ten times a second: a socket's phases follow
+    // each other within milliseconds, and 24 of them need not each cost a
+    // paint. A result is shown at the next refresh, 100 ms at most later.
     const std::size_t at = static_cast<std::size_t>(socket.Config().number - 1);
-    if (at < tiles_.size()) tiles_[at]->Show(ViewOf(socket));
+    if (at >= tiles_.size()) return;
+    dirty_.insert(at);
+    if (!tileRefresh_->isActive()) tileRefresh_->start();
+}
+
+void StationWindow::RefreshTiles() {
+    if (!line_) return;
+    const auto& sockets = line_->Sockets();
+    for (const std::size_t at : dirty_) {
+        if (at < tiles_.size() && at < sockets.size()) tiles_[at]->Show(ViewOf(*sockets[at]));
+    }
+    dirty_.clear();
 }
 
 void StationWindow::OnStationEnded(const Station&) {
@@ -655,8 +673,10 @@ void StationWindow::TearDown() {
     if (!line_ || tearingDown_) return;
     tearingDown_ = true;
     slowRefresh_->stop();
+    tileRefresh_->stop();
     ShowCounters();
-    for (const auto& socket : line_->Sockets()) OnPhase(*socket);
+    for (std::size_t i = 0; i < tiles_.size(); ++i) dirty_.insert(i);
+    RefreshTiles();
     for (std::size_t i = 0; i < openPorts_.size(); ++i) {
         openPorts_[i]->SetReceiveHandler(nullptr);
         if (i < timers_.size()) {

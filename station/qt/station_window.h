@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "file_places.h"
@@ -95,6 +96,7 @@ class StationWindow : public QWidget, private StationObserver {
     std::string PlanProblem(const module::Kind& kind) const;
     std::vector<std::string> ChosenPorts() const;
     void TearDown();
+    void RefreshTiles();
 
     store::FilePlaces places_;
     std::string toolVersion_;
@@ -132,6 +134,8 @@ class StationWindow : public QWidget, private StationObserver {
     QLabel* perHour_;
     QTreeWidget* failures_;
     QTimer* slowRefresh_;
+    QTimer* tileRefresh_;
+    std::set<std::size_t> dirty_;  // tiles whose socket changed since the last refresh
 
     std::unique_ptr<record::Sink> sink_;
     std::vector<std::unique_ptr<wire::QtSerialPort>> openPorts_;
