@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+
+#include "plan.h"
+
+namespace station {
+
+// The four channels drawn against the band and its 25 kHz grid. A channel
+// the synthesizer cannot make exactly is drawn hollow with a "!" beside its
+// name, so the mark does not depend on colour alone.
+class PlanPicture : public QWidget {
+  public:
+    explicit PlanPicture(QWidget* parent = nullptr);
+    void SetPlan(const std::array<ChannelPlan, 4>& channels, double lowMHz, double highMHz);
+    QSize sizeHint() const override { return {520, 84}; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    std::array<ChannelPlan, 4> channels_;
+    double low_ = 433.075;
+    double high_ = 434.700;
+};
+
+// Whether the registers miss the frequency (the error worth showing).
+bool Inexact(const ChannelPlan& c);
+
+}  // namespace station

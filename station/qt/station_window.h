@@ -1,0 +1,148 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "file_places.h"
+#include "station.h"
+#include "station_setup.h"
+
+class QComboBox;
+class QGridLayout;
+class QGroupBox;
+class QLabel;
+class QLayout;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+
+namespace module {
+class QtTimers;
+}
+namespace wire {
+class QtSerialPort;
+}
+
+namespace station {
+
+class PlanPicture;
+class SocketTile;
+
+// The line operator's window: the plan in view, a tile per socket, the
+// shift's counters and the last failures. In set-up mode everything may be
+// changed; Start locks it all and only Stop stays active. The station
+// itself (sockets, cycle, records) is station::Station; this only shows it.
+class StationWindow : public QWidget, private StationObserver {
+  public:
+    StationWindow(store::FilePlaces places, std::string toolVersion, QWidget* parent = nullptr);
+    ~StationWindow() override;
+
+    // Fills the set-up controls; a plan file is read at once.
+    void Apply(const StationSetup& setup);
+    StationSetup Current() const;
+    // Reads a .tbl file into the four frequencies; false with the reason
+    // shown in the message line.
+    bool LoadPlanFile(const std::string& path);
+    // Looks up every COM name that opens again; chosen sockets stay chosen.
+    void RefreshPorts();
+
+    // Start: false (and the reason in the message line) when the plan is
+    // refused, no socket is chosen, the record cannot be written or a port
+    // does not open.
+    bool StartProduction();
+    // Stop: asks first when a socket is writing; false when the operator
+    // said no.
+    bool StopProduction();
+    bool Producing() const { return line_ != nullptr; }
+    const Station* Line() const { return line_.get(); }
+    QString Message() const;
+
+    // The question before stopping a write; a test answers it itself.
+    void SetConfirm(std::function<bool(const QString&)> confirm) { confirm_ = std::move(confirm); }
+
+    // Settings in the config folder: what Current() holds and the geometry.
+    void LoadSettings();
+    void SaveSettings() const;
+    std::string SettingsPath() const;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    // StationObserver
+    bool AcceptPlan(const Socket& socket, const module::Kind& kind) override;
+    void OnAttempt(const Socket& socket, const record::Attempt& attempt, bool logged,
+                   const std::string& recordError) override;
+    void OnPhase(const Socket& socket) override;
+    void OnStationEnded(const Station& station) override;
+
+    void BuildHeader(QWidget* into);
+    void BuildSetup(QWidget* into);
+    QWidget* BuildCounters();
+    QLayout* BuildButtons();
+    void ShowPlan();
+    void ShowRecord();
+    void ShowCounters();
+    void SetMessage(const QString& text, bool problem);
+    void Lock(bool producing);
+    void LayoutTiles(int count);
+    // Why the plan may not be written for this kind; empty when it may.
+    std::string PlanProblem(const module::Kind& kind) const;
+    std::vector<std::string> ChosenPorts() const;
+    void TearDown();
+    void RefreshTiles();
+
+    store::FilePlaces places_;
+    std::string toolVersion_;
+    std::function<bool(const QString&)> confirm_;
+
+    // Header
+    QLabel* planText_;
+    PlanPicture* picture_;
+    QLabel* inexact_;
+    QLabel* stationText_;
+    QLabel* recordText_;
+    // Set-up
+    QWidget* setupColumn_;
+    QGroupBox* setupBox_;
+    QLineEdit* planFile_;
+    QPushButton* loadPlan_;
+    std::array<QLineEdit*, 4> frequencies_;
+    QComboBox* kind_;
+    QListWidget* ports_;
+    QPushButton* refreshPorts_;
+    QLineEdit* record_;
+    QLineEdit* stationName_;
+    QLineEdit* operator_;
+    QPushButton* start_;
+    QPushButton* stop_;
+    QLabel* message_;
+    // Production
+    QGridLayout* tileGrid_;
+    std::vector<SocketTile*> tiles_;
+    QLabel* passed_;
+    QLabel* failed_;
+    QLabel* skipped_;
+    QLabel* total_;
+    QLabel* yield_;
+    QLabel* perHour_;
+    QTreeWidget* failures_;
+    QTimer* slowRefresh_;
+    QTimer* tileRefresh_;
+    std::set<std::size_t> dirty_;  // tiles whose socket changed since the last refresh
+
+    std::unique_ptr<record::Sink> sink_;
+    std::vector<std::unique_ptr<wire::QtSerialPort>> openPorts_;
+    std::vector<std::unique_ptr<module::QtTimers>> timers_;
+    std::unique_ptr<Station> line_;
+    bool tearingDown_ = false;
+    bool closeWhenEnded_ = false;
+};
+
+}  // namespace station

@@ -1,0 +1,228 @@
+// modstation's window offscreen: names for screen readers and automation,
+// plans refused for modsetup's reasons, the shortcut's command line, the
+// settings kept, and tiles readable whatever the theme.
+#include "station_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <cmath>
+#include <filesystem>
+#include <map>
+
+#include "options.h"
+#include "plan.h"
+#include "socket_tile.h"
+
+namespace {
+
+void Collect(QAccessibleInterface* node, std::map<std::string, int>& found) {
+    if (!node) return;
+    std::string name = node->text(QAccessible::Name).toStdString();
+    // A list box reports its current text as its name; it is found by the
+    // name it carries.
+    if (auto* combo = qobject_cast<QComboBox*>(node->object()))
+        name = combo->accessibleName().toStdString();
+    if (!name.empty()) ++found[name];
+    for (int i = 0; i < node->childCount(); ++i) Collect(node->child(i), found);
+}
+
+struct Window {
+    explicit Window(const std::string& folder) : win({folder, folder}, "9.9.9") {
+        win.show();
+        QApplication::processEvents();
+    }
+    station::StationWindow win;
+};
+
+std::string TempDir() {
+    char name[] = "/tmp/modstation_qt_XXXXXX";
+    return mkdtemp(name);
+}
+
+TEST(StationWindow, EveryControlHasItsAccessibleName) {
+    const std::string folder = TempDir();
+    Window w(folder);
+    std::map<std::string, int> found;
+    Collect(QAccessible::queryAccessibleInterface(&w.win), found);
+    for (const char* name : {"Start", "Stop", "Load plan", "Passed", "Failed", "Yield", "Sockets",
+                             "Kind", "Ch0 frequency", "Record file", "Station name", "Operator"}) {
+        EXPECT_EQ(found[name], 1) << name;
+    }
+    // In set-up mode only Stop is idle.
+    EXPECT_TRUE(w.win.findChild<QPushButton*>("Start")->isEnabled());
+    EXPECT_FALSE(w.win.findChild<QPushButton*>("Stop")->isEnabled());
+    std::filesystem::remove_all(folder);
+}
+
+// A plan modsetup refuses is refused before any port is touched, with the
+// reason modsetup gives.
+TEST(StationWindow, RefusesWhatModsetupRefusesWithItsReason) {
+    struct Case {
+        std::string kind;
+        station::PlanTexts plan;
+        std::vector<std::string> ports;
+        std::string expected;  // empty: the kind's own reason for Ch1
+    };
+    const std::vector<Case> cases = {
+        {"rx", {"434.700", "435.000", "433.920", "434.075"}, {"COM1"}, ""},
+        {"tx", {"434.700", "434.010", "433.920", "434.075"}, {"COM1"}, ""},
+        {"rx",
+         {"434.700", "434.6x", "433.920", "434.075"},
+         {"COM1"},
+         "\"434.6x\" is not a frequency in MHz"},
+        {"rx", {"434.700", "434.600", "433.920", "434.075"}, {}, "Choose the sockets first"},
+        {"rx", {"434.700", "434.600", "433.920", "434.075"}, {"COM200"}, "COM Not Open! (COM200: "},
+    };
+    const std::string folder = TempDir();
+    for (const Case& c : cases) {
+        Window w(folder);
+        station::StationSetup s;
+        s.kind = c.kind;
+        s.channels = c.plan;
+        s.ports = c.ports;
+        s.record = folder + "/log.csv";
+        w.win.Apply(s);
+        EXPECT_FALSE(w.win.StartProduction()) << c.plan[1];
+        EXPECT_FALSE(w.win.Producing());
+        std::string expected = c.expected;
+        if (expected.empty()) {
+            const module::Kind& kind = *module::KindByName(c.kind);
+            expected = kind.name + " Ch1 " + c.plan[1] +
+                       " MHz: " + station::EvaluateChannel(kind, c.plan[1]).problem;
+        }
+        EXPECT_NE(w.win.Message().toStdString().find(expected), std::string::npos)
+            << w.win.Message().toStdString() << "\nexpected: " << expected;
+    }
+    std::filesystem::remove_all(folder);
+}
+
+TEST(StationWindow, ShortcutOptionsOverRememberedSettings) {
+    const std::string folder = TempDir();
+    {
+        Window w(folder);
+        station::StationSetup s;
+        s.channels = {"434.700", "434.600", "433.920", "434.075"};
+        s.kind = "tx";
+        s.ports = {"COM7", "COM9"};
+        s.record = folder + "/line.csv";
+        s.station = "line 2";
+        s.operatorName = "Ana";
+        w.win.Apply(s);
+        w.win.SaveSettings();
+    }
+    Window w(folder);
+    w.win.LoadSettings();
+    const auto parsed =
+        modstation::ParseOptions({"--ports", "COM5-COM6", "--operator", "Bo",
+                                  "--channels=434.700,434.650,433.920,434.100", "--start"});
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_TRUE(parsed.start);
+    w.win.Apply(modstation::Merge(w.win.Current(), parsed));
+    const station::StationSetup s = w.win.Current();
+    EXPECT_EQ(s.ports, (std::vector<std::string>{"COM5", "COM6"}));
+    EXPECT_EQ(s.kind, "tx");
+    EXPECT_EQ(s.station, "line 2");
+    EXPECT_EQ(s.operatorName, "Bo");
+    EXPECT_EQ(s.record, folder + "/line.csv");
+    EXPECT_EQ(s.channels[3], "434.100");
+
+    for (const auto& [args, error] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--kind", "rf"}, "--kind must be rx or tx"},
+             {{"--port", "COM0"}, "neither COM1..COM255"},
+             {{"--ports", "COM1", "--port", "COM1"}, "given twice"},
+             {{"--plan", "a.tbl", "--channels", "1,2,3,4"}, "give the plan once"},
+             {{"--log", "a.csv", "--db", "sqlite:///a.db"}, "give the record once"},
+             {{"--db", "line.db"}, "--db needs a URI"},
+             {{"--count", "3"}, "unknown option"}}) {
+        EXPECT_NE(modstation::ParseOptions(args).error.find(error), std::string::npos) << error;
+    }
+    std::filesystem::remove_all(folder);
+}
+
+double Luminance(const QColor& c) {
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The text of a rendered label against its commonest colour.
+double RenderedContrast(QWidget* w) {
+    // Grabbed through its parent, so a background drawn by the parent counts.
+    QWidget* parent = w->parentWidget() ? w->parentWidget() : w;
+    const QImage image = (parent == w ? w->grab() : parent->grab(w->geometry())).toImage();
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y)];
+    QColor background;
+    int most = 0;
+    for (const auto& [rgb, n] : counts)
+        if (n > most) most = n, background = QColor(rgb);
+    double contrast = 0;
+    for (const auto& [rgb, n] : counts)
+        contrast = std::max(contrast, Contrast(QColor(rgb), background));
+    return contrast;
+}
+
+TEST(StationWindow, TilesAndHeaderStayReadableOnADarkTheme) {
+    const QPalette saved = QApplication::palette();
+    QPalette p;
+    for (auto [role, colour] : {std::pair{QPalette::Window, QColor(49, 54, 59)},
+                                {QPalette::WindowText, QColor(239, 240, 241)},
+                                {QPalette::Base, QColor(35, 38, 41)},
+                                {QPalette::Text, QColor(239, 240, 241)},
+                                {QPalette::Button, QColor(49, 54, 59)},
+                                {QPalette::ButtonText, QColor(239, 240, 241)}}) {
+        p.setColor(role, colour);
+    }
+    QApplication::setPalette(p);
+    using station::Phase;
+    for (const station::TileView& v :
+         {station::TileView{Phase::Empty, "empty", "", -1, 0},
+          station::TileView{Phase::Writing, "writing Ch2", "00074565", -1, 2},
+          station::TileView{Phase::Passed, "PASS", "00074565", 4236, 4},
+          station::TileView{Phase::Failed, "FAIL: Discrepancy!!", "00074566", 4100, 4},
+          station::TileView{Phase::AdapterMissing, "adapter missing", "", -1, 0}}) {
+        station::SocketTile tile(3);
+        tile.SetPort("COM7", "/dev/ttyUSB2");
+        tile.Show(v);
+        tile.resize(220, 140);
+        tile.show();
+        QApplication::processEvents();
+        EXPECT_EQ(tile.accessibleName(), "Socket 3");
+        EXPECT_EQ(tile.accessibleDescription().toStdString(), v.state);
+        auto* state = tile.findChild<QLabel*>("SocketState_3");
+        ASSERT_NE(state, nullptr);
+        // The result is told by its mark as well as by its colour.
+        if (v.phase == Phase::Passed) {
+            EXPECT_TRUE(state->text().startsWith(QChar(0x2714)));
+        }
+        if (v.phase == Phase::Failed) {
+            EXPECT_TRUE(state->text().startsWith(QChar(0x2716)));
+        }
+        EXPECT_GE(RenderedContrast(state), 4.5) << v.state;
+    }
+    const std::string folder = TempDir();
+    {
+        Window w(folder);
+        for (const char* name : {"PlanText", "StationText", "RecordText", "Passed"}) {
+            auto* label = w.win.findChild<QLabel*>(name);
+            ASSERT_NE(label, nullptr) << name;
+            EXPECT_GE(RenderedContrast(label), 4.5) << name;
+        }
+    }
+    QApplication::setPalette(saved);
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
