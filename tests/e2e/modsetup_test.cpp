@@ -280,23 +280,29 @@ TEST_F(Modsetup, StationWritesEachModuleOnceAndSkipsOnesTheLogShowsAsPassed) {
 }
 
 TEST_F(Modsetup, SigintMidWriteLogsAWholeFailRowAndASummary) {
-    ModSim sim(folder, "rx");
-    const pid_t pid =
-        child::Spawn(Argv({"station", "--port", "COM1", "--channels", DefaultChannels()}), {});
-    ASSERT_TRUE(
-        e2e::WaitFor([&] { return sim.Recorded().find("/W 01\r") != std::string::npos; }, 15000));
-    kill(pid, SIGINT);
-    EXPECT_EQ(child::WaitExit(pid, 5000), 1);
-    const std::string log = Log();
-    const std::vector<std::string> rows = Rows(log);
-    ASSERT_EQ(rows.size(), 1u) << log;
-    EXPECT_NE(rows[0].find(",write,interrupted,interrupted,"), std::string::npos) << rows[0];
-    EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
-    EXPECT_NE(e2e::ReadFile(folder + "/err").find("1 written, 0 passed, 1 failed, 0 skipped"),
-              std::string::npos);
-    // Nothing more went out after the signal.
-    const std::string recorded = sim.Recorded();
-    EXPECT_EQ(Count(recorded, "/W 02"), 0u) << recorded;
+    // A closed terminal (SIGHUP) ends the run as Ctrl-C does.
+    for (const int sig : {SIGINT, SIGHUP}) {
+        Fresh();
+        ModSim sim(folder, "rx");
+        const pid_t pid =
+            child::Spawn(Argv({"station", "--port", "COM1", "--channels", DefaultChannels()}), {});
+        ASSERT_TRUE(e2e::WaitFor(
+            [&] { return sim.Recorded().find("/W 01\r") != std::string::npos; }, 15000));
+        kill(pid, sig);
+        EXPECT_EQ(child::WaitExit(pid, 5000), 1) << sig;
+        const std::string log = Log();
+        const std::vector<std::string> rows = Rows(log);
+        ASSERT_EQ(rows.size(), 1u) << log;
+        EXPECT_NE(rows[0].find(",write,interrupted,interrupted,"), std::string::npos) << rows[0];
+        EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+        EXPECT_NE(e2e::ReadFile(folder + "/err").find("1 written, 0 passed, 1 failed, 0 skipped"),
+                  std::string::npos)
+            << sig;
+        // Nothing more went out after the signal.
+        const std::string recorded = sim.Recorded();
+        EXPECT_EQ(Count(recorded, "/W 02"), 0u) << recorded;
+        sim.Stop();
+    }
 }
 
 }  // namespace

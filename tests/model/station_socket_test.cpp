@@ -62,7 +62,7 @@ struct Bench : station::StationObserver {
     bool AcceptPlan(const station::Socket&, const module::Kind&) override { return true; }
     void OnAttempt(const station::Socket&, const record::Attempt& a, bool logged,
                    const std::string&) override {
-        EXPECT_TRUE(logged);
+        EXPECT_EQ(logged, !unloggable) << a.result;
         attempts.push_back(a);
     }
     void OnStationEnded(const station::Station&) override { ended = true; }
@@ -78,6 +78,7 @@ struct Bench : station::StationObserver {
     std::vector<std::string> commands;
     std::vector<record::Attempt> attempts;
     bool ended = false;
+    bool unloggable = false;  // the disk fills up before the row is kept
 };
 
 TEST(StationSocket, PassesOnlyWhatItVerifiedAndRetriesWhatIsPutBack) {
@@ -149,6 +150,22 @@ TEST(StationSocket, PassesOnlyWhatItVerifiedAndRetriesWhatIsPutBack) {
             ADD_FAILURE() << all;
         }
     }
+}
+
+TEST(StationSocket, AModuleWhoseRowCannotBeKeptIsNoPassAndEndsTheStation) {
+    Bench b;
+    b.Put(Module());
+    b.unloggable = true;
+    std::unique_ptr<testing_support::DiskFull> full;
+    b.onCommand = [&](const std::string& c) {
+        if (c == "/W 00\r" && !full) full = std::make_unique<testing_support::DiskFull>();
+    };
+    b.line.Start();
+    ASSERT_TRUE(b.RunUntil([&] { return b.ended; }));
+    full.reset();
+    ASSERT_EQ(b.attempts.size(), 1u);
+    EXPECT_EQ(b.line.Total().passed, 0);
+    EXPECT_EQ(b.line.ExitStatus(), 2);
 }
 
 TEST(StationSocket, AStopOrAVanishedAdapterEndsTheAttemptWithAWholeRow) {

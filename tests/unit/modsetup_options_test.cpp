@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
+#include "freq_table.h"
 #include "options.h"
 #include "plan.h"
 
@@ -124,6 +128,41 @@ TEST(ModsetupPlan, PlansAFixtureMustNotWriteByAccidentAreRefused) {
             }
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ModsetupPlan, ATableMustNameEachChannelOnce) {
+    const std::string path = ::testing::TempDir() + "/plan_test.tbl";
+    // As the windows save it: CH3F first, CH0F last, a line each.
+    const std::string good =
+        store::FormatFrequencyTable({"434.700", "434.600", "433.920", "434.075"});
+    const std::string ch0 = good.substr(good.rfind("CH0F"));
+    const struct {
+        std::string text;
+        const char* error;  // empty: read
+    } cases[] = {
+        {good, ""},
+        {good.substr(0, good.rfind("CH0F")), "has no frequency for Ch0"},
+        {good + ch0, "names Ch0 twice"},
+    };
+    for (const auto& c : cases) {
+        {
+            std::ofstream out(path, std::ios::binary);
+            out << c.text;
+        }
+        std::string error;
+        const station::PlanTexts plan = station::ReadPlanFile(path, &error);
+        if (*c.error) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        } else {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(plan[0], "434.700");
+        }
+    }
+    std::remove(path.c_str());
 }
 
 }  // namespace
