@@ -23,7 +23,7 @@ modsim::EngineOptions Module(const std::string& serial = "012345") {
 }
 
 struct Bench : station::StationObserver {
-    Bench() : sink(folder + "/log.csv"), line(sink, *this) {
+    explicit Bench(int count = 0) : sink(folder + "/log.csv"), line(sink, *this, count) {
         station::SocketConfig config;
         config.port = "COM1";
         config.station = "bench";
@@ -149,6 +149,37 @@ TEST(StationSocket, PassesOnlyWhatItVerifiedAndRetriesWhatIsPutBack) {
             for (const auto& cmd : b.commands) all += cmd == "\x80" ? "<80>" : cmd;
             ADD_FAILURE() << all;
         }
+    }
+}
+
+TEST(StationSocket, AStationThatDidNotDoWhatItWasAskedDoesNotEndWithZero) {
+    {
+        // --count 3, stopped after one module.
+        Bench b(3);
+        b.Put(Module());
+        b.line.Start();
+        ASSERT_TRUE(b.RunUntil([&] { return !b.attempts.empty(); }));
+        b.line.RequestStop();
+        EXPECT_EQ(b.attempts[0].result, "pass");
+        EXPECT_EQ(b.line.ExitStatus(), 1);
+    }
+    {
+        // Every module it met had passed before.
+        Bench first;
+        first.Put(Module());
+        first.line.Start();
+        ASSERT_TRUE(first.RunUntil([&] { return !first.attempts.empty(); }));
+        first.line.RequestStop();
+        EXPECT_EQ(first.line.ExitStatus(), 0);
+        Bench again;
+        testing_support::WriteFile(again.folder + "/log.csv",
+                                   testing_support::ReadFile(first.folder + "/log.csv"));
+        again.Put(Module());
+        again.line.Start();
+        ASSERT_TRUE(again.RunUntil([&] { return !again.attempts.empty(); }));
+        again.line.RequestStop();
+        EXPECT_EQ(again.attempts[0].result, "skipped");
+        EXPECT_EQ(again.line.ExitStatus(), 1);
     }
 }
 
