@@ -56,6 +56,24 @@ bool IsPlainFrequency(const std::string& text) {
     return points <= 1 && text != ".";
 }
 
+std::vector<std::string> PlanProblems(const module::Kind& kind, const PlanTexts& plan) {
+    std::vector<std::string> problems;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const ChannelPlan c = EvaluateChannel(kind, plan[i]);
+        if (c.problem.empty()) continue;
+        problems.push_back(kind.name + " Ch" + std::to_string(i) + " " + c.text + " MHz: " +
+                           c.problem);
+    }
+    return problems;
+}
+
+bool RefusedByEveryKind(const PlanTexts& plan) {
+    for (const module::Kind* k : module::Kinds()) {
+        if (PlanProblems(*k, plan).empty()) return false;
+    }
+    return true;
+}
+
 std::array<std::vector<std::string>, 4> PlanRows(const module::Kind& kind, const PlanTexts& plan) {
     std::array<std::vector<std::string>, 4> rows;
     for (std::size_t i = 0; i < 4; ++i) rows[i] = kind.synthesize(plan[i]).registers;

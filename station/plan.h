@@ -32,6 +32,13 @@ bool IsPlainFrequency(const std::string& text);
 // Judged by the kind's own rule, the one the windows' boxes use.
 ChannelPlan EvaluateChannel(const module::Kind& kind, const std::string& text);
 
+// Every channel of the plan the kind may not write, Ch0 first, each as
+// "rx Ch1 434.613 MHz: the synthesizer cannot make it exactly".
+std::vector<std::string> PlanProblems(const module::Kind& kind, const PlanTexts& plan);
+
+// No kind may write the plan: refused before any port is touched.
+bool RefusedByEveryKind(const PlanTexts& plan);
+
 // The plan's register rows for a kind, Ch0 first.
 std::array<std::vector<std::string>, 4> PlanRows(const module::Kind& kind, const PlanTexts& plan);
 

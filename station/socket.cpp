@@ -1,8 +1,6 @@
 #include "socket.h"
 
-#include <cstdio>
-#include <random>
-
+#include "attempt_id.h"
 #include "production_log.h"
 
 namespace station {
@@ -31,20 +29,6 @@ std::string FirstUnconfirmed(const module::Result& r) {
 }
 
 }  // namespace
-
-std::string NewAttemptId() {
-    static std::random_device device;
-    static std::mt19937_64 rng((static_cast<std::uint64_t>(device()) << 32) ^ device());
-    const std::uint64_t a = rng();
-    std::uint64_t b = rng();
-    b = (b & 0x3FFFFFFFFFFFFFFFull) | 0x8000000000000000ull;  // the variant
-    char text[40];
-    std::snprintf(text, sizeof text, "%08x-%04x-4%03x-%04x-%012llx",
-                  static_cast<unsigned>(a >> 32), static_cast<unsigned>((a >> 16) & 0xFFFF),
-                  static_cast<unsigned>(a & 0x0FFF), static_cast<unsigned>(b >> 48),
-                  static_cast<unsigned long long>(b & 0xFFFFFFFFFFFFull));
-    return text;
-}
 
 Socket::Socket(SocketConfig config, wire::SerialPort& port, module::TimerBackend& timers,
                record::Sink& sink, SocketObserver& observer)
@@ -196,11 +180,7 @@ void Socket::OnIdentity(const module::Identity& identity) {
                           identity.serial + ")");
         // The module now in the socket was not written: it gets its own attempt.
         present_.clear();
-        if (config_.job == Job::Station) {
-            SchedulePoll();
-        } else {
-            EndJob(JobEnd::Done);
-        }
+        CarryOn();
     }
 }
 
@@ -300,6 +280,25 @@ void Socket::OnFinished(const module::Result& r) {
         case Step::Reopen:
             return;
     }
+    CarryOn();
+}
+
+std::string Socket::Operation() const {
+    switch (config_.job) {
+        case Job::Info:
+            return "info";
+        case Job::Check:
+            return "check";
+        case Job::Test:
+            return "test";
+        case Job::Write:
+        case Job::Station:
+            break;
+    }
+    return config_.verify ? "write" : "write-unverified";
+}
+
+void Socket::CarryOn() {
     if (end_ != JobEnd::Running) return;
     if (config_.job == Job::Station) {
         SchedulePoll();
@@ -348,7 +347,7 @@ void Socket::OnIdentityRead(const module::Result& r) {
             EndJob(JobEnd::NoModule);
             return;
         }
-        BeginAttempt(config_.job == Job::Info ? "info" : config_.job == Job::Write ? (config_.verify ? "write" : "write-unverified") : config_.job == Job::Check ? "check" : "test");
+        BeginAttempt(Operation());
         FinishAttempt("fail", "identity", WhatFailed(r) + " (no identity from the module)");
         EndJob(JobEnd::Done);
         return;
@@ -374,31 +373,21 @@ void Socket::OnWrongKind() {
         return;
     }
     present_ = seen;
-    const std::string operation = config_.job == Job::Info ? "info" : config_.job == Job::Check ? "check" : config_.job == Job::Test ? "test" : (config_.verify ? "write" : "write-unverified");
-    BeginAttempt(operation);
+    BeginAttempt(Operation());
     attempt_.kind = reported->name;
     attempt_.serial = known ? id.serial : std::string();
     attempt_.version = otherVersion_;
     FinishAttempt("fail", "identity",
                   "Target error!! (the module is a " + reported->description + ", not a " +
                       ownKind_->description + ")");
-    if (config_.job == Job::Station) {
-        if (end_ == JobEnd::Running) SchedulePoll();
-    } else {
-        EndJob(JobEnd::Done);
-    }
+    CarryOn();
 }
 
 void Socket::OnModule() {
     const module::Kind& kind = engine_.ModuleKind();
     const module::Identity& id = engine_.LastIdentity();
     const bool station = config_.job == Job::Station;
-    const std::string operation =
-        config_.job == Job::Info    ? "info"
-        : config_.job == Job::Check ? "check"
-        : config_.job == Job::Test  ? "test"
-        : config_.verify            ? "write"
-                                    : "write-unverified";
+    const std::string operation = Operation();
     const bool writes = config_.job == Job::Write || station;
     if (config_.job != Job::Info && !acceptedKinds_.count(kind.letter)) {
         if (!observer_.AcceptPlan(*this, kind)) {
@@ -412,13 +401,7 @@ void Socket::OnModule() {
         // module pass for this one.
         BeginAttempt(operation);
         FinishAttempt("fail", "identity", "no serial number (the identity reply holds none)");
-        if (end_ == JobEnd::Running) {
-            if (station) {
-                SchedulePoll();
-            } else {
-                EndJob(JobEnd::Done);
-            }
-        }
+        CarryOn();
         return;
     }
     if (station && !config_.again) {
@@ -463,14 +446,15 @@ void Socket::OnModule() {
 
 void Socket::Skip(const std::string& message) {
     BeginAttempt("write");
-    if (attemptOpen_) FinishAttempt("skipped", "", message);
-    if (end_ == JobEnd::Running) SchedulePoll();
+    if (!attemptOpen_) return;  // the record said why, and the socket carried on
+    FinishAttempt("skipped", "", message);
+    CarryOn();
 }
 
 void Socket::BeginAttempt(const std::string& operation) {
     const module::Identity& id = engine_.LastIdentity();
     attempt_ = {};
-    attempt_.attemptId = NewAttemptId();
+    attempt_.attemptId = record::NewAttemptId();
     attempt_.startedAt = store::IsoTimeNow();
     attempt_.station = config_.station;
     attempt_.socket = config_.number;
@@ -494,11 +478,7 @@ void Socket::BeginAttempt(const std::string& operation) {
         last_.result = "skipped";
         last_.message = attempt_.serial + " " + begun.busyAt;
         observer_.OnAttempt(*this, last_, true, "");
-        if (end_ == JobEnd::Running && config_.job == Job::Station) {
-            SchedulePoll();
-        } else {
-            EndJob(JobEnd::Done);
-        }
+        CarryOn();
         return;
     }
     if (!begun.ok) {

@@ -128,7 +128,12 @@ class Socket : private module::Listener {
                        const std::string& message);
     void Skip(const std::string& message);
     void SchedulePoll();
+    // After an attempt: a station polls for the next module, a single
+    // command ends.
+    void CarryOn();
     void TryReopen();
+    // The record's name for what the job does to a module.
+    std::string Operation() const;
     void EndJob(JobEnd end);
     void SetPhase(Phase phase);
     std::vector<std::string> Rows(int channel) const;
@@ -162,8 +167,5 @@ class Socket : private module::Listener {
     int progress_ = 0;
     std::set<std::string> passedNow_;  // kind letter + serial
 };
-
-// A new attempt id: a random (version 4) UUID.
-std::string NewAttemptId();
 
 }  // namespace station

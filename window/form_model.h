@@ -69,6 +69,9 @@ class FormModel : private module::Listener {
 
     // --- "Ch Setting" ---------------------------------------------------
     std::array<Control, 4> Frequency;  // RxFrequency / ChFrequency, index = channel
+    // What made a frequency box green, told in its tooltip while it is:
+    // Write's green is the module's echo, Check's its read-back.
+    std::array<std::string, 4> GreenMeaning;
     std::array<Control, 4> Fup;
     std::array<Control, 4> Fdown;
     std::array<Control, 4> ChTestSW;
@@ -186,7 +189,7 @@ class FormModel : private module::Listener {
     void OnMessage(module::Line line, const std::string& text) override;
     void OnPortFailed(const std::string& reason) override;
     void OnFinished(const module::Result& result) override;
-    void MarkChannelConfirmed(int channel);
+    void MarkChannelConfirmed(int channel, const char* meaning);
     void AppendToTerm(const std::string& received);
 
     const ToolProfile& profile_;

@@ -9,6 +9,11 @@ namespace {
 
 constexpr std::size_t kTermLimit = 1000;
 
+constexpr const char* kEchoedGreen =
+    "Green: the module echoed this frequency as it was written (Write).";
+constexpr const char* kReadBackGreen =
+    "Green: the module read back this frequency from its memory (Check).";
+
 }  // namespace
 
 // The operator may close the port between a command and the tick that
@@ -108,18 +113,19 @@ void FormModel::OnIdentity(const module::Identity& identity) {
     }
 }
 
-void FormModel::MarkChannelConfirmed(int channel) {
+void FormModel::MarkChannelConfirmed(int channel, const char* meaning) {
     const auto c = static_cast<std::size_t>(channel);
     Frequency[c].back = Colour::Ok;
+    GreenMeaning[c] = meaning;
     if (profile_.HasCounters()) ChStep[c].back = Colour::Ok;
 }
 
 void FormModel::OnChannelEchoed(int channel, bool matches) {
-    if (matches) MarkChannelConfirmed(channel);
+    if (matches) MarkChannelConfirmed(channel, kEchoedGreen);
 }
 
 void FormModel::OnChannelReadBack(int channel, bool matches, const std::vector<std::string>&) {
-    if (matches) MarkChannelConfirmed(channel);
+    if (matches) MarkChannelConfirmed(channel, kReadBackGreen);
 }
 
 void FormModel::OnMessage(module::Line line, const std::string& text) {

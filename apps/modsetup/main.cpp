@@ -72,8 +72,7 @@ class Programmer : public station::StationObserver {
 
   private:
     bool LoadPlan();
-    int RefusePlan(const module::Kind& kind, bool quietly);
-    bool PlanRefusedForEveryKind() const;
+    int RefusePlan(const module::Kind& kind);
     int ShowPlan();
     int Ports();
     std::string ChoosePort(int* exitCode, bool* automatic);
@@ -154,32 +153,12 @@ bool Programmer::LoadPlan() {
 
 // Exit status 2 with the reasons when the plan is not fit for this kind and
 // --force was not given; -1 when it may be written.
-int Programmer::RefusePlan(const module::Kind& kind, bool quietly) {
-    bool refused = false;
-    for (int i = 0; i < 4; ++i) {
-        const station::ChannelPlan c = station::EvaluateChannel(kind, plan_[static_cast<std::size_t>(i)]);
-        if (c.problem.empty()) continue;
-        if (!quietly) {
-            Error(std::string(o_.force ? "warning: " : "") + kind.name + " Ch" + std::to_string(i) +
-                  " " + c.text + " MHz: " + c.problem);
-        }
-        refused = true;
-    }
-    if (!refused || o_.force) return -1;
-    if (!quietly) Error("plan refused (--force writes it anyway)");
+int Programmer::RefusePlan(const module::Kind& kind) {
+    const std::vector<std::string> problems = station::PlanProblems(kind, plan_);
+    for (const std::string& p : problems) Error((o_.force ? "warning: " : "") + p);
+    if (problems.empty() || o_.force) return -1;
+    Error("plan refused (--force writes it anyway)");
     return kExitUsage;
-}
-
-bool Programmer::PlanRefusedForEveryKind() const {
-    if (o_.force) return false;
-    for (const module::Kind* k : module::Kinds()) {
-        bool refused = false;
-        for (const std::string& text : plan_) {
-            refused = refused || !station::EvaluateChannel(*k, text).problem.empty();
-        }
-        if (!refused) return false;
-    }
-    return true;
 }
 
 int Programmer::ShowPlan() {
@@ -257,8 +236,8 @@ int Programmer::ModuleCommand() {
     const module::Kind* fixed = o_.kind.empty() ? nullptr : module::KindByName(o_.kind);
     // Without a kind the plan is judged for the kind that answers; one that
     // no kind may write is refused before the port is touched.
-    if (NeedsPlan(o_.command) && (fixed || PlanRefusedForEveryKind())) {
-        const int refused = RefusePlan(fixed ? *fixed : *module::Kinds().front(), false);
+    if (NeedsPlan(o_.command) && (fixed || (!o_.force && station::RefusedByEveryKind(plan_)))) {
+        const int refused = RefusePlan(fixed ? *fixed : *module::Kinds().front());
         if (refused >= 0) return refused;
     }
     // A module written without its row would be lost to the records: the
@@ -369,7 +348,7 @@ int Programmer::ModuleCommand() {
 bool Programmer::AcceptPlan(const station::Socket&, const module::Kind& kind) {
     // The plan is judged for the kind that answered.
     if (!NeedsPlan(o_.command)) return true;
-    return RefusePlan(kind, false) < 0;
+    return RefusePlan(kind) < 0;
 }
 
 void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt& a, bool logged,

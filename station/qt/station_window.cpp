@@ -400,13 +400,11 @@ void StationWindow::RefreshPorts() {
 }
 
 std::string StationWindow::PlanProblem(const module::Kind& kind) const {
+    PlanTexts plan;
+    for (std::size_t i = 0; i < plan.size(); ++i) plan[i] = S(frequencies_[i]->text());
     std::string problems;
-    for (int i = 0; i < 4; ++i) {
-        const ChannelPlan c =
-            EvaluateChannel(kind, S(frequencies_[static_cast<std::size_t>(i)]->text()));
-        if (c.problem.empty()) continue;
-        problems += (problems.empty() ? "" : "; ") + kind.name + " Ch" + std::to_string(i) + " " +
-                    c.text + " MHz: " + c.problem;
+    for (const std::string& p : PlanProblems(kind, plan)) {
+        problems += (problems.empty() ? "" : "; ") + p;
     }
     return problems;
 }

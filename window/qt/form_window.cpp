@@ -90,12 +90,6 @@ void ApplyMessageColour(QLabel* label) {
     label->setPalette(p);
 }
 
-// What the green of a frequency box means depends on the sequence that made
-// it green: a write colours a channel when the module echoes what it was
-// sent, a check when the module reads back what it has stored.
-const char* kEchoedGreen = "Green: the module echoed this frequency as it was written (Write).";
-const char* kReadBackGreen = "Green: the module read back this frequency from its memory (Check).";
-
 }  // namespace
 
 FormWindow::FormWindow(FormModel& model, QWidget* parent) : QWidget(parent), model_(model) {
@@ -136,7 +130,10 @@ void FormWindow::Build() {
         b.entry = entry;
         b.widget = w;
         b.control = BoundControl(model_, entry.name);
-        b.frequencyBox = SplitControlName(entry.name).first == model_.Profile().frequencyControl;
+        const auto [base, index] = SplitControlName(entry.name);
+        if (base == model_.Profile().frequencyControl && index >= 0 && index < 4) {
+            b.greenMeaning = &model_.GreenMeaning[static_cast<std::size_t>(index)];
+        }
         if (b.control && HasBackground(entry.kind)) w->installEventFilter(this);
         bound_.push_back(std::move(b));
     }
@@ -259,16 +256,8 @@ void FormWindow::Connect(Bound& b) {
 
     if (name == "ComStart") click([&m] { m.OnComStartClick(); });
     if (name == "GetInfoSW") click([&m] { m.OnGetInfoSWClick(); });
-    if (name == "ChCheckSW")
-        click([this, &m] {
-            greenMeaning_ = kReadBackGreen;
-            m.OnChCheckSWClick();
-        });
-    if (name == "ChWriteSW")
-        click([this, &m] {
-            greenMeaning_ = kEchoedGreen;
-            m.OnChWriteSWClick();
-        });
+    if (name == "ChCheckSW") click([&m] { m.OnChCheckSWClick(); });
+    if (name == "ChWriteSW") click([&m] { m.OnChWriteSWClick(); });
     if (name == "FreqDefaultSW") click([&m] { m.OnFreqDefaultSWClick(); });
     if (base == "ChTestSW") click([&m, i = index] { m.OnChTestSWClick(i); });
     if (base == "Fup") click([&m, i = index] { m.OnFupClick(i); });
@@ -429,9 +418,9 @@ void FormWindow::RenderControl(Bound& b) {
         ++widgetWrites_;
     }
     std::string toolTip = c.toolTip;
-    if (b.frequencyBox && c.back == Colour::Ok && greenMeaning_) {
+    if (b.greenMeaning && c.back == Colour::Ok && !b.greenMeaning->empty()) {
         if (!toolTip.empty()) toolTip += "\n";
-        toolTip += greenMeaning_;
+        toolTip += *b.greenMeaning;
     }
     if (first || toolTip != shown.toolTip) {
         w->setToolTip(FromUtf8(toolTip));

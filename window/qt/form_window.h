@@ -53,7 +53,8 @@ class FormWindow : public QWidget {
         Control shown;
         bool firstRender = true;
         QString termShown;  // what Term displays
-        bool frequencyBox = false;
+        // A frequency box: what made it green, from the model.
+        const std::string* greenMeaning = nullptr;
     };
 
     void Build();
@@ -96,7 +97,6 @@ class FormWindow : public QWidget {
     bool themeFollowPending_ = false;
     // What a green frequency box means: set by the button that started the
     // check or the write, the only sequences that make the boxes green.
-    const char* greenMeaning_ = nullptr;
     long widgetWrites_ = 0;
     long alerts_ = 0;
     std::function<void()> closedHandler_;
