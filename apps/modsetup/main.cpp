@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
 #include <iostream>
@@ -23,6 +22,7 @@
 #include "program_runtime.h"
 #include "qt_serial_port.h"
 #include "qt_timers.h"
+#include "socket_port.h"
 #include "station.h"
 #include "record_commands.h"
 
@@ -272,23 +272,22 @@ int Programmer::ModuleCommand() {
     line_ = std::make_unique<station::Station>(*sink_, *this,
                                                        job == station::Job::Station ? o_.count : 0);
     bool allOpen = true;
+    // Every socket's port opens at the start, or none is used: a fixture
+    // with a dead socket is set up wrong.
     for (const std::string& name : names) {
-        auto port = std::make_unique<wire::QtSerialPort>(folder_);
-        if (name.find('/') != std::string::npos) {
-            port->SetDeviceOverride(name);
-        } else {
-            port->SetPortNumber(wire::PortNumberFromName(name));
-        }
-        if (!port->SetDtr(true) || !port->SetRts(true) || !port->Open()) {
-            Error(comNotOpen + " (" + name + ": " + port->LastError() + ")");
+        std::string why;
+        auto port = station::OpenSocketPort(name, folder_, &why);
+        if (!port) {
+            Error(comNotOpen + " (" + why + ")");
             allOpen = false;
         }
+        ports_.push_back(std::move(port));
+    }
+    if (!allOpen) return kExitPort;
+    for (std::size_t i = 0; i < names.size(); ++i) {
         station::SocketConfig config;
-        config.port = name;
-        // What the port leads to: the operator tells two adapters apart by it.
-        const QString target =
-            QFileInfo(QString::fromStdString(port->DevicePath())).canonicalFilePath();
-        config.device = target.isEmpty() ? port->DevicePath() : target.toStdString();
+        config.port = names[i];
+        config.device = station::SocketDevice(*ports_[i]);
         config.station = station_;
         config.operatorName = o_.operatorName;
         config.toolVersion = ToolVersionText();
@@ -299,16 +298,11 @@ int Programmer::ModuleCommand() {
         config.testChannel = o_.testChannel < 0 ? 0 : o_.testChannel;
         config.job = job;
         auto timers = std::make_unique<module::QtTimers>();
-        station::Socket& socket = line_->AddSocket(config, *port, *timers);
+        station::Socket& socket = line_->AddSocket(config, *ports_[i], *timers);
         socket.SetAutoPort(automatic);
-        timers->SetTickHandler([&socket](module::TimerId id) { socket.OnTimer(id); });
-        port->SetReceiveHandler([&socket](wire::CommEvent e) { socket.OnPortEvent(e); });
-        ports_.push_back(std::move(port));
+        station::ConnectSocket(socket, *ports_[i], *timers);
         timers_.push_back(std::move(timers));
     }
-    // Every socket's port opens at the start, or none is used: a fixture
-    // with a dead socket is set up wrong.
-    if (!allOpen) return kExitPort;
 
     const bool station = job == station::Job::Station;
     table_ = station && !o_.json && ::isatty(STDOUT_FILENO) == 1;

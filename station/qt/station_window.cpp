@@ -29,6 +29,7 @@
 #include "plan_picture.h"
 #include "qt_serial_port.h"
 #include "qt_timers.h"
+#include "socket_port.h"
 #include "record_choice.h"
 #include "serial_port.h"
 #include "socket_tile.h"
@@ -545,14 +546,10 @@ bool StationWindow::StartProduction() {
     const std::string comNotOpen =
         fixed && fixed->letter == 'T' ? "COM Not Open!!" : "COM Not Open!";
     for (const std::string& name : s.ports) {
-        auto port = std::make_unique<wire::QtSerialPort>(places_.config);
-        if (name.find('/') != std::string::npos) {
-            port->SetDeviceOverride(name);
-        } else {
-            port->SetPortNumber(wire::PortNumberFromName(name));
-        }
-        if (!port->SetDtr(true) || !port->SetRts(true) || !port->Open()) {
-            SetMessage(Q(comNotOpen + " (" + name + ": " + port->LastError() + ")"), true);
+        std::string why;
+        auto port = OpenSocketPort(name, places_.config, &why);
+        if (!port) {
+            SetMessage(Q(comNotOpen + " (" + why + ")"), true);
             openPorts_.clear();
             sink_.reset();
             return false;
@@ -568,7 +565,7 @@ bool StationWindow::StartProduction() {
         SocketConfig config;
         config.number = static_cast<int>(i + 1);
         config.port = s.ports[i];
-        config.device = openPorts_[i]->DevicePath();
+        config.device = SocketDevice(*openPorts_[i]);
         config.station = stationName;
         config.operatorName = s.operatorName;
         config.toolVersion = toolVersion_;
@@ -577,8 +574,7 @@ bool StationWindow::StartProduction() {
         config.job = Job::Station;
         auto timers = std::make_unique<module::QtTimers>();
         Socket& socket = line_->AddSocket(config, *openPorts_[i], *timers);
-        timers->SetTickHandler([&socket](module::TimerId id) { socket.OnTimer(id); });
-        openPorts_[i]->SetReceiveHandler([&socket](wire::CommEvent e) { socket.OnPortEvent(e); });
+        ConnectSocket(socket, *openPorts_[i], *timers);
         timers_.push_back(std::move(timers));
         tiles_[i]->SetPort(s.ports[i], config.device);
     }
