@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <sstream>
 
 #include "file_system.h"
 #include "leading_number.h"
@@ -23,6 +24,43 @@ int PortNumberFromName(const std::string& name) {
         n = n * 10 + (name[i] - '0');
     }
     return n >= 1 && n <= 255 ? n : 0;
+}
+
+std::vector<std::string> ExpandPortNames(const std::string& text, std::string* error) {
+    std::vector<std::string> names;
+    // getline gives no part after a last comma; an empty name is no name.
+    if (text.empty() || text.back() == ',') {
+        *error = "\"" + text + "\" ends without a COM name";
+        return {};
+    }
+    std::istringstream parts(text);
+    for (std::string part; std::getline(parts, part, ',');) {
+        const std::size_t dash = part.find('-');
+        if (dash == std::string::npos) {
+            if (PortNumberFromName(part) == 0) {
+                *error = "\"" + part + "\" is not a COM name (COM1 to COM255)";
+                return {};
+            }
+            names.push_back(part);
+            continue;
+        }
+        const int first = PortNumberFromName(part.substr(0, dash));
+        const int last = PortNumberFromName(part.substr(dash + 1));
+        if (first == 0 || last == 0 || last < first) {
+            *error = "\"" + part + "\" is not a range of COM names such as COM5-COM12";
+            return {};
+        }
+        for (int n = first; n <= last; ++n) names.push_back("COM" + std::to_string(n));
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        for (std::size_t j = i + 1; j < names.size(); ++j) {
+            if (names[i] == names[j]) {
+                *error = names[i] + " is given twice";
+                return {};
+            }
+        }
+    }
+    return names;
 }
 
 std::string DevicePathForPort(int n, const std::string& programFolder) {

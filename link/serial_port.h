@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace wire {
 
@@ -66,6 +67,11 @@ int TickPeriod(int lineSpeed, double factor = 1.0);
 // "COM1".."COM255" -> 1..255; anything else (also "com3", "COM03", "COM0",
 // "COM256", " COM3") -> 0.
 int PortNumberFromName(const std::string& name);
+
+// "COM5-COM12" or "COM5,COM7" as the names they stand for, in that order;
+// empty with the reason in *error when the text is neither, or names a port
+// twice.
+std::vector<std::string> ExpandPortNames(const std::string& text, std::string* error);
 
 // The device a COM name stands for on Linux: programFolder/ports/COMn when
 // that exists, else the fixed families (COM1-4 /dev/ttyS0-3, COM5-12

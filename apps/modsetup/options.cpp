@@ -104,7 +104,7 @@ std::string ApplyValue(Options& o, const std::string& name, const std::string& v
         o.port = o.ports.front();
     } else if (name == "--ports") {
         std::string error;
-        const std::vector<std::string> names = ExpandPorts(value, &error);
+        const std::vector<std::string> names = wire::ExpandPortNames(value, &error);
         if (names.empty()) return "--ports: " + error;
         o.ports.insert(o.ports.end(), names.begin(), names.end());
         o.port = o.ports.front();
@@ -141,37 +141,6 @@ std::string ApplyValue(Options& o, const std::string& name, const std::string& v
 }
 
 }  // namespace
-
-std::vector<std::string> ExpandPorts(const std::string& text, std::string* error) {
-    std::vector<std::string> names;
-    for (const std::string& part : SplitCommas(text)) {
-        const std::size_t dash = part.find('-');
-        if (dash == std::string::npos) {
-            if (wire::PortNumberFromName(part) == 0) {
-                *error = "\"" + part + "\" is not a COM name (COM1 to COM255)";
-                return {};
-            }
-            names.push_back(part);
-            continue;
-        }
-        const int first = wire::PortNumberFromName(part.substr(0, dash));
-        const int last = wire::PortNumberFromName(part.substr(dash + 1));
-        if (first == 0 || last == 0 || last < first) {
-            *error = "\"" + part + "\" is not a range of COM names such as COM5-COM12";
-            return {};
-        }
-        for (int n = first; n <= last; ++n) names.push_back("COM" + std::to_string(n));
-    }
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        for (std::size_t j = i + 1; j < names.size(); ++j) {
-            if (names[i] == names[j]) {
-                *error = names[i] + " is given twice";
-                return {};
-            }
-        }
-    }
-    return names;
-}
 
 bool NeedsPlan(const std::string& command) {
     return command != "ports" && command != "info";

@@ -48,10 +48,6 @@ struct ParsedOptions {
 // "--name=value" are both understood.
 ParsedOptions ParseOptions(const std::vector<std::string>& args);
 
-// "COM5-COM12" or "COM5,COM7" as the names they stand for; empty with the
-// reason in *error when the text is neither.
-std::vector<std::string> ExpandPorts(const std::string& text, std::string* error);
-
 // Whether the command needs a plan.
 bool NeedsPlan(const std::string& command);
 

@@ -5,11 +5,6 @@
 #include "db_uri.h"
 #include "serial_port.h"
 
-// modsetup's own port list reader, so "COM5-COM12" means the same here.
-namespace modsetup {
-std::vector<std::string> ExpandPorts(const std::string& text, std::string* error);
-}
-
 namespace modstation {
 
 const char kUsageText[] =
@@ -102,7 +97,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
             o.hasPorts = true;
         } else if (name == "--ports") {
             std::string error;
-            const auto names = modsetup::ExpandPorts(value, &error);
+            const auto names = wire::ExpandPortNames(value, &error);
             if (names.empty()) return fail("--ports: " + error);
             o.setup.ports.insert(o.setup.ports.end(), names.begin(), names.end());
             o.hasPorts = true;
