@@ -13,8 +13,8 @@
 
 #include "attempt_id.h"
 #include "bench_support.h"
+#include "csv_log.h"
 #include "pg_cluster.h"
-#include "production_log.h"
 #include "scratch_folder.h"
 #include "sql_record.h"
 
@@ -27,7 +27,7 @@ constexpr int kLinePaceMs = 4240 / kSockets;
 record::Attempt MakeAttempt(const std::string& station, long long n) {
     record::Attempt a;
     a.attemptId = record::NewAttemptId();
-    a.startedAt = store::IsoTimeNow();
+    a.startedAt = record::IsoTimeNow();
     a.station = station;
     a.socket = static_cast<int>(n % kSockets) + 1;
     a.port = "/dev/ttyUSB" + std::to_string(a.socket - 1);

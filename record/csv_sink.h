@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "production_log.h"
 #include "sink.h"
 
 namespace record {
@@ -26,8 +25,5 @@ class CsvSink : public Sink {
   private:
     std::string path_;
 };
-
-store::ProductionRow ToProductionRow(const Attempt& attempt);
-Attempt FromProductionRow(const store::ProductionRow& row);
 
 }  // namespace record

@@ -190,11 +190,11 @@ std::string FormatReportJson(const Report& r) {
             << ",\"incomplete\":" << s.incomplete << ",\"skipped\":" << s.skipped
             << ",\"yield\":" << yield;
     };
-    out << "{\"from\":" << store::JsonText(r.from) << ",\"to\":" << store::JsonText(r.to) << ",\"total\":{";
+    out << "{\"from\":" << JsonText(r.from) << ",\"to\":" << JsonText(r.to) << ",\"total\":{";
     socket(r.total);
     out << "},\"sockets\":[";
     for (std::size_t i = 0; i < r.sockets.size(); ++i) {
-        out << (i ? "," : "") << "{\"station\":" << store::JsonText(r.sockets[i].station)
+        out << (i ? "," : "") << "{\"station\":" << JsonText(r.sockets[i].station)
             << ",\"socket\":" << r.sockets[i].socket << ",";
         socket(r.sockets[i]);
         out << "}";
@@ -202,23 +202,23 @@ std::string FormatReportJson(const Report& r) {
     out << "],\"hours\":[";
     for (std::size_t i = 0; i < r.hours.size(); ++i) {
         const auto& h = r.hours[i];
-        out << (i ? "," : "") << "{\"hour\":" << store::JsonText(h.start)
+        out << (i ? "," : "") << "{\"hour\":" << JsonText(h.start)
             << ",\"modules\":" << h.passed + h.failed + h.incomplete << ",\"passed\":" << h.passed
             << ",\"failed\":" << h.failed << ",\"incomplete\":" << h.incomplete << "}";
     }
     out << "],\"failures\":[";
     for (std::size_t i = 0; i < r.failures.size(); ++i) {
         const auto& f = r.failures[i];
-        out << (i ? "," : "") << "{\"step\":" << store::JsonText(f.step) << ",\"message\":" << store::JsonText(f.message)
-            << ",\"count\":" << f.count << "}";
+        out << (i ? "," : "") << "{\"step\":" << JsonText(f.step)
+            << ",\"message\":" << JsonText(f.message) << ",\"count\":" << f.count << "}";
     }
     out << "],\"repeated_serials\":[";
     for (std::size_t i = 0; i < r.repeats.size(); ++i) {
         const auto& rep = r.repeats[i];
-        out << (i ? "," : "") << "{\"serial\":" << store::JsonText(rep.serial) << ",\"times\":" << rep.times
-            << ",\"seen\":[";
+        out << (i ? "," : "") << "{\"serial\":" << JsonText(rep.serial)
+            << ",\"times\":" << rep.times << ",\"seen\":[";
         for (std::size_t j = 0; j < rep.seen.size(); ++j)
-            out << (j ? "," : "") << store::JsonText(rep.seen[j]);
+            out << (j ? "," : "") << JsonText(rep.seen[j]);
         out << "]}";
     }
     out << "]}\n";

@@ -1,7 +1,7 @@
 #include "socket.h"
 
 #include "attempt_id.h"
-#include "production_log.h"
+#include "csv_log.h"
 
 namespace station {
 
@@ -455,7 +455,7 @@ void Socket::BeginAttempt(const std::string& operation) {
     const module::Identity& id = engine_.LastIdentity();
     attempt_ = {};
     attempt_.attemptId = record::NewAttemptId();
-    attempt_.startedAt = store::IsoTimeNow();
+    attempt_.startedAt = record::IsoTimeNow();
     attempt_.station = config_.station;
     attempt_.socket = config_.number;
     attempt_.port = config_.port;

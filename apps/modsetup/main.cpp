@@ -173,13 +173,13 @@ int Programmer::ShowPlan() {
             const std::string produced = c.makeable ? FormatMHz(c.producedMHz) : "--";
             const std::string error = c.makeable ? channel::FormatFixed(c.errorHz, 1) : "--";
             if (o_.json) {
-                std::cout << "{\"command\":\"plan\",\"kind\":" << store::JsonText(k->name)
-                          << ",\"channel\":" << i << ",\"frequency\":" << store::JsonText(c.text)
-                          << ",\"registers\":" << store::JsonText(regs)
-                          << ",\"produced_mhz\":" << store::JsonText(produced)
-                          << ",\"error_hz\":" << store::JsonText(error)
-                          << ",\"result\":" << store::JsonText(c.problem.empty() ? "pass" : "fail")
-                          << ",\"message\":" << store::JsonText(c.problem) << "}\n";
+                std::cout << "{\"command\":\"plan\",\"kind\":" << record::JsonText(k->name)
+                          << ",\"channel\":" << i << ",\"frequency\":" << record::JsonText(c.text)
+                          << ",\"registers\":" << record::JsonText(regs)
+                          << ",\"produced_mhz\":" << record::JsonText(produced)
+                          << ",\"error_hz\":" << record::JsonText(error)
+                          << ",\"result\":" << record::JsonText(c.problem.empty() ? "pass" : "fail")
+                          << ",\"message\":" << record::JsonText(c.problem) << "}\n";
             } else {
                 std::cout << k->name << " Ch" << i << "  " << c.text << " MHz  registers " << regs
                           << "  makes " << produced << " MHz  error " << error << " Hz  "
@@ -357,20 +357,25 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
         message = "production log: " + recordError + (message.empty() ? "" : "; " + message);
     }
     if (o_.json) {
-        std::cout << "{\"command\":" << store::JsonText(station ? std::string("write") : o_.command)
-                  << ",\"result\":" << store::JsonText(result) << ",\"kind\":" << store::JsonText(a.kind)
-                  << ",\"serial\":" << store::JsonText(a.serial) << ",\"version\":" << store::JsonText(a.version);
+        std::cout << "{\"command\":"
+                  << record::JsonText(station ? std::string("write") : o_.command)
+                  << ",\"result\":" << record::JsonText(result)
+                  << ",\"kind\":" << record::JsonText(a.kind)
+                  << ",\"serial\":" << record::JsonText(a.serial)
+                  << ",\"version\":" << record::JsonText(a.version);
         if (a.operation == "info") {
             const module::Identity& id = socket.Engine().LastIdentity();
-            std::cout << ",\"test_date\":" << store::JsonText(id.testDate);
-            if (a.kind == "tx") std::cout << ",\"offset\":" << store::JsonText(id.offset);
+            std::cout << ",\"test_date\":" << record::JsonText(id.testDate);
+            if (a.kind == "tx") std::cout << ",\"offset\":" << record::JsonText(id.offset);
         }
         for (int i = 0; i < 4 && a.operation != "info"; ++i) {
-            std::cout << ",\"ch" << i << "\":" << store::JsonText(plan_[static_cast<std::size_t>(i)]);
+            std::cout << ",\"ch" << i
+                      << "\":" << record::JsonText(plan_[static_cast<std::size_t>(i)]);
         }
-        std::cout << ",\"socket\":" << a.socket << ",\"port\":" << store::JsonText(a.port)
-                  << ",\"message\":" << store::JsonText(message) << ",\"duration_ms\":" << a.durationMs
-                  << ",\"unsent\":" << sink_->Unsent() << "}\n";
+        std::cout << ",\"socket\":" << a.socket << ",\"port\":" << record::JsonText(a.port)
+                  << ",\"message\":" << record::JsonText(message)
+                  << ",\"duration_ms\":" << a.durationMs << ",\"unsent\":" << sink_->Unsent()
+                  << "}\n";
     } else if (a.result == "skipped" || table_) {
         // Said on standard error below, or shown in the table.
     } else if (station) {
@@ -485,7 +490,7 @@ void Programmer::Summary() {
         std::cout << "{\"command\":\"summary\"," << json(line.Total()) << ",\"sockets\":[";
         for (const auto& s : line.Sockets()) {
             std::cout << (s->Config().number > 1 ? "," : "") << "{\"socket\":" << s->Config().number
-                      << ",\"port\":" << store::JsonText(s->Config().port) << ","
+                      << ",\"port\":" << record::JsonText(s->Config().port) << ","
                       << json(line.OfSocket(s->Config().number)) << "}";
         }
         std::cout << "],\"unsent\":" << sink_->Unsent() << ",\"exit\":" << exitCode_ << "}\n";

@@ -47,7 +47,7 @@ int RunPortsCommand(const PortsRequest& request, const std::string& configFolder
             return Refused(err, "--forget", error);
         }
         if (json) {
-            out << "{\"command\":\"ports\",\"forget\":" << store::JsonText(request.forget)
+            out << "{\"command\":\"ports\",\"forget\":" << record::JsonText(request.forget)
                 << ",\"result\":\"pass\"}\n";
         } else {
             out << request.forget << " forgotten\n";
@@ -75,8 +75,8 @@ int RunPortsCommand(const PortsRequest& request, const std::string& configFolder
         std::string was;
         for (int m : moved) was += (was.empty() ? "" : ", ") + ("COM" + std::to_string(m));
         if (json) {
-            out << "{\"command\":\"ports\",\"assign\":" << store::JsonText(request.assign)
-                << ",\"link\":" << store::JsonText(target) << ",\"was\":" << store::JsonText(was)
+            out << "{\"command\":\"ports\",\"assign\":" << record::JsonText(request.assign)
+                << ",\"link\":" << record::JsonText(target) << ",\"was\":" << record::JsonText(was)
                 << ",\"result\":\"pass\"}\n";
         } else {
             out << request.assign << " -> " << target << (was.empty() ? "" : " (was " + was + ")")
@@ -119,10 +119,13 @@ int RunPortsCommand(const PortsRequest& request, const std::string& configFolder
         const std::string usbText = found == usbByDevice.end() ? "" : UsbText(*found->second);
         const std::string name = "COM" + std::to_string(n);
         if (json) {
-            out << "{\"command\":\"ports\",\"port\":" << store::JsonText(name) << ",\"device\":" << store::JsonText(path)
-                << ",\"opens\":" << store::JsonText(opens ? device : "") << ",\"usb\":" << store::JsonText(usbText)
-                << ",\"link\":" << store::JsonText(target) << ",\"now\":" << store::JsonText(device)
-                << ",\"error\":" << store::JsonText(opens ? "" : why) << "}\n";
+            out << "{\"command\":\"ports\",\"port\":" << record::JsonText(name)
+                << ",\"device\":" << record::JsonText(path)
+                << ",\"opens\":" << record::JsonText(opens ? device : "")
+                << ",\"usb\":" << record::JsonText(usbText)
+                << ",\"link\":" << record::JsonText(target)
+                << ",\"now\":" << record::JsonText(device)
+                << ",\"error\":" << record::JsonText(opens ? "" : why) << "}\n";
             continue;
         }
         out << name << "\t" << path;

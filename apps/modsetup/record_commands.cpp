@@ -4,8 +4,7 @@
 #include <set>
 
 #include "attempt_id.h"
-#include "csv_sink.h"
-#include "production_log.h"
+#include "csv_log.h"
 #include "report.h"
 #include "sql_record.h"
 #include "text_file.h"
@@ -107,9 +106,7 @@ bool Load(const Parsed& p, const record::ReportFilter& filter, std::vector<recor
         *error = "cannot read " + log;
         return false;
     }
-    for (const store::ProductionRow& r : store::ReadProductionRows(log)) {
-        rows->push_back(record::FromProductionRow(r));
-    }
+    for (record::Attempt& a : record::ReadProductionRows(log)) rows->push_back(std::move(a));
     return true;
 }
 
@@ -195,9 +192,8 @@ int RunRecordCommand(const std::vector<std::string>& args, std::ostream& out, st
             err << "modsetup: export: " << error << "\n";
             return 2;
         }
-        std::string text = store::ProductionLogHeader();
-        for (const record::Attempt& a : rows)
-            text += store::FormatProductionRow(record::ToProductionRow(a));
+        std::string text = record::ProductionLogHeader();
+        for (const record::Attempt& a : rows) text += record::FormatProductionRow(a);
         if (!store::ReplaceFileContent(csv, text, &error)) {
             err << "modsetup: export: " << error << "\n";
             return 2;

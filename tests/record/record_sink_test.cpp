@@ -17,10 +17,10 @@
 
 #include "attempt_id.h"
 #include "child_process.h"
+#include "csv_log.h"
 #include "csv_sink.h"
 #include "db_uri.h"
 #include "pg_cluster.h"
-#include "production_log.h"
 #include "report.h"
 #include "scratch_folder.h"
 #include "sql_record.h"
@@ -51,7 +51,7 @@ PgCluster* Cluster(std::string* why) {
 Attempt MakeAttempt(const std::string& station, int socket, const std::string& serial) {
     Attempt a;
     a.attemptId = record::NewAttemptId();
-    a.startedAt = store::IsoTimeNow();
+    a.startedAt = record::IsoTimeNow();
     a.station = station;
     a.socket = socket;
     a.port = "COM" + std::to_string(socket);
@@ -298,7 +298,7 @@ TEST_P(Record, TheCsvLogAndTheDatabaseGetTheSameRowsAndTheExportIsFormulaSafe) {
     Attempt a = MakeAttempt("=cmd|' /C calc'!A0", 1, "00074565");
     ASSERT_TRUE(both->Begin(a).ok);
     ASSERT_TRUE(both->Finish(Ended(a, "fail", "@SUM(1)\nsecond line"), &error)) << error;
-    const auto fromCsv = store::ReadProductionRows(log);
+    const auto fromCsv = record::ReadProductionRows(log);
     const auto fromDb = Rows();
     ASSERT_EQ(fromCsv.size(), 1u);
     ASSERT_EQ(fromDb.size(), 1u);

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <regex>
 
-#include "production_log.h"
+#include "csv_log.h"
 #include "scratch_folder.h"
 
 namespace {
@@ -62,8 +62,8 @@ void WriteLog(const std::string& path) {
         {"2026-12-09T08:20:00+01:00", "line 1", 2, "00074572", "interrupted", "interrupted"},
     };
     for (const auto& r : rows) {
-        store::ProductionRow row;
-        row.time = r.time;
+        record::Attempt row;
+        row.startedAt = r.time;
         row.station = r.station;
         row.socket = r.socket;
         row.port = "COM" + std::to_string(r.socket);
@@ -76,7 +76,7 @@ void WriteLog(const std::string& path) {
         row.message = r.message;
         row.durationMs = 4236;
         row.toolVersion = "1.5.2";
-        ASSERT_TRUE(store::AppendProductionRow(path, row, nullptr));
+        ASSERT_TRUE(record::AppendProductionRow(path, row, nullptr));
     }
 }
 

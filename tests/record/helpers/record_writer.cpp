@@ -7,7 +7,7 @@
 #include <string>
 
 #include "attempt_id.h"
-#include "production_log.h"
+#include "csv_log.h"
 #include "sql_record.h"
 
 int main(int argc, char** argv) {
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     }
     record::Attempt a;
     a.attemptId = record::NewAttemptId();
-    a.startedAt = store::IsoTimeNow();
+    a.startedAt = record::IsoTimeNow();
     a.station = "killed";
     a.socket = 3;
     a.kind = "rx";

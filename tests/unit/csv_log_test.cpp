@@ -1,4 +1,4 @@
-#include "production_log.h"
+#include "csv_log.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include "scratch_folder.h"
 
 namespace fs = std::filesystem;
-using namespace store;
+using namespace record;
 
 namespace {
 
@@ -34,10 +34,10 @@ class ProductionLog : public ::testing::Test {
     const std::string& dir_ = scratch_.Path();
 };
 
-ProductionRow Row(const std::string& serial, const std::string& result,
-                  const std::string& message = "") {
-    ProductionRow r;
-    r.time = "2026-12-09T01:02:03+01:00";
+Attempt Row(const std::string& serial, const std::string& result, const std::string& message = "") {
+    Attempt r;
+    r.socket = 0;  // a row without a socket: the column stays empty
+    r.startedAt = "2026-12-09T01:02:03+01:00";
     r.station = "line 1";
     r.port = "COM3";
     r.kind = "rx";
@@ -84,11 +84,11 @@ TEST_F(ProductionLog, FormulasAndControlBytesStayInsideTheirField) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SafeCsvField(c.text), c.written) << c.text;
-        ProductionRow r = Row("00000001", "fail", c.text);
+        Attempt r = Row("00000001", "fail", c.text);
         r.version = c.text;
         ASSERT_TRUE(AppendProductionRow(Path(), r, nullptr));
     }
-    const std::vector<ProductionRow> rows = ReadProductionRows(Path());
+    const std::vector<Attempt> rows = ReadProductionRows(Path());
     ASSERT_EQ(rows.size(), std::size(cases));
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].message, cases[i].text);
@@ -100,18 +100,18 @@ TEST_F(ProductionLog, FormulasAndControlBytesStayInsideTheirField) {
 
 TEST_F(ProductionLog, OnlyAVerifiedWriteOfTheSameKindAndPlanCountsAsPassed) {
     const std::array<std::string, 4> plan = {"433.075", "433.100", "433.920", "434.700"};
-    ProductionRow unverified = Row("00000001", "pass");
+    Attempt unverified = Row("00000001", "pass");
     unverified.operation = "write-unverified";
-    ProductionRow skipped = Row("00000001", "skipped");
-    ProductionRow otherPlan = Row("00000001", "pass");
+    Attempt skipped = Row("00000001", "skipped");
+    Attempt otherPlan = Row("00000001", "pass");
     otherPlan.channels[3] = "434.675";
-    ProductionRow otherKind = Row("00000001", "pass");
+    Attempt otherKind = Row("00000001", "pass");
     otherKind.kind = "tx";
-    for (const ProductionRow& r : {unverified, skipped, otherPlan, otherKind}) {
+    for (const Attempt& r : {unverified, skipped, otherPlan, otherKind}) {
         ASSERT_TRUE(AppendProductionRow(Path(), r, nullptr));
     }
     EXPECT_FALSE(FindPassedWrite(Path(), "rx", "00000001", plan));
-    ProductionRow good = Row("00000001", "pass");
+    Attempt good = Row("00000001", "pass");
     good.station = "line 2";
     good.socket = 7;
     ASSERT_TRUE(AppendProductionRow(Path(), good, nullptr));
@@ -142,7 +142,7 @@ TEST_F(ProductionLog, AShortWriteLeavesNoHalfRow) {
     EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
     EXPECT_EQ(fs::file_size(Path()), before);
     ASSERT_TRUE(AppendProductionRow(Path(), Row("00000003", "pass"), nullptr));
-    const std::vector<ProductionRow> rows = ReadProductionRows(Path());
+    const std::vector<Attempt> rows = ReadProductionRows(Path());
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].serial, "00000003");
 }
@@ -163,11 +163,11 @@ TEST_F(ProductionLog, HeaderOnceThenOneCompleteRowPerAttempt) {
 }
 
 TEST_F(ProductionLog, OnlyPassedWritesCountAsPassedEvenWithQuotedFields) {
-    ProductionRow info = Row("00000003", "pass");
+    Attempt info = Row("00000003", "pass");
     info.operation = "info";
-    ProductionRow tricky = Row("00000004", "pass");
+    Attempt tricky = Row("00000004", "pass");
     tricky.station = "bench \"A\", left";
-    for (const ProductionRow& r :
+    for (const Attempt& r :
          {Row("00000001", "pass"), Row("00000002", "fail", "a,b"), info, tricky}) {
         ASSERT_TRUE(AppendProductionRow(Path(), r, nullptr));
     }

@@ -1,4 +1,4 @@
-#include "production_log.h"
+#include "csv_log.h"
 
 #include <cctype>
 #include <cerrno>
@@ -11,9 +11,12 @@
 #include "file_system.h"
 #include "text_file.h"
 
-namespace store {
+namespace record {
 
 namespace {
+
+namespace fsys = store::fsys;
+using store::ReadTextFile;
 
 constexpr const char* kColumns[] = {
     "time", "station", "port",      "kind",   "serial",  "version",     "ch0",          "ch1",
@@ -131,16 +134,15 @@ std::string SafeCsvField(std::string_view text) {
     return CsvField(out);
 }
 
-std::string FormatProductionRow(const ProductionRow& row) {
-    const std::string fields[] = {
-        row.time,        row.station,
-        row.port,        row.kind,
-        row.serial,      row.version,
-        row.channels[0], row.channels[1],
-        row.channels[2], row.channels[3],
-        row.operation,   row.result,
-        row.message,     std::to_string(row.durationMs),
-        row.toolVersion, row.socket > 0 ? std::to_string(row.socket) : ""};
+std::string FormatProductionRow(const Attempt& a) {
+    const std::string fields[] = {a.startedAt,   a.station,
+                                  a.port,        a.kind,
+                                  a.serial,      a.version,
+                                  a.channels[0], a.channels[1],
+                                  a.channels[2], a.channels[3],
+                                  a.operation,   a.result,
+                                  a.message,     std::to_string(a.durationMs),
+                                  a.toolVersion, a.socket > 0 ? std::to_string(a.socket) : ""};
     std::string line;
     for (std::size_t i = 0; i < std::size(fields); ++i) {
         if (i > 0) line += ',';
@@ -175,7 +177,7 @@ std::string IsoTimeNow() {
     return text + std::string(offset);
 }
 
-bool AppendProductionRow(const std::string& path, const ProductionRow& row, std::string* error) {
+bool AppendProductionRow(const std::string& path, const Attempt& attempt, std::string* error) {
     const auto fail = [&](const std::string& what, int err) {
         if (error) *error = what + ": " + std::strerror(err);
         return false;
@@ -189,7 +191,7 @@ bool AppendProductionRow(const std::string& path, const ProductionRow& row, std:
     const unsigned long long before = fsys::SizeOf(path).value_or(0);
     std::string bytes;
     if (before == 0) bytes = ProductionLogHeader();
-    bytes += FormatProductionRow(row);
+    bytes += FormatProductionRow(attempt);
     err = fsys::WriteAll(fd, bytes);
     if (err == 0) err = fsys::Flush(fd);
     // Half a row would run into the next one: take back whatever got out.
@@ -212,8 +214,11 @@ bool CanAppendProductionLog(const std::string& path, std::string* error) {
     return true;
 }
 
-std::vector<ProductionRow> ReadProductionRows(const std::string& path) {
-    std::vector<ProductionRow> rows;
+namespace {
+
+// Every row as the log has it: a socket the row does not name is 0.
+std::vector<Attempt> ReadRows(const std::string& path) {
+    std::vector<Attempt> rows;
     const auto data = ReadTextFile(path, 256 * 1024 * 1024);
     if (!data) return rows;
     std::size_t next = 0;
@@ -233,34 +238,44 @@ std::vector<ProductionRow> ReadProductionRows(const std::string& path) {
             return at[i] >= 0 && at[i] < static_cast<int>(f.size()) ? UnescapeField(f[at[i]])
                                                                     : std::string();
         };
-        ProductionRow r;
-        r.time = get(0);
-        r.station = get(1);
-        r.port = get(2);
-        r.kind = get(3);
-        r.serial = get(4);
-        r.version = get(5);
-        for (int c = 0; c < 4; ++c) r.channels[c] = get(6 + c);
-        r.operation = get(10);
-        r.result = get(11);
-        r.message = get(12);
-        r.durationMs = std::atoll(get(13).c_str());
-        r.toolVersion = get(14);
-        r.socket = std::atoi(get(15).c_str());
-        rows.push_back(std::move(r));
+        Attempt a;
+        a.startedAt = get(0);
+        a.station = get(1);
+        a.port = get(2);
+        a.kind = get(3);
+        a.serial = get(4);
+        a.version = get(5);
+        for (int c = 0; c < 4; ++c) a.channels[c] = get(6 + c);
+        a.operation = get(10);
+        a.result = get(11);
+        a.message = get(12);
+        a.durationMs = std::atoll(get(13).c_str());
+        a.toolVersion = get(14);
+        a.socket = std::atoi(get(15).c_str());
+        rows.push_back(std::move(a));
     }
     return rows;
 }
 
-std::optional<ProductionRow> FindPassedWrite(const std::string& path, const std::string& kind,
-                                             const std::string& serial,
-                                             const std::array<std::string, 4>& channels) {
-    for (ProductionRow& r : ReadProductionRows(path)) {
+}  // namespace
+
+std::vector<Attempt> ReadProductionRows(const std::string& path) {
+    std::vector<Attempt> rows = ReadRows(path);
+    for (Attempt& a : rows) {
+        if (a.socket <= 0) a.socket = 1;
+    }
+    return rows;
+}
+
+std::optional<PriorPass> FindPassedWrite(const std::string& path, const std::string& kind,
+                                         const std::string& serial,
+                                         const std::array<std::string, 4>& channels) {
+    for (const Attempt& a : ReadRows(path)) {
         // "write-unverified" and "skipped" rows never count: neither proves
         // what the module holds.
-        if (r.operation == "write" && r.result == "pass" && r.serial == serial && r.kind == kind &&
-            r.channels == channels) {
-            return std::move(r);
+        if (a.operation == "write" && a.result == "pass" && a.serial == serial && a.kind == kind &&
+            a.channels == channels) {
+            return PriorPass{a.station, a.socket, a.startedAt};
         }
     }
     return std::nullopt;
@@ -280,4 +295,4 @@ std::set<std::string> PassedSerials(const std::string& path) {
     return serials;
 }
 
-}  // namespace store
+}  // namespace record

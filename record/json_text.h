@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace store {
+namespace record {
 
 // A JSON string: quotes and backslashes escaped, control bytes as \u00XX.
 // Other bytes pass as they are (the tools' texts are UTF-8 or Latin-1 bytes).
@@ -26,4 +26,4 @@ inline std::string JsonText(std::string_view text) {
     return out + "\"";
 }
 
-}  // namespace store
+}  // namespace record

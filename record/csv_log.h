@@ -7,27 +7,17 @@
 #include <string_view>
 #include <vector>
 
-namespace store {
+#include "attempt.h"
+#include "sink.h"
 
-// One attempt at a module, as the production log keeps it.
-struct ProductionRow {
-    std::string time;  // ISO 8601 with the UTC offset
-    std::string station;
-    std::string port;
-    std::string kind;  // "rx" / "tx"
-    std::string serial;
-    std::string version;
-    std::array<std::string, 4> channels;  // ch0..ch3
-    std::string operation;
-    std::string result;  // "pass" / "fail"
-    std::string message;
-    long long durationMs = 0;
-    std::string toolVersion;
-    // The fixture socket, 1..N; 0 (an empty field) when the station has one.
-    // Its column comes last, so readers of the older fifteen columns keep
-    // working.
-    int socket = 0;
-};
+namespace record {
+
+// The CSV production log: one line per attempt, the columns
+// time,station,port,kind,serial,version,ch0..ch3,operation,result,message,
+// duration_ms,tool_version,socket. The log keeps no attempt id, device,
+// read-back, failed step nor operator. The socket column comes last, so
+// readers of the older fifteen columns keep working; it is empty for an
+// attempt whose socket is 0.
 
 // The first line of a new log.
 std::string ProductionLogHeader();
@@ -41,8 +31,8 @@ std::string CsvField(std::string_view text);
 // as \n, \r, \t or \xNN so a row is always one line, then CsvField.
 std::string SafeCsvField(std::string_view text);
 
-// The row as one CSV line ended by CR LF.
-std::string FormatProductionRow(const ProductionRow& row);
+// The attempt as one CSV line ended by CR LF.
+std::string FormatProductionRow(const Attempt& attempt);
 
 // Now in local time, "2026-12-09T01:02:03+01:00".
 std::string IsoTimeNow();
@@ -53,24 +43,26 @@ std::string IsoTimeNow();
 // to disk before this returns. A row is written whole or not at all: when the
 // write falls short (a full disk), the file is cut back to its length before.
 // False with the reason in *error.
-bool AppendProductionRow(const std::string& path, const ProductionRow& row, std::string* error);
+bool AppendProductionRow(const std::string& path, const Attempt& attempt, std::string* error);
 
 // Whether a row can be appended to the log: opens it for appending (making
 // it when missing) without writing anything.
 bool CanAppendProductionLog(const std::string& path, std::string* error);
 
 // Every row of a log, columns found by the names in its header line; the
-// marks SafeCsvField added are taken off again. Nothing when it cannot be
-// read.
-std::vector<ProductionRow> ReadProductionRows(const std::string& path);
+// marks SafeCsvField added are taken off again. A row without a socket (the
+// older fifteen columns) is socket 1, a station's only one. Nothing when it
+// cannot be read.
+std::vector<Attempt> ReadProductionRows(const std::string& path);
 
 // The first verified write ("write" / "pass") of this serial with the same
-// kind and the same four frequencies, if the log holds one.
-std::optional<ProductionRow> FindPassedWrite(const std::string& path, const std::string& kind,
-                                             const std::string& serial,
-                                             const std::array<std::string, 4>& channels);
+// kind and the same four frequencies, if the log holds one; its socket is 0
+// when the row names none.
+std::optional<PriorPass> FindPassedWrite(const std::string& path, const std::string& kind,
+                                         const std::string& serial,
+                                         const std::array<std::string, 4>& channels);
 
 // Serial numbers of modules the log shows with a passed write.
 std::set<std::string> PassedSerials(const std::string& path);
 
-}  // namespace store
+}  // namespace record
