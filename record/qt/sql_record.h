@@ -10,28 +10,24 @@
 #include <vector>
 
 #include "attempt.h"
+#include "open_sinks.h"
 #include "report.h"
 #include "sink.h"
 
 namespace record {
 
-struct SinkOptions {
-    std::string logPath;  // --log (or the default log); empty: no CSV
-    std::string dbUri;    // --db; empty: no database
-    // Where the PostgreSQL spool lives: the data folder.
-    std::string spoolFolder;
-};
-
-// The sinks a station writes through: the CSV log, the database, or both
-// fanned out. Checks each can take rows before any port is touched: nothing,
-// with the reason in *error, when one cannot (exit status 2). A PostgreSQL
-// server out of reach is no error: its rows are spooled.
+// OpenSinks with this library's database sinks (OpenSqlSink).
 std::unique_ptr<Sink> OpenSinks(const SinkOptions& options, std::string* error);
 
 // The database sink alone. spoolPath is the spool's file (PostgreSQL only).
 // retryMs: how long an unreachable server is left alone before the next try.
 std::unique_ptr<Sink> OpenDatabaseSink(const std::string& uri, const std::string& spoolPath,
                                        std::string* error, int retryMs = 2000);
+
+// The DatabaseSinkFactory for OpenSinks: OpenDatabaseSink with its spool in
+// spoolFolder, which is made when missing.
+std::unique_ptr<Sink> OpenSqlSink(const std::string& uri, const std::string& spoolFolder,
+                                  std::string* error);
 
 // The spool's file in a data folder.
 std::string SpoolPath(const std::string& folder);

@@ -1,0 +1,114 @@
+#include "attempt_columns.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+#include "attempt_id.h"
+#include "sql_connection.h"
+
+namespace record {
+
+namespace {
+
+// What a row's end may change: not who made it, where or when it started.
+constexpr const char* kFinishColumns[] = {
+    "port",   "device",      "kind",    "serial",      "version",      "ch0",     "ch1",
+    "ch2",    "ch3",         "rb0",     "rb1",         "rb2",          "rb3",     "operation",
+    "result", "failed_step", "message", "duration_ms", "tool_version", "operator"};
+
+}  // namespace
+
+std::string NowUtc() {
+    return FormatUtcIso(QDateTime::currentMSecsSinceEpoch());
+}
+
+std::vector<QVariant> AttemptValues(const Attempt& a, bool postgres, bool offline) {
+    const std::string started = a.startedAt.empty() ? NowUtc()
+                                : postgres          ? a.startedAt
+                                                    : ToUtcIso(a.startedAt);
+    std::vector<QVariant> v = {Q(a.attemptId), Q(a.station), a.socket,    Q(a.port),
+                               Q(a.device),    Q(a.kind),    Q(a.serial), Q(a.version)};
+    for (const auto& c : a.channels) v.emplace_back(Q(c));
+    for (const auto& r : a.readBack) v.emplace_back(Q(r));
+    for (const std::string* s : {&a.operation, &a.result, &a.failedStep, &a.message}) {
+        v.emplace_back(Q(*s));
+    }
+    v.emplace_back(Q(started));
+    v.emplace_back(static_cast<qlonglong>(a.durationMs));
+    v.emplace_back(Q(a.toolVersion));
+    v.emplace_back(Q(a.operatorName));
+    v.emplace_back(postgres ? QVariant(offline) : QVariant(offline ? 1 : 0));
+    return v;
+}
+
+QString AttemptColumnList() {
+    QStringList names;
+    for (const char* c : kAttemptColumns) names << QLatin1String(c);
+    return names.join(QLatin1String(", "));
+}
+
+QString AttemptPlaceholders() {
+    QStringList marks;
+    for (std::size_t i = 0; i < std::size(kAttemptColumns); ++i) marks << QStringLiteral("?");
+    return marks.join(QLatin1String(", "));
+}
+
+QString InsertRunning(bool ignoreRepeat) {
+    return QStringLiteral("INSERT INTO attempts (%1) VALUES (%2)%3")
+        .arg(AttemptColumnList(), AttemptPlaceholders(),
+             ignoreRepeat ? QStringLiteral(" ON CONFLICT (attempt_id) DO NOTHING") : QString());
+}
+
+QString UpsertFinished() {
+    QStringList sets;
+    for (const char* c : kFinishColumns)
+        sets << QStringLiteral("%1 = excluded.%1").arg(QLatin1String(c));
+    return QStringLiteral(
+               "INSERT INTO attempts (%1) VALUES (%2) ON CONFLICT (attempt_id) DO UPDATE SET %3 "
+               "WHERE attempts.result = 'running'")
+        .arg(AttemptColumnList(), AttemptPlaceholders(), sets.join(QLatin1String(", ")));
+}
+
+QString StartedText(bool postgres) {
+    return postgres ? QStringLiteral(
+                          "to_char(started_at AT TIME ZONE 'UTC', "
+                          "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')")
+                    : QStringLiteral("started_at");
+}
+
+QString SelectedAttemptColumns(bool postgres) {
+    QStringList columns;
+    for (const char* col : kAttemptColumns) {
+        columns << (QLatin1String(col) == QLatin1String("started_at") ? StartedText(postgres)
+                                                                      : QLatin1String(col));
+    }
+    columns.removeLast();  // recorded_offline
+    if (postgres) columns[0] = QStringLiteral("attempt_id::text");
+    return columns.join(QLatin1String(", "));
+}
+
+Attempt AttemptFromQuery(const QSqlQuery& q) {
+    Attempt a;
+    int i = 0;
+    a.attemptId = S(q.value(i++).toString());
+    a.station = S(q.value(i++).toString());
+    a.socket = q.value(i++).toInt();
+    a.port = S(q.value(i++).toString());
+    a.device = S(q.value(i++).toString());
+    a.kind = S(q.value(i++).toString());
+    a.serial = S(q.value(i++).toString());
+    a.version = S(q.value(i++).toString());
+    for (auto& c : a.channels) c = S(q.value(i++).toString());
+    for (auto& r : a.readBack) r = S(q.value(i++).toString());
+    a.operation = S(q.value(i++).toString());
+    a.result = S(q.value(i++).toString());
+    a.failedStep = S(q.value(i++).toString());
+    a.message = S(q.value(i++).toString());
+    a.startedAt = S(q.value(i++).toString());
+    a.durationMs = q.value(i++).toLongLong();
+    a.toolVersion = S(q.value(i++).toString());
+    a.operatorName = S(q.value(i++).toString());
+    return a;
+}
+
+}  // namespace record

@@ -1,0 +1,69 @@
+#pragma once
+
+// An attempt as a row of the attempts table (and of the spool, which keeps
+// the same columns): the column list, the values bound to it, the two
+// statements that write it, and reading a row back.
+
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "attempt.h"
+
+namespace record {
+
+// The columns an attempt row is written with, in binding order.
+inline constexpr const char* kAttemptColumns[] = {
+    "attempt_id", "station",     "socket",       "port",        "device",
+    "kind",       "serial",      "version",      "ch0",         "ch1",
+    "ch2",        "ch3",         "rb0",          "rb1",         "rb2",
+    "rb3",        "operation",   "result",       "failed_step", "message",
+    "started_at", "duration_ms", "tool_version", "operator",    "recorded_offline"};
+inline constexpr int kAttemptColumnCount = static_cast<int>(std::size(kAttemptColumns));
+
+// Where a column is in kAttemptColumns (and in AttemptValues); -1 when it is
+// none of them.
+constexpr int AttemptColumn(std::string_view name) {
+    for (int i = 0; i < kAttemptColumnCount; ++i) {
+        if (name == kAttemptColumns[i]) return i;
+    }
+    return -1;
+}
+inline constexpr int kStartedAtColumn = AttemptColumn("started_at");
+inline constexpr int kRecordedOfflineColumn = AttemptColumn("recorded_offline");
+static_assert(kStartedAtColumn >= 0 && kRecordedOfflineColumn == kAttemptColumnCount - 1);
+
+// Now as UTC text, for an attempt that came without its start.
+std::string NowUtc();
+
+// The values of kAttemptColumns for an attempt. The start goes to
+// PostgreSQL as given (it reads the offset) and to SQLite as UTC text, which
+// sorts and compares as time.
+std::vector<QVariant> AttemptValues(const Attempt& a, bool postgres, bool offline);
+
+// "attempt_id, station, ..." and as many "?".
+QString AttemptColumnList();
+QString AttemptPlaceholders();
+
+// The running row; with ignoreRepeat, a spooled one again is nothing new.
+QString InsertRunning(bool ignoreRepeat);
+
+// The end of an attempt, also when its running row never arrived; an
+// attempt already ended stays as it was, so sending it twice changes nothing.
+QString UpsertFinished();
+
+// started_at as ISO text in UTC, the way both databases give it back.
+QString StartedText(bool postgres);
+
+// What a SELECT reads to get an attempt back with AttemptFromQuery: every
+// column but recorded_offline, in the order of kAttemptColumns.
+QString SelectedAttemptColumns(bool postgres);
+
+// The attempt in the row q is on, selected with SelectedAttemptColumns.
+Attempt AttemptFromQuery(const QSqlQuery& q);
+
+}  // namespace record

@@ -1,0 +1,103 @@
+#include "sql_queries.h"
+
+#include <QSqlQuery>
+#include <vector>
+
+#include "attempt_columns.h"
+#include "attempt_id.h"
+#include "sql_connection.h"
+#include "sql_record.h"
+
+namespace record {
+
+namespace {
+
+constexpr const char kPassedBefore[] =
+    "SELECT station, socket, %1 FROM attempts WHERE serial = ? AND kind = ? AND ch0 = ? AND "
+    "ch1 = ? AND ch2 = ? AND ch3 = ? AND operation = 'write' AND result = 'pass' "
+    "ORDER BY started_at LIMIT 1";
+
+std::vector<QVariant> PassedArgs(const std::string& kind, const std::string& serial,
+                                 const std::array<std::string, 4>& plan) {
+    std::vector<QVariant> args = {Q(serial), Q(kind)};
+    for (const auto& c : plan) args.emplace_back(Q(c));
+    return args;
+}
+
+PriorPass PassOf(const QSqlQuery& q) {
+    return PriorPass{S(q.value(0).toString()), q.value(1).toInt(), S(q.value(2).toString())};
+}
+
+}  // namespace
+
+std::optional<PriorPass> PassedWriteIn(QSqlDatabase db, bool postgres, const std::string& kind,
+                                       const std::string& serial,
+                                       const std::array<std::string, 4>& plan, bool* failed) {
+    QSqlQuery q(db);
+    if (Exec(q, QString::fromLatin1(kPassedBefore).arg(StartedText(postgres)),
+             PassedArgs(kind, serial, plan)) &&
+        q.next()) {
+        return PassOf(q);
+    }
+    if (failed) *failed = q.lastError().isValid();
+    return std::nullopt;
+}
+
+std::optional<PriorPass> SpooledPassedWrite(QSqlDatabase spool, const std::string& target,
+                                            const std::string& kind, const std::string& serial,
+                                            const std::array<std::string, 4>& plan) {
+    QSqlQuery q(spool);
+    std::vector<QVariant> args = PassedArgs(kind, serial, plan);
+    args.emplace_back(Q(target));
+    if (Exec(q,
+             QString::fromLatin1(kPassedBefore)
+                 .arg(QStringLiteral("started_at"))
+                 .replace(QLatin1String("FROM attempts WHERE"), QLatin1String("FROM spool WHERE"))
+                 .replace(QLatin1String("ORDER BY"), QLatin1String("AND target = ? ORDER BY")),
+             args) &&
+        q.next()) {
+        return PassOf(q);
+    }
+    return std::nullopt;
+}
+
+bool LoadAttempts(const std::string& uri, const ReportFilter& filter, std::vector<Attempt>* rows,
+                  std::string* error) {
+    std::string ignored;
+    if (!error) error = &ignored;
+    const auto target = ParseDbUri(uri, error);
+    if (!target) return false;
+    const bool postgres = target->kind == DbTarget::Kind::Postgres;
+    Connection c;
+    if (!c.Open(*target, error)) return false;
+    QString sql =
+        QStringLiteral("SELECT %1 FROM attempts WHERE true").arg(SelectedAttemptColumns(postgres));
+    std::vector<QVariant> args;
+    // The times go to the server as UTC; SQLite keeps them as UTC text, which
+    // sorts and compares as time.
+    if (filter.sinceMs) {
+        sql += postgres ? QStringLiteral(" AND started_at >= ?::timestamptz")
+                        : QStringLiteral(" AND started_at >= ?");
+        args.emplace_back(Q(FormatUtcIso(*filter.sinceMs)));
+    }
+    if (filter.untilMs) {
+        sql += postgres ? QStringLiteral(" AND started_at < ?::timestamptz")
+                        : QStringLiteral(" AND started_at < ?");
+        args.emplace_back(Q(FormatUtcIso(*filter.untilMs)));
+    }
+    if (!filter.station.empty()) {
+        sql += QStringLiteral(" AND station = ?");
+        args.emplace_back(Q(filter.station));
+    }
+    sql += QStringLiteral(" ORDER BY started_at, attempt_id");
+    QSqlQuery q(c.Db());
+    q.setForwardOnly(true);
+    if (!Exec(q, sql, args)) {
+        *error = "cannot read " + target->text + ": " + Why(q.lastError());
+        return false;
+    }
+    while (q.next()) rows->push_back(AttemptFromQuery(q));
+    return true;
+}
+
+}  // namespace record
