@@ -35,14 +35,14 @@ record::Attempt MakeAttempt(const std::string& station, long long n) {
     a.serial = bench::Format("%08lld", n);
     a.version = "R1.05";
     a.channels = {"434.700", "434.600", "433.920", "434.075"};
-    a.operation = "write";
-    a.result = "running";
+    a.operation = record::Operation::Write;
+    a.result = record::Result::Running;
     a.toolVersion = "1.5.2";
     return a;
 }
 
 record::Attempt Ended(record::Attempt a) {
-    a.result = "pass";
+    a.result = record::Result::Pass;
     a.durationMs = 4236;
     a.readBack = {"A4,06,02,01,10", "A4,06,02,01,08", "4D,08,42,01,06", "A4,06,01,01,5E"};
     return a;

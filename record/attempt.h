@@ -1,13 +1,34 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace record {
 
+// How an attempt ended; "running" until it has.
+enum class Result { Running, Pass, Fail, Interrupted, Skipped };
+// What the attempt did to the module: "info", "write" (verified by a
+// read-back), "write-unverified" (--no-check), "check", "test".
+enum class Operation { Info, Write, WriteUnverified, Check, Test };
+// Where a failed attempt stopped; None on a pass.
+enum class Step { None, Identity, Write, Check, Serial, Port, Record, Test };
+
+// The texts the records, the wire and the screens show ("pass",
+// "write-unverified", "identity", "" for Step::None), and back; nothing for
+// a text this program does not write. Only the edges (CSV, SQL, JSON,
+// report and terminal texts) use them.
+const char* ToText(Result result);
+std::optional<Result> ResultFromText(std::string_view text);
+const char* ToText(Operation operation);
+std::optional<Operation> OperationFromText(std::string_view text);
+const char* ToText(Step step);
+std::optional<Step> StepFromText(std::string_view text);
+
 // One attempt at one module in one socket: what every record keeps. A row is
 // made before the first command of the attempt goes to the module (result
-// "running") and finished once when the attempt ends.
+// Running) and finished once when the attempt ends.
 struct Attempt {
     std::string attemptId;  // a UUID made by the station
     std::string startedAt;  // ISO 8601 with the UTC offset
@@ -20,13 +41,9 @@ struct Attempt {
     std::string version;
     std::array<std::string, 4> channels;  // the plan, MHz, Ch0 first; empty for info
     std::array<std::string, 4> readBack;  // register rows read back, values joined by ","
-    // "info", "write" (verified by a read-back), "write-unverified"
-    // (--no-check), "check", "test"
-    std::string operation;
-    // "running", "pass", "fail", "interrupted", "skipped"
-    std::string result;
-    std::string
-        failedStep;  // "identity", "write", "check", "serial", "port", "record"; empty on pass
+    Operation operation = Operation::Info;
+    Result result = Result::Running;
+    Step failedStep = Step::None;
     std::string message;
     long long durationMs = 0;
     std::string toolVersion;

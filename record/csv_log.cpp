@@ -135,14 +135,22 @@ std::string SafeCsvField(std::string_view text) {
 }
 
 std::string FormatProductionRow(const Attempt& a) {
-    const std::string fields[] = {a.startedAt,   a.station,
-                                  a.port,        a.kind,
-                                  a.serial,      a.version,
-                                  a.channels[0], a.channels[1],
-                                  a.channels[2], a.channels[3],
-                                  a.operation,   a.result,
-                                  a.message,     std::to_string(a.durationMs),
-                                  a.toolVersion, a.socket > 0 ? std::to_string(a.socket) : ""};
+    const std::string fields[] = {a.startedAt,
+                                  a.station,
+                                  a.port,
+                                  a.kind,
+                                  a.serial,
+                                  a.version,
+                                  a.channels[0],
+                                  a.channels[1],
+                                  a.channels[2],
+                                  a.channels[3],
+                                  ToText(a.operation),
+                                  ToText(a.result),
+                                  a.message,
+                                  std::to_string(a.durationMs),
+                                  a.toolVersion,
+                                  a.socket > 0 ? std::to_string(a.socket) : ""};
     std::string line;
     for (std::size_t i = 0; i < std::size(fields); ++i) {
         if (i > 0) line += ',';
@@ -246,8 +254,9 @@ std::vector<Attempt> ReadRows(const std::string& path) {
         a.serial = get(4);
         a.version = get(5);
         for (int c = 0; c < 4; ++c) a.channels[c] = get(6 + c);
-        a.operation = get(10);
-        a.result = get(11);
+        // A text this program never writes: no write, and no pass.
+        a.operation = OperationFromText(get(10)).value_or(Operation::Check);
+        a.result = ResultFromText(get(11)).value_or(Result::Fail);
         a.message = get(12);
         a.durationMs = std::atoll(get(13).c_str());
         a.toolVersion = get(14);
@@ -273,8 +282,8 @@ std::optional<PriorPass> FindPassedWrite(const std::string& path, const std::str
     for (const Attempt& a : ReadRows(path)) {
         // "write-unverified" and "skipped" rows never count: neither proves
         // what the module holds.
-        if (a.operation == "write" && a.result == "pass" && a.serial == serial && a.kind == kind &&
-            a.channels == channels) {
+        if (a.operation == Operation::Write && a.result == Result::Pass && a.serial == serial &&
+            a.kind == kind && a.channels == channels) {
             return PriorPass{a.station, a.socket, a.startedAt};
         }
     }

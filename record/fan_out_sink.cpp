@@ -21,8 +21,8 @@ BeginResult FanOutSink::Begin(const Attempt& attempt) {
         // busy record made its own), and the ones that made a running row
         // close it, since this attempt never wrote.
         Attempt closed = attempt;
-        closed.result = all.busyAt.empty() ? "fail" : "skipped";
-        closed.failedStep = all.busyAt.empty() ? "record" : "";
+        closed.result = all.busyAt.empty() ? Result::Fail : Result::Skipped;
+        closed.failedStep = all.busyAt.empty() ? Step::Record : Step::None;
         closed.message = all.busyAt.empty() ? all.error : all.busyAt;
         for (std::size_t i = 0; i < sinks_.size(); ++i) {
             if (i < begun || (i > begun && !all.busyAt.empty())) sinks_[i]->Finish(closed, nullptr);

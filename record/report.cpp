@@ -17,12 +17,12 @@ double Report::Socket::yield() const {
 
 namespace {
 
-void Count(Report::Socket* s, const std::string& result) {
-    if (result == "pass") {
+void Count(Report::Socket* s, Result result) {
+    if (result == Result::Pass) {
         ++s->passed;
-    } else if (result == "running") {
+    } else if (result == Result::Running) {
         ++s->incomplete;
-    } else if (result == "skipped") {
+    } else if (result == Result::Skipped) {
         ++s->skipped;
     } else {
         ++s->failed;
@@ -81,7 +81,7 @@ Report MakeReport(const std::vector<Attempt>& attempts, const ReportFilter& filt
     long long first = 0, last = 0;
     bool any = false;
     for (const Attempt& a : attempts) {
-        if (a.operation == "info") continue;
+        if (a.operation == Operation::Info) continue;
         if (!filter.station.empty() && a.station != filter.station) continue;
         long long ms = 0;
         const bool timed = ParseIsoTime(a.startedAt, &ms);
@@ -99,21 +99,21 @@ Report MakeReport(const std::vector<Attempt>& attempts, const ReportFilter& filt
             if (!any || ms > last) last = ms;
             any = true;
             Report::Hour& h = hours[ms - ((ms % 3600000) + 3600000) % 3600000];
-            if (a.result == "pass") ++h.passed;
-            if (a.result == "fail" || a.result == "interrupted") ++h.failed;
-            if (a.result == "running") ++h.incomplete;
+            if (a.result == Result::Pass) ++h.passed;
+            if (a.result == Result::Fail || a.result == Result::Interrupted) ++h.failed;
+            if (a.result == Result::Running) ++h.incomplete;
         }
-        if (a.result == "fail" || a.result == "interrupted") {
-            ++failures[{a.failedStep, a.result == "interrupted" && a.message.empty()
-                                          ? std::string("interrupted")
-                                          : a.message}];
+        if (a.result == Result::Fail || a.result == Result::Interrupted) {
+            ++failures[{ToText(a.failedStep), a.result == Result::Interrupted && a.message.empty()
+                                                  ? std::string("interrupted")
+                                                  : a.message}];
         }
         if (!a.serial.empty()) {
             Report::Repeat& r = serials[a.serial];
             r.serial = a.serial;
             ++r.times;
-            r.seen.push_back(a.result + " at " + a.station + " socket " + std::to_string(a.socket) +
-                             ", " + a.startedAt);
+            r.seen.push_back(ToText(a.result) + std::string(" at ") + a.station + " socket " +
+                             std::to_string(a.socket) + ", " + a.startedAt);
         }
     }
     for (auto& [key, s] : sockets) report.sockets.push_back(s);

@@ -148,7 +148,7 @@ void Socket::RequestStop() {
     stopping_ = true;
     engine_.Stop();
     pollTimer_.Stop();
-    if (attemptOpen_) FinishAttempt("interrupted", "", "interrupted");
+    if (attemptOpen_) FinishAttempt(record::Result::Interrupted, record::Step::None, "interrupted");
     EndJob(JobEnd::Stopped);
 }
 
@@ -175,7 +175,7 @@ void Socket::OnIdentity(const module::Identity& identity) {
     // its record.
     if (step_ == Step::Write && attemptOpen_ && identity.serial != serial_) {
         engine_.Stop();
-        FinishAttempt("fail", "serial",
+        FinishAttempt(record::Result::Fail, record::Step::Serial,
                       "the module changed before the write (serial " + serial_ + ", then " +
                           identity.serial + ")");
         // The module now in the socket was not written: it gets its own attempt.
@@ -198,7 +198,8 @@ void Socket::OnChannelReadBack(int channel, bool, const std::vector<std::string>
 
 void Socket::OnPortFailed(const std::string& reason) {
     portError_ = reason;
-    if (attemptOpen_) FinishAttempt("fail", "port", "Com port Error! (" + reason + ")");
+    if (attemptOpen_)
+        FinishAttempt(record::Result::Fail, record::Step::Port, "Com port Error! (" + reason + ")");
     present_.clear();
     if (end_ != JobEnd::Running) return;
     if (config_.job != Job::Station || stopping_) {
@@ -224,7 +225,7 @@ void Socket::OnFinished(const module::Result& r) {
         case Step::Write:
             if (r.outcome != Outcome::Ok) {
                 const std::string unstored = FirstUnconfirmed(r);
-                FinishAttempt("fail", "write",
+                FinishAttempt(record::Result::Fail, record::Step::Write,
                               WhatFailed(r) + " (write: " +
                                   (unstored.empty() ? "refused" : unstored + " not stored") + ")");
                 break;
@@ -241,13 +242,13 @@ void Socket::OnFinished(const module::Result& r) {
             return;
         case Step::Check:
             if (r.outcome != Outcome::Ok) {
-                FinishAttempt("fail", "check",
+                FinishAttempt(record::Result::Fail, record::Step::Check,
                               WhatFailed(r) + " (check: " + FirstUnconfirmed(r) +
                                   " does not read back as planned)");
                 break;
             }
             if (config_.job == Job::Check) {
-                FinishAttempt("pass", "", "");
+                FinishAttempt(record::Result::Pass, record::Step::None, "");
                 break;
             }
             step_ = Step::Confirm;
@@ -257,22 +258,23 @@ void Socket::OnFinished(const module::Result& r) {
         case Step::Confirm: {
             const module::Identity& id = engine_.LastIdentity();
             if (r.outcome != Outcome::Ok || !id.serialValid) {
-                FinishAttempt("fail", "serial", "no identity after the write (" + WhatFailed(r) + ")");
+                FinishAttempt(record::Result::Fail, record::Step::Serial,
+                              "no identity after the write (" + WhatFailed(r) + ")");
             } else if (id.serial != serial_) {
-                FinishAttempt("fail", "serial",
+                FinishAttempt(record::Result::Fail, record::Step::Serial,
                               "the module changed during the write (serial " + serial_ +
                                   " before, " + id.serial + " after)");
                 present_.clear();
             } else {
-                FinishAttempt("pass", "", "");
+                FinishAttempt(record::Result::Pass, record::Step::None, "");
             }
             break;
         }
         case Step::Test:
             if (r.outcome == Outcome::Ok) {
-                FinishAttempt("pass", "", "");
+                FinishAttempt(record::Result::Pass, record::Step::None, "");
             } else {
-                FinishAttempt("fail", "test",
+                FinishAttempt(record::Result::Fail, record::Step::Test,
                               WhatFailed(r) + " (test of Ch" + std::to_string(r.channel) + ")");
             }
             break;
@@ -283,19 +285,19 @@ void Socket::OnFinished(const module::Result& r) {
     CarryOn();
 }
 
-std::string Socket::Operation() const {
+record::Operation Socket::Operation() const {
     switch (config_.job) {
         case Job::Info:
-            return "info";
+            return record::Operation::Info;
         case Job::Check:
-            return "check";
+            return record::Operation::Check;
         case Job::Test:
-            return "test";
+            return record::Operation::Test;
         case Job::Write:
         case Job::Station:
             break;
     }
-    return config_.verify ? "write" : "write-unverified";
+    return config_.verify ? record::Operation::Write : record::Operation::WriteUnverified;
 }
 
 void Socket::CarryOn() {
@@ -348,7 +350,8 @@ void Socket::OnIdentityRead(const module::Result& r) {
             return;
         }
         BeginAttempt(Operation());
-        FinishAttempt("fail", "identity", WhatFailed(r) + " (no identity from the module)");
+        FinishAttempt(record::Result::Fail, record::Step::Identity,
+                      WhatFailed(r) + " (no identity from the module)");
         EndJob(JobEnd::Done);
         return;
     }
@@ -377,7 +380,7 @@ void Socket::OnWrongKind() {
     attempt_.kind = reported->name;
     attempt_.serial = known ? id.serial : std::string();
     attempt_.version = otherVersion_;
-    FinishAttempt("fail", "identity",
+    FinishAttempt(record::Result::Fail, record::Step::Identity,
                   "Target error!! (the module is a " + reported->description + ", not a " +
                       ownKind_->description + ")");
     CarryOn();
@@ -387,7 +390,7 @@ void Socket::OnModule() {
     const module::Kind& kind = engine_.ModuleKind();
     const module::Identity& id = engine_.LastIdentity();
     const bool station = config_.job == Job::Station;
-    const std::string operation = Operation();
+    const record::Operation operation = Operation();
     const bool writes = config_.job == Job::Write || station;
     if (config_.job != Job::Info && !acceptedKinds_.count(kind.letter)) {
         if (!observer_.AcceptPlan(*this, kind)) {
@@ -400,7 +403,8 @@ void Socket::OnModule() {
         // A reply without the module's number would let the next such
         // module pass for this one.
         BeginAttempt(operation);
-        FinishAttempt("fail", "identity", "no serial number (the identity reply holds none)");
+        FinishAttempt(record::Result::Fail, record::Step::Identity,
+                      "no serial number (the identity reply holds none)");
         CarryOn();
         return;
     }
@@ -421,7 +425,7 @@ void Socket::OnModule() {
     if (!attemptOpen_) return;
     switch (config_.job) {
         case Job::Info:
-            FinishAttempt("pass", "", "");
+            FinishAttempt(record::Result::Pass, record::Step::None, "");
             EndJob(JobEnd::Done);
             return;
         case Job::Check:
@@ -445,13 +449,13 @@ void Socket::OnModule() {
 }
 
 void Socket::Skip(const std::string& message) {
-    BeginAttempt("write");
+    BeginAttempt(record::Operation::Write);
     if (!attemptOpen_) return;  // the record said why, and the socket carried on
-    FinishAttempt("skipped", "", message);
+    FinishAttempt(record::Result::Skipped, record::Step::None, message);
     CarryOn();
 }
 
-void Socket::BeginAttempt(const std::string& operation) {
+void Socket::BeginAttempt(record::Operation operation) {
     const module::Identity& id = engine_.LastIdentity();
     attempt_ = {};
     attempt_.attemptId = record::NewAttemptId();
@@ -463,9 +467,9 @@ void Socket::BeginAttempt(const std::string& operation) {
     attempt_.kind = engine_.ModuleKind().name;
     attempt_.serial = engine_.HasSerial() ? id.serial : std::string();
     attempt_.version = engine_.Version();
-    if (operation != "info") attempt_.channels = config_.plan;
+    if (operation != record::Operation::Info) attempt_.channels = config_.plan;
     attempt_.operation = operation;
-    attempt_.result = "running";
+    attempt_.result = record::Result::Running;
     attempt_.toolVersion = config_.toolVersion;
     attempt_.operatorName = config_.operatorName;
     serial_ = attempt_.serial;
@@ -475,7 +479,7 @@ void Socket::BeginAttempt(const std::string& operation) {
         // Another station is writing this serial: the record has its skip
         // row already; this one leaves the module alone.
         last_ = attempt_;
-        last_.result = "skipped";
+        last_.result = record::Result::Skipped;
         last_.message = attempt_.serial + " " + begun.busyAt;
         observer_.OnAttempt(*this, last_, true, "");
         CarryOn();
@@ -483,7 +487,7 @@ void Socket::BeginAttempt(const std::string& operation) {
     }
     if (!begun.ok) {
         last_ = attempt_;
-        last_.result = "fail";
+        last_.result = record::Result::Fail;
         last_.message = begun.error;
         observer_.OnAttempt(*this, last_, false, begun.error);
         EndJob(JobEnd::RecordFailed);
@@ -493,7 +497,7 @@ void Socket::BeginAttempt(const std::string& operation) {
     attemptOpen_ = true;
 }
 
-void Socket::FinishAttempt(const std::string& result, const std::string& failedStep,
+void Socket::FinishAttempt(record::Result result, record::Step failedStep,
                            const std::string& message) {
     if (!attemptOpen_) return;
     attemptOpen_ = false;
@@ -508,12 +512,14 @@ void Socket::FinishAttempt(const std::string& result, const std::string& failedS
     std::string error;
     const bool logged = sink_.Finish(attempt_, &error);
     last_ = attempt_;
-    if (result == "pass" && (attempt_.operation == "write" || attempt_.operation == "write-unverified")) {
+    if (result == record::Result::Pass &&
+        (attempt_.operation == record::Operation::Write ||
+         attempt_.operation == record::Operation::WriteUnverified)) {
         passedNow_.insert(std::string(1, engine_.ModuleKind().letter) + attempt_.serial);
     }
-    if (result == "pass") {
+    if (result == record::Result::Pass) {
         SetPhase(Phase::Passed);
-    } else if (result == "fail" || result == "interrupted") {
+    } else if (result == record::Result::Fail || result == record::Result::Interrupted) {
         SetPhase(Phase::Failed);
     }
     observer_.OnAttempt(*this, last_, logged, error);

@@ -123,9 +123,8 @@ class Socket : private module::Listener {
     void OnIdentityRead(const module::Result& r);
     void OnModule();
     void OnWrongKind();
-    void BeginAttempt(const std::string& operation);
-    void FinishAttempt(const std::string& result, const std::string& failedStep,
-                       const std::string& message);
+    void BeginAttempt(record::Operation operation);
+    void FinishAttempt(record::Result result, record::Step failedStep, const std::string& message);
     void Skip(const std::string& message);
     void SchedulePoll();
     // After an attempt: a station polls for the next module, a single
@@ -133,7 +132,7 @@ class Socket : private module::Listener {
     void CarryOn();
     void TryReopen();
     // The record's name for what the job does to a module.
-    std::string Operation() const;
+    record::Operation Operation() const;
     void EndJob(JobEnd end);
     void SetPhase(Phase phase);
     std::vector<std::string> Rows(int channel) const;

@@ -77,13 +77,14 @@ void Station::OnAttempt(const Socket& socket, const record::Attempt& a, bool log
                         const std::string& recordError) {
     Counts& mine = perSocket_.at(static_cast<std::size_t>(socket.Config().number - 1));
     for (Counts* c : {&mine, &total_}) {
-        if (a.result == "skipped") {
+        if (a.result == record::Result::Skipped) {
             ++c->skipped;
             continue;
         }
-        const bool writes = a.operation == "write" || a.operation == "write-unverified";
-        if (writes && a.failedStep != "identity") ++c->written;
-        if (a.result == "pass" && logged) {
+        const bool writes = a.operation == record::Operation::Write ||
+                            a.operation == record::Operation::WriteUnverified;
+        if (writes && a.failedStep != record::Step::Identity) ++c->written;
+        if (a.result == record::Result::Pass && logged) {
             ++c->passed;
         } else {
             ++c->failed;

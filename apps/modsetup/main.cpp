@@ -351,7 +351,7 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
     const bool several = line_->Sockets().size() > 1;
     // A result that cannot be recorded is no pass: a script must not take
     // the module for done when the records do not say so.
-    const std::string result = !logged ? "fail" : a.result;
+    const record::Result result = !logged ? record::Result::Fail : a.result;
     std::string message = a.message;
     if (!logged) {
         message = "production log: " + recordError + (message.empty() ? "" : "; " + message);
@@ -359,16 +359,16 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
     if (o_.json) {
         std::cout << "{\"command\":"
                   << record::JsonText(station ? std::string("write") : o_.command)
-                  << ",\"result\":" << record::JsonText(result)
+                  << ",\"result\":" << record::JsonText(record::ToText(result))
                   << ",\"kind\":" << record::JsonText(a.kind)
                   << ",\"serial\":" << record::JsonText(a.serial)
                   << ",\"version\":" << record::JsonText(a.version);
-        if (a.operation == "info") {
+        if (a.operation == record::Operation::Info) {
             const module::Identity& id = socket.Engine().LastIdentity();
             std::cout << ",\"test_date\":" << record::JsonText(id.testDate);
             if (a.kind == "tx") std::cout << ",\"offset\":" << record::JsonText(id.offset);
         }
-        for (int i = 0; i < 4 && a.operation != "info"; ++i) {
+        for (int i = 0; i < 4 && a.operation != record::Operation::Info; ++i) {
             std::cout << ",\"ch" << i
                       << "\":" << record::JsonText(plan_[static_cast<std::size_t>(i)]);
         }
@@ -376,32 +376,32 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
                   << ",\"message\":" << record::JsonText(message)
                   << ",\"duration_ms\":" << a.durationMs << ",\"unsent\":" << sink_->Unsent()
                   << "}\n";
-    } else if (a.result == "skipped" || table_) {
+    } else if (a.result == record::Result::Skipped || table_) {
         // Said on standard error below, or shown in the table.
     } else if (station) {
-        std::cout << "\n==========  " << (result == "pass" ? "PASS" : "FAIL") << "  " << a.serial
-                  << "  ==========";
+        std::cout << "\n==========  " << (result == record::Result::Pass ? "PASS" : "FAIL") << "  "
+                  << a.serial << "  ==========";
         if (several) std::cout << "  socket " << a.socket << " " << a.port;
         std::cout << "\n";
-    } else if (a.operation == "info" && result == "pass") {
+    } else if (a.operation == record::Operation::Info && result == record::Result::Pass) {
         const module::Identity& id = socket.Engine().LastIdentity();
         std::cout << a.kind << "  version " << a.version << "  serial " << a.serial
                   << "  test date " << id.testDate;
         if (a.kind == "tx") std::cout << "  offset " << id.offset;
         std::cout << "\n";
     } else {
-        std::cout << o_.command << " " << result << "  " << a.kind << "  serial " << a.serial
-                  << "\n";
+        std::cout << o_.command << " " << record::ToText(result) << "  " << a.kind << "  serial "
+                  << a.serial << "\n";
     }
     std::cout.flush();
     const std::string where = several ? "socket " + std::to_string(a.socket) + ": " : "";
-    if (a.result == "skipped") {
+    if (a.result == record::Result::Skipped) {
         if (o_.json) {
             // The JSON line above says it.
         } else {
             Say(where + a.message + ": skipped (--again writes it again)");
         }
-    } else if (result != "pass") {
+    } else if (result != record::Result::Pass) {
         Error(where + (station ? std::string("write") : o_.command) + ": " + message);
     }
     if (table_) DrawTable();
@@ -414,6 +414,11 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
 
 void Programmer::OnPhase(const station::Socket&) {
     if (table_) DrawTable();
+}
+
+// A socket's last result in the table: nothing before its first attempt.
+const char* LastResultText(const record::Attempt& last) {
+    return last.attemptId.empty() ? "" : record::ToText(last.result);
 }
 
 void Programmer::DrawTable() {
@@ -441,7 +446,7 @@ void Programmer::DrawTable() {
         }
         std::snprintf(line, sizeof line, "%-6d %-7s %-28s %-34s %-9s %-11s %s\n",
                       s->Config().number, port.c_str(), device.c_str(), state.c_str(),
-                      last.serial.c_str(), last.result.c_str(), elapsed);
+                      last.serial.c_str(), LastResultText(last), elapsed);
         out += std::string("\x1b[2K") + line;
     }
     const station::Counts& t = line_->Total();

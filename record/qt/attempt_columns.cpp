@@ -30,9 +30,10 @@ std::vector<QVariant> AttemptValues(const Attempt& a, bool postgres, bool offlin
                                Q(a.device),    Q(a.kind),    Q(a.serial), Q(a.version)};
     for (const auto& c : a.channels) v.emplace_back(Q(c));
     for (const auto& r : a.readBack) v.emplace_back(Q(r));
-    for (const std::string* s : {&a.operation, &a.result, &a.failedStep, &a.message}) {
-        v.emplace_back(Q(*s));
+    for (const char* text : {ToText(a.operation), ToText(a.result), ToText(a.failedStep)}) {
+        v.emplace_back(QString::fromLatin1(text));
     }
+    v.emplace_back(Q(a.message));
     v.emplace_back(Q(started));
     v.emplace_back(static_cast<qlonglong>(a.durationMs));
     v.emplace_back(Q(a.toolVersion));
@@ -100,9 +101,10 @@ Attempt AttemptFromQuery(const QSqlQuery& q) {
     a.version = S(q.value(i++).toString());
     for (auto& c : a.channels) c = S(q.value(i++).toString());
     for (auto& r : a.readBack) r = S(q.value(i++).toString());
-    a.operation = S(q.value(i++).toString());
-    a.result = S(q.value(i++).toString());
-    a.failedStep = S(q.value(i++).toString());
+    // A text this program never writes: no write, no pass, no step.
+    a.operation = OperationFromText(S(q.value(i++).toString())).value_or(Operation::Check);
+    a.result = ResultFromText(S(q.value(i++).toString())).value_or(Result::Fail);
+    a.failedStep = StepFromText(S(q.value(i++).toString())).value_or(Step::None);
     a.message = S(q.value(i++).toString());
     a.startedAt = S(q.value(i++).toString());
     a.durationMs = q.value(i++).toLongLong();

@@ -105,7 +105,7 @@ BeginResult SqlSink::Begin(const Attempt& attempt) {
         b.busyAt = "in progress at station " + station + ", socket " + std::to_string(socket);
         // The attempt that did not write is a result of its own.
         Attempt skipped = attempt;
-        skipped.result = "skipped";
+        skipped.result = Result::Skipped;
         skipped.message = b.busyAt;
         QSqlQuery row(db_.Db());
         Exec(row, UpsertFinished(), AttemptValues(skipped, postgres_, false));
@@ -210,7 +210,8 @@ BeginResult SqlSink::BeginOffline(const Attempt& attempt) {
     // Only this station's own sockets can be asked now.
     for (const auto& [id, other] : running_) {
         if (other.serial == attempt.serial && !attempt.serial.empty() &&
-            (attempt.operation == "write" || attempt.operation == "write-unverified")) {
+            (attempt.operation == Operation::Write ||
+             attempt.operation == Operation::WriteUnverified)) {
             b.busyAt = "in progress at station " + other.station + ", socket " +
                        std::to_string(other.socket);
             return b;

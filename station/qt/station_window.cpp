@@ -623,13 +623,15 @@ void StationWindow::OnAttempt(const Socket& socket, const record::Attempt& a, bo
     ShowCounters();
     ShowRecord();
     if (!logged) SetMessage(Q("Record: " + recordError), true);
-    if (a.operation == "info" || a.result == "pass" || a.result == "skipped") return;
+    if (a.operation == record::Operation::Info || a.result == record::Result::Pass ||
+        a.result == record::Result::Skipped)
+        return;
     auto* item = new QTreeWidgetItem;
     item->setText(0, QTime::currentTime().toString("HH:mm:ss"));
     item->setText(1, QString::number(a.socket));
     item->setText(2, Q(a.serial));
     item->setText(3, Q(!logged             ? "record: " + recordError
-                       : a.message.empty() ? a.result
+                       : a.message.empty() ? record::ToText(a.result)
                                            : a.message));
     item->setToolTip(3, item->text(3));
     failures_->insertTopLevelItem(0, item);

@@ -62,7 +62,7 @@ struct Bench : station::StationObserver {
     bool AcceptPlan(const station::Socket&, const module::Kind&) override { return true; }
     void OnAttempt(const station::Socket&, const record::Attempt& a, bool logged,
                    const std::string&) override {
-        EXPECT_EQ(logged, !unloggable) << a.result;
+        EXPECT_EQ(logged, !unloggable) << record::ToText(a.result);
         attempts.push_back(a);
     }
     void OnStationEnded(const station::Station&) override { ended = true; }
@@ -141,7 +141,9 @@ TEST(StationSocket, PassesOnlyWhatItVerifiedAndRetriesWhatIsPutBack) {
         b.RunUntil([&] { return b.attempts.size() >= c.expected.size(); });
         b.RunUntil([] { return false; }, 5000);  // nothing more happens
         std::vector<std::string> got;
-        for (const auto& a : b.attempts) got.push_back(a.result + ":" + a.failedStep);
+        for (const auto& a : b.attempts)
+            got.push_back(std::string(record::ToText(a.result)) + ":" +
+                          record::ToText(a.failedStep));
         EXPECT_EQ(got, c.expected) << c.name;
         EXPECT_EQ(b.Count("/W 00\r"), c.writes) << c.name;
         if (got != c.expected) {
@@ -160,7 +162,7 @@ TEST(StationSocket, AStationThatDidNotDoWhatItWasAskedDoesNotEndWithZero) {
         b.line.Start();
         ASSERT_TRUE(b.RunUntil([&] { return !b.attempts.empty(); }));
         b.line.RequestStop();
-        EXPECT_EQ(b.attempts[0].result, "pass");
+        EXPECT_EQ(b.attempts[0].result, record::Result::Pass);
         EXPECT_EQ(b.line.ExitStatus(), 1);
     }
     {
@@ -178,7 +180,7 @@ TEST(StationSocket, AStationThatDidNotDoWhatItWasAskedDoesNotEndWithZero) {
         again.line.Start();
         ASSERT_TRUE(again.RunUntil([&] { return !again.attempts.empty(); }));
         again.line.RequestStop();
-        EXPECT_EQ(again.attempts[0].result, "skipped");
+        EXPECT_EQ(again.attempts[0].result, record::Result::Skipped);
         EXPECT_EQ(again.line.ExitStatus(), 1);
     }
 }
@@ -207,7 +209,7 @@ TEST(StationSocket, AStopOrAVanishedAdapterEndsTheAttemptWithAWholeRow) {
         ASSERT_TRUE(b.RunUntil([&] { return b.Count("/W 01\r") > 0; }));
         b.line.RequestStop();
         ASSERT_EQ(b.attempts.size(), 1u);
-        EXPECT_EQ(b.attempts[0].result, "interrupted");
+        EXPECT_EQ(b.attempts[0].result, record::Result::Interrupted);
         EXPECT_TRUE(b.ended);
         const std::size_t sent = b.commands.size();
         b.RunUntil([] { return false; }, 3000);
@@ -223,13 +225,13 @@ TEST(StationSocket, AStopOrAVanishedAdapterEndsTheAttemptWithAWholeRow) {
         };
         b.line.Start();
         ASSERT_TRUE(b.RunUntil([&] { return !b.attempts.empty(); }));
-        EXPECT_EQ(b.attempts[0].failedStep, "port");
+        EXPECT_EQ(b.attempts[0].failedStep, record::Step::Port);
         EXPECT_EQ(b.socket->PhaseText(), "adapter missing");
         b.RunUntil([] { return false; }, 1500);
         EXPECT_EQ(b.socket->CurrentPhase(), station::Phase::AdapterMissing);
         b.port.lost = b.port.failWrite = b.port.failRts = false;
         ASSERT_TRUE(b.RunUntil([&] { return b.attempts.size() >= 2; }));
-        EXPECT_EQ(b.attempts[1].result, "pass");
+        EXPECT_EQ(b.attempts[1].result, record::Result::Pass);
         EXPECT_NE(b.attempts[1].attemptId, b.attempts[0].attemptId);
     }
 }

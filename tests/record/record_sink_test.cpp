@@ -59,17 +59,17 @@ Attempt MakeAttempt(const std::string& station, int socket, const std::string& s
     a.serial = serial;
     a.version = "R1.05";
     a.channels = kPlan;
-    a.operation = "write";
-    a.result = "running";
+    a.operation = record::Operation::Write;
+    a.result = record::Result::Running;
     a.toolVersion = "1.5.2";
     a.operatorName = "anna";
     return a;
 }
 
 Attempt Ended(Attempt a, const std::string& result, const std::string& message = "") {
-    a.result = result;
+    a.result = *record::ResultFromText(result);
     a.message = message;
-    a.failedStep = result == "pass" ? "" : "check";
+    a.failedStep = result == "pass" ? record::Step::None : record::Step::Check;
     a.durationMs = 4236;
     a.readBack = {"A4,06,02,01,10", "A4,06,02,01,08", "4D,08,42,01,06", "A4,06,01,01,5E"};
     return a;
@@ -191,14 +191,14 @@ TEST_P(Record, AStationsAttemptsAreRowsAndOnlyAVerifiedWriteOfThePlanCountsAsPas
     ASSERT_TRUE(sink);
     Attempt passed = MakeAttempt("line 1", 1, "00074565");
     Attempt unverified = MakeAttempt("line 1", 2, "00074566");
-    unverified.operation = "write-unverified";
+    unverified.operation = record::Operation::WriteUnverified;
     Attempt failed = MakeAttempt("line 1", 1, "00074567");
     for (Attempt* a : {&passed, &unverified, &failed}) {
         ASSERT_TRUE(sink->Begin(*a).ok);
         // The running row is there before the module gets its first command.
         bool seen = false;
         for (const Attempt& r : Rows())
-            seen = seen || (r.attemptId == a->attemptId && r.result == "running");
+            seen = seen || (r.attemptId == a->attemptId && r.result == record::Result::Running);
         EXPECT_TRUE(seen);
     }
     std::string error;
@@ -210,7 +210,7 @@ TEST_P(Record, AStationsAttemptsAreRowsAndOnlyAVerifiedWriteOfThePlanCountsAsPas
     ASSERT_EQ(rows.size(), 3u);
     for (const Attempt& r : rows) {
         if (r.attemptId != passed.attemptId) continue;
-        EXPECT_EQ(r.result, "pass");
+        EXPECT_EQ(r.result, record::Result::Pass);
         EXPECT_EQ(r.operatorName, "anna");
         EXPECT_EQ(r.readBack[2], "4D,08,42,01,06");
         EXPECT_EQ(r.durationMs, 4236);
@@ -243,13 +243,13 @@ TEST_P(Record, OfTwoStationsMeetingOneSerialExactlyOneWrites) {
     for (const Attempt& r : Rows()) {
         if (r.attemptId != second.attemptId) continue;
         ++skips;
-        EXPECT_EQ(r.result, "skipped");
+        EXPECT_EQ(r.result, record::Result::Skipped);
         EXPECT_EQ(r.message, lost.busyAt);
     }
     EXPECT_EQ(skips, 1);
     // A read-back of the same module is no write and may go on.
     Attempt check = MakeAttempt("B", 5, "00074999");
-    check.operation = "check";
+    check.operation = record::Operation::Check;
     EXPECT_TRUE(b->Begin(check).ok);
     ASSERT_TRUE(a->Finish(Ended(first, "pass"), nullptr));
     EXPECT_TRUE(b->Begin(MakeAttempt("B", 5, "00074999")).ok);
@@ -260,7 +260,7 @@ TEST_P(Record, OfTwoStationsMeetingOneSerialExactlyOneWrites) {
     auto restarted = Open();
     EXPECT_TRUE(restarted->Begin(MakeAttempt("A", 3, "00075000")).ok);
     int interrupted = 0;
-    for (const Attempt& r : Rows()) interrupted += r.result == "interrupted";
+    for (const Attempt& r : Rows()) interrupted += r.result == record::Result::Interrupted;
     EXPECT_EQ(interrupted, 1);
 }
 
@@ -368,7 +368,7 @@ TEST_P(Line, AServerStoppedMidRunGetsEveryRowExactlyOnceWhenItIsBack) {
     std::set<std::string> ids;
     for (const Attempt& r : rows) {
         ids.insert(r.attemptId);
-        EXPECT_NE(r.result, "running") << r.serial;
+        EXPECT_NE(r.result, record::Result::Running) << r.serial;
         const bool offline = r.serial == "00090004" || r.serial == "00090005";
         EXPECT_EQ(r.message.find("decided offline") != std::string::npos, offline) << r.message;
     }

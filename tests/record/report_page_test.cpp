@@ -71,8 +71,8 @@ void WriteLog(const std::string& path) {
         row.serial = r.serial;
         row.version = "R1.05";
         row.channels = {"434.700", "434.600", "433.920", "434.075"};
-        row.operation = "write";
-        row.result = r.result;
+        row.operation = record::Operation::Write;
+        row.result = *record::ResultFromText(r.result);
         row.message = r.message;
         row.durationMs = 4236;
         row.toolVersion = "1.5.2";

@@ -24,8 +24,8 @@ Attempt Row(const std::string& id, const std::string& serial, const std::string&
     a.kind = "rx";
     a.serial = serial;
     a.channels = {"434.700", "434.600", "433.920", "434.075"};
-    a.operation = "write";
-    a.result = result;
+    a.operation = record::Operation::Write;
+    a.result = *record::ResultFromText(result);
     return a;
 }
 

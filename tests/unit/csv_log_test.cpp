@@ -44,8 +44,8 @@ Attempt Row(const std::string& serial, const std::string& result, const std::str
     r.serial = serial;
     r.version = "R1.05";
     r.channels = {"433.075", "433.100", "433.920", "434.700"};
-    r.operation = "write";
-    r.result = result;
+    r.operation = Operation::Write;
+    r.result = *ResultFromText(result);
     r.message = message;
     r.durationMs = 4236;
     r.toolVersion = "1.5.2";
@@ -101,7 +101,7 @@ TEST_F(ProductionLog, FormulasAndControlBytesStayInsideTheirField) {
 TEST_F(ProductionLog, OnlyAVerifiedWriteOfTheSameKindAndPlanCountsAsPassed) {
     const std::array<std::string, 4> plan = {"433.075", "433.100", "433.920", "434.700"};
     Attempt unverified = Row("00000001", "pass");
-    unverified.operation = "write-unverified";
+    unverified.operation = Operation::WriteUnverified;
     Attempt skipped = Row("00000001", "skipped");
     Attempt otherPlan = Row("00000001", "pass");
     otherPlan.channels[3] = "434.675";
@@ -164,7 +164,7 @@ TEST_F(ProductionLog, HeaderOnceThenOneCompleteRowPerAttempt) {
 
 TEST_F(ProductionLog, OnlyPassedWritesCountAsPassedEvenWithQuotedFields) {
     Attempt info = Row("00000003", "pass");
-    info.operation = "info";
+    info.operation = Operation::Info;
     Attempt tricky = Row("00000004", "pass");
     tricky.station = "bench \"A\", left";
     for (const Attempt& r :

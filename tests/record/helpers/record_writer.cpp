@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
     a.socket = 3;
     a.kind = "rx";
     a.serial = argv[3];
-    a.operation = "write";
-    a.result = "running";
+    a.operation = record::Operation::Write;
+    a.result = record::Result::Running;
     const record::BeginResult b = sink->Begin(a);
     std::printf("%s\n", b.ok ? "begun" : b.error.c_str());
     std::fflush(stdout);
