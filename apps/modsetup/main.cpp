@@ -11,29 +11,25 @@
 #include <iostream>
 #include <memory>
 
-#include "json_text.h"
-#include "sql_record.h"
 #include "file_places.h"
 #include "file_system.h"
 #include "frequency.h"
+#include "json_text.h"
 #include "options.h"
 #include "plan.h"
 #include "ports_command.h"
 #include "program_runtime.h"
 #include "qt_serial_port.h"
 #include "qt_timers.h"
-#include "socket_port.h"
-#include "station.h"
 #include "record_commands.h"
+#include "socket_port.h"
+#include "sql_record.h"
+#include "station.h"
+#include "tool_version.h"
 
 namespace modsetup {
 
 namespace {
-
-std::string ToolVersionText() {
-    return std::to_string(SETUP_VERSION_MAJOR) + "." + std::to_string(SETUP_VERSION_MINOR) + "." +
-           std::to_string(SETUP_VERSION_PATCH);
-}
 
 std::string HostName() {
     char name[256] = {};
@@ -290,7 +286,7 @@ int Programmer::ModuleCommand() {
         config.device = station::SocketDevice(*ports_[i]);
         config.station = station_;
         config.operatorName = o_.operatorName;
-        config.toolVersion = ToolVersionText();
+        config.toolVersion = kToolVersion;
         config.fixedKind = fixed;
         config.again = o_.again;
         config.plan = plan_;
@@ -531,8 +527,7 @@ int main(int argc, char** argv) {
         return kExitPass;
     }
     if (parsed.options.version) {
-        std::cout << "modsetup " << SETUP_VERSION_MAJOR << "." << SETUP_VERSION_MINOR << "."
-                  << SETUP_VERSION_PATCH << "\n";
+        std::cout << "modsetup " << kToolVersion << "\n";
         return kExitPass;
     }
     QCoreApplication app(argc, argv);

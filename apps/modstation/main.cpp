@@ -10,6 +10,7 @@
 #include "options.h"
 #include "program_runtime.h"
 #include "station_window.h"
+#include "tool_version.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -22,9 +23,7 @@ int main(int argc, char** argv) {
         std::cout << modstation::kUsageText;
         return 0;
     }
-    const std::string version = std::to_string(SETUP_VERSION_MAJOR) + "." +
-                                std::to_string(SETUP_VERSION_MINOR) + "." +
-                                std::to_string(SETUP_VERSION_PATCH);
+    const std::string version = kToolVersion;
     if (options.version) {
         std::cout << "modstation " << version << "\n";
         return 0;
