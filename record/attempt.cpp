@@ -15,11 +15,12 @@ std::optional<E> Find(const char* const (&texts)[N], std::string_view text) {
 }
 
 // In the order of the enums.
-constexpr const char* kResults[] = {"running", "pass", "fail", "interrupted", "skipped"};
+constexpr const char* kResults[] = {"running", "pass",    "fail",
+                                    "interrupted", "skipped", "not-recorded"};
 constexpr const char* kOperations[] = {"info", "write", "write-unverified", "check", "test"};
 constexpr const char* kSteps[] = {"",       "identity", "write",  "check",
                                   "serial", "port",     "record", "test"};
-static_assert(std::size(kResults) == static_cast<std::size_t>(Result::Skipped) + 1);
+static_assert(std::size(kResults) == static_cast<std::size_t>(Result::NotRecorded) + 1);
 static_assert(std::size(kOperations) == static_cast<std::size_t>(Operation::Test) + 1);
 static_assert(std::size(kSteps) == static_cast<std::size_t>(Step::Test) + 1);
 

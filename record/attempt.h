@@ -8,7 +8,9 @@
 namespace record {
 
 // How an attempt ended; "running" until it has.
-enum class Result { Running, Pass, Fail, Interrupted, Skipped };
+// NotRecorded: a sink kept the row, another could not; the one that kept it
+// gets a correction with this result, so no record says "pass" alone.
+enum class Result { Running, Pass, Fail, Interrupted, Skipped, NotRecorded };
 // What the attempt did to the module: "info", "write" (verified by a
 // read-back), "write-unverified" (--no-check), "check", "test".
 enum class Operation { Info, Write, WriteUnverified, Check, Test };
@@ -33,6 +35,7 @@ struct Attempt {
     std::string attemptId;  // a UUID made by the station
     std::string startedAt;  // ISO 8601 with the UTC offset
     std::string station;
+    std::string stationId;  // the installation's UUID: two PCs under one name are told apart
     int socket = 1;      // 1..N in the order the ports were given
     std::string port;    // "COM7" or a device path, as given
     std::string device;  // what the port opened

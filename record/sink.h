@@ -56,6 +56,17 @@ class Sink {
     virtual int Flush() { return Unsent(); }
     // What the record is, for the operator: "CSV /path", "SQLite /path", ...
     virtual std::string Describe() const = 0;
+
+    // After a Begin or Finish that failed: whether only a lock held by
+    // another program stood in the way, so the same call may succeed shortly.
+    virtual bool Retryable() const { return false; }
+    // A database out of reach: rows go to the local spool.
+    virtual bool Spooling() const { return false; }
+    // An error the operator must see and mend (the server refused this
+    // station's login, its schema changed): empty while all is well.
+    virtual std::string Problem() const { return {}; }
+    // Said once at start: rows left in the spool for another database.
+    virtual std::string Warning() const { return {}; }
 };
 
 }  // namespace record

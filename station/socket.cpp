@@ -10,7 +10,6 @@ namespace {
 using module::Outcome;
 using module::Sequence;
 
-
 long long MsSince(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  t)
@@ -21,8 +20,8 @@ std::string WhatFailed(const module::Result& r) {
     return r.message.empty() ? std::string(module::OutcomeName(r.outcome)) : r.message;
 }
 
-std::string FirstUnconfirmed(const module::Result& r) {
-    for (int c = 0; c < 4; ++c) {
+std::string FirstUnconfirmed(const module::Result& r, int channels) {
+    for (int c = 0; c < channels; ++c) {
         if (!r.confirmed[static_cast<std::size_t>(c)]) return "Ch" + std::to_string(c);
     }
     return {};
@@ -31,30 +30,44 @@ std::string FirstUnconfirmed(const module::Result& r) {
 }  // namespace
 
 Socket::Socket(SocketConfig config, wire::SerialPort& port, module::TimerBackend& timers,
-               record::Sink& sink, SocketObserver& observer)
+               record::Recorder& record, SocketObserver& observer)
     : config_(std::move(config)),
       port_(port),
-      sink_(sink),
+      record_(record),
       observer_(observer),
-      engine_(config_.fixedKind ? *config_.fixedKind : *module::Kinds().front(), port, timers,
-              [this](int channel) { return Rows(channel); }, *this),
-      ownKind_(&engine_.ModuleKind()) {
+      engine_(
+          config_.fixedKind ? *config_.fixedKind : *module::Kinds().front(), port, timers,
+          [this](int channel) { return Rows(channel); }, *this),
+      ownKind_(&engine_.ModuleKind()),
+      self_(std::make_shared<Socket*>(this)) {
     pollTimer_.Attach(&timers);
 }
 
 Socket::~Socket() {
+    *self_ = nullptr;
     engine_.Stop();
     pollTimer_.Stop();
 }
 
 std::vector<std::string> Socket::Rows(int channel) const {
-    if (channel < 0 || channel > 3) return {};
-    return engine_.ModuleKind().synthesize(config_.plan[static_cast<std::size_t>(channel)]).registers;
+    if (channel < 0 || channel >= static_cast<int>(config_.plan.size())) return {};
+    return engine_.ModuleKind()
+        .synthesize(config_.plan[static_cast<std::size_t>(channel)])
+        .registers;
 }
 
 void Socket::SetPhase(Phase phase) {
     phase_ = phase;
     observer_.OnPhase(*this);
+}
+
+bool Socket::Holding() const {
+    return phase_ == Phase::Passed || phase_ == Phase::Failed || phase_ == Phase::NotRecorded ||
+           phase_ == Phase::Skipped;
+}
+
+bool Socket::InAttempt() const {
+    return attemptOpen_ || step_ == Step::Opening || step_ == Step::Closing;
 }
 
 std::string Socket::PhaseText() const {
@@ -63,8 +76,14 @@ std::string Socket::PhaseText() const {
             return end_ == JobEnd::PortFailed ? "adapter missing" : "empty";
         case Phase::Reading:
             return "reading";
-        case Phase::Writing:
-            return "writing Ch" + std::to_string(progress_ < 4 ? progress_ : 3);
+        case Phase::Waiting:
+            return config_.trigger && !triggered_ ? "waiting for start" : "waiting (paused)";
+        case Phase::Recording:
+            return "recording";
+        case Phase::Writing: {
+            const int last = static_cast<int>(config_.plan.size()) - 1;
+            return "writing Ch" + std::to_string(progress_ < last ? progress_ : last);
+        }
         case Phase::Checking:
             return "checking";
         case Phase::Confirming:
@@ -75,6 +94,10 @@ std::string Socket::PhaseText() const {
             return "PASS";
         case Phase::Failed:
             return "FAIL: " + last_.message;
+        case Phase::NotRecorded:
+            return "NOT RECORDED: " + last_.message;
+        case Phase::Skipped:
+            return "SKIPPED: " + last_.message;
         case Phase::AdapterMissing:
             return "adapter missing";
         case Phase::Done:
@@ -103,7 +126,8 @@ void Socket::Identify(Step step) {
     step_ = step;
     switchedKind_ = false;
     pollStarted_ = std::chrono::steady_clock::now();
-    if (phase_ != Phase::Passed && phase_ != Phase::Failed) SetPhase(Phase::Reading);
+    // A result stays shown until the module is taken out.
+    if (!Holding() && phase_ != Phase::Waiting) SetPhase(Phase::Reading);
     engine_.StartIdentity();  // a failed port reports through OnPortFailed
 }
 
@@ -125,6 +149,7 @@ void Socket::OnTimer(module::TimerId id) {
         TryReopen();
         return;
     }
+    if (step_ != Step::Poll) return;
     Identify(Step::Poll);
 }
 
@@ -134,6 +159,7 @@ void Socket::TryReopen() {
         // under way when the adapter went is not carried on.
         engine_.PortOpened();
         present_.clear();
+        observer_.OnAdapter(*this, true, "");
         SetPhase(Phase::Empty);
         Identify(Step::Poll);
         return;
@@ -148,8 +174,29 @@ void Socket::RequestStop() {
     stopping_ = true;
     engine_.Stop();
     pollTimer_.Stop();
-    if (attemptOpen_) FinishAttempt(record::Result::Interrupted, record::Step::None, "interrupted");
+    if (attemptOpen_) {
+        FinishAttempt(record::Result::Interrupted, record::Step::None, "interrupted");
+        return;
+    }
+    // Waiting for the record: the job ends with its answer.
+    if (step_ == Step::Opening || step_ == Step::Closing) return;
     EndJob(JobEnd::Stopped);
+}
+
+void Socket::FinishJob() {
+    if (end_ != JobEnd::Running) return;
+    finishing_ = true;
+    if (!InAttempt()) EndJob(JobEnd::Done);
+}
+
+void Socket::Trigger() {
+    if (!config_.trigger || end_ != JobEnd::Running) return;
+    triggered_ = true;
+    // A module waiting for its start is read again at once.
+    if (step_ == Step::Poll && phase_ == Phase::Waiting) {
+        pollTimer_.Stop();
+        Identify(Step::Poll);
+    }
 }
 
 void Socket::EndJob(JobEnd end) {
@@ -158,7 +205,7 @@ void Socket::EndJob(JobEnd end) {
     engine_.Stop();
     pollTimer_.Stop();
     step_ = Step::Idle;
-    if (phase_ != Phase::Passed && phase_ != Phase::Failed) SetPhase(Phase::Done);
+    if (!Holding()) SetPhase(Phase::Done);
     observer_.OnJobEnded(*this);
 }
 
@@ -177,20 +224,24 @@ void Socket::OnIdentity(const module::Identity& identity) {
         engine_.Stop();
         FinishAttempt(record::Result::Fail, record::Step::Serial,
                       "the module changed before the write (serial " + serial_ + ", then " +
-                          identity.serial + ")");
-        // The module now in the socket was not written: it gets its own attempt.
-        present_.clear();
-        CarryOn();
+                          identity.serial + ")",
+                      [this] {
+                          // The module now in the socket was not written: it
+                          // gets its own attempt.
+                          present_.clear();
+                          CarryOn();
+                      });
     }
 }
 
 void Socket::OnChannelEchoed(int, bool matches) {
-    if (matches && progress_ < 4) ++progress_;
+    if (matches && progress_ < static_cast<int>(config_.plan.size())) ++progress_;
     if (phase_ == Phase::Writing) observer_.OnPhase(*this);
 }
 
 void Socket::OnChannelReadBack(int channel, bool, const std::vector<std::string>& values) {
-    if (!attemptOpen_ || channel < 0 || channel > 3) return;
+    if (!attemptOpen_ || channel < 0 || channel >= static_cast<int>(attempt_.readBack.size()))
+        return;
     std::string joined;
     for (const std::string& v : values) joined += (joined.empty() ? "" : ",") + v;
     attempt_.readBack[static_cast<std::size_t>(channel)] = joined;
@@ -198,24 +249,38 @@ void Socket::OnChannelReadBack(int channel, bool, const std::vector<std::string>
 
 void Socket::OnPortFailed(const std::string& reason) {
     portError_ = reason;
-    if (attemptOpen_)
-        FinishAttempt(record::Result::Fail, record::Step::Port, "Com port Error! (" + reason + ")");
-    present_.clear();
-    if (end_ != JobEnd::Running) return;
-    if (config_.job != Job::Station || stopping_) {
-        EndJob(JobEnd::PortFailed);
+    const auto afterwards = [this, reason] {
+        present_.clear();
+        if (end_ != JobEnd::Running) return;
+        if (config_.job != Job::Station || stopping_) {
+            EndJob(JobEnd::PortFailed);
+            return;
+        }
+        observer_.OnAdapter(*this, false, reason);
+        step_ = Step::Reopen;
+        SetPhase(Phase::AdapterMissing);
+        pollTimer_.SetInterval(config_.reopenMs);
+        pollTimer_.Start();
+    };
+    if (attemptOpen_) {
+        FinishAttempt(record::Result::Fail, record::Step::Port, "Com port Error! (" + reason + ")",
+                      afterwards);
         return;
     }
-    step_ = Step::Reopen;
-    SetPhase(Phase::AdapterMissing);
-    pollTimer_.SetInterval(config_.reopenMs);
-    pollTimer_.Start();
+    // The record is being asked: what it answers decides, then the socket
+    // waits for its adapter.
+    if (step_ == Step::Opening || step_ == Step::Closing) {
+        portLost_ = true;
+        return;
+    }
+    afterwards();
 }
 
 void Socket::OnFinished(const module::Result& r) {
     // A failed port was handled as the engine reported it.
     if (r.outcome == Outcome::PortError) return;
     if (r.outcome == Outcome::Stopped || end_ != JobEnd::Running) return;
+    const int channels = static_cast<int>(config_.plan.size());
     switch (step_) {
         case Step::Poll:
         case Step::Identify:
@@ -224,11 +289,11 @@ void Socket::OnFinished(const module::Result& r) {
             return;
         case Step::Write:
             if (r.outcome != Outcome::Ok) {
-                const std::string unstored = FirstUnconfirmed(r);
+                const std::string unstored = FirstUnconfirmed(r, channels);
                 FinishAttempt(record::Result::Fail, record::Step::Write,
                               WhatFailed(r) + " (write: " +
                                   (unstored.empty() ? "refused" : unstored + " not stored") + ")");
-                break;
+                return;
             }
             if (config_.verify) {
                 step_ = Step::Check;
@@ -243,13 +308,13 @@ void Socket::OnFinished(const module::Result& r) {
         case Step::Check:
             if (r.outcome != Outcome::Ok) {
                 FinishAttempt(record::Result::Fail, record::Step::Check,
-                              WhatFailed(r) + " (check: " + FirstUnconfirmed(r) +
+                              WhatFailed(r) + " (check: " + FirstUnconfirmed(r, channels) +
                                   " does not read back as planned)");
-                break;
+                return;
             }
             if (config_.job == Job::Check) {
                 FinishAttempt(record::Result::Pass, record::Step::None, "");
-                break;
+                return;
             }
             step_ = Step::Confirm;
             SetPhase(Phase::Confirming);
@@ -263,12 +328,15 @@ void Socket::OnFinished(const module::Result& r) {
             } else if (id.serial != serial_) {
                 FinishAttempt(record::Result::Fail, record::Step::Serial,
                               "the module changed during the write (serial " + serial_ +
-                                  " before, " + id.serial + " after)");
-                present_.clear();
+                                  " before, " + id.serial + " after)",
+                              [this] {
+                                  present_.clear();
+                                  CarryOn();
+                              });
             } else {
                 FinishAttempt(record::Result::Pass, record::Step::None, "");
             }
-            break;
+            return;
         }
         case Step::Test:
             if (r.outcome == Outcome::Ok) {
@@ -277,12 +345,13 @@ void Socket::OnFinished(const module::Result& r) {
                 FinishAttempt(record::Result::Fail, record::Step::Test,
                               WhatFailed(r) + " (test of Ch" + std::to_string(r.channel) + ")");
             }
-            break;
+            return;
         case Step::Idle:
+        case Step::Opening:
+        case Step::Closing:
         case Step::Reopen:
             return;
     }
-    CarryOn();
 }
 
 record::Operation Socket::Operation() const {
@@ -302,17 +371,20 @@ record::Operation Socket::Operation() const {
 
 void Socket::CarryOn() {
     if (end_ != JobEnd::Running) return;
-    if (config_.job == Job::Station) {
-        SchedulePoll();
-    } else {
+    if (stopping_) {
+        EndJob(JobEnd::Stopped);
+    } else if (config_.job != Job::Station || finishing_) {
         EndJob(JobEnd::Done);
+    } else {
+        SchedulePoll();
     }
 }
 
 void Socket::OnIdentityRead(const module::Result& r) {
     const bool station = config_.job == Job::Station;
     if (r.outcome == Outcome::WrongKind) {
-        const module::Kind* other = module::KindByLetter(otherVersion_.empty() ? 0 : otherVersion_[0]);
+        const module::Kind* other =
+            module::KindByLetter(otherVersion_.empty() ? 0 : otherVersion_[0]);
         if (step_ != Step::OtherKind && other && !config_.fixedKind && !switchedKind_) {
             // Whichever kind answers is written, one switch per identity read.
             engine_.SetKind(*other);
@@ -342,6 +414,10 @@ void Socket::OnIdentityRead(const module::Result& r) {
         if (station) {
             present_.clear();  // the socket is empty
             if (phase_ != Phase::Empty) SetPhase(Phase::Empty);
+            if (finishing_) {
+                EndJob(JobEnd::Done);
+                return;
+            }
             SchedulePoll();
             return;
         }
@@ -349,10 +425,10 @@ void Socket::OnIdentityRead(const module::Result& r) {
             EndJob(JobEnd::NoModule);
             return;
         }
-        BeginAttempt(Operation());
-        FinishAttempt(record::Result::Fail, record::Step::Identity,
-                      WhatFailed(r) + " (no identity from the module)");
-        EndJob(JobEnd::Done);
+        BeginAttempt(Operation(), [this, r] {
+            FinishAttempt(record::Result::Fail, record::Step::Identity,
+                          WhatFailed(r) + " (no identity from the module)");
+        });
         return;
     }
     const module::Identity& id = engine_.LastIdentity();
@@ -360,6 +436,20 @@ void Socket::OnIdentityRead(const module::Result& r) {
     if (station && seen == present_) {
         SchedulePoll();  // still the same module: wait until it is gone
         return;
+    }
+    if (station) {
+        switch (observer_.MayBegin(*this)) {
+            case Gate::Go:
+                break;
+            case Gate::Wait:
+                // Not taken yet: the module is read again at the next poll.
+                if (phase_ != Phase::Waiting) SetPhase(Phase::Waiting);
+                SchedulePoll();
+                return;
+            case Gate::End:
+                EndJob(JobEnd::Done);
+                return;
+        }
     }
     present_ = seen;
     OnModule();
@@ -376,14 +466,16 @@ void Socket::OnWrongKind() {
         return;
     }
     present_ = seen;
-    BeginAttempt(Operation());
-    attempt_.kind = reported->name;
-    attempt_.serial = known ? id.serial : std::string();
-    attempt_.version = otherVersion_;
-    FinishAttempt(record::Result::Fail, record::Step::Identity,
-                  "Target error!! (the module is a " + reported->description + ", not a " +
-                      ownKind_->description + ")");
-    CarryOn();
+    const std::string message = "Target error!! (the module is a " + reported->description +
+                                ", not a " + ownKind_->description + ")";
+    // The row names what the module said it is.
+    pending_.kind = reported->name;
+    pending_.serial = known ? id.serial : std::string();
+    pending_.version = otherVersion_;
+    pending_.set = true;
+    BeginAttempt(Operation(), [this, message] {
+        FinishAttempt(record::Result::Fail, record::Step::Identity, message);
+    });
 }
 
 void Socket::OnModule() {
@@ -402,65 +494,62 @@ void Socket::OnModule() {
     if (!id.serialValid && writes) {
         // A reply without the module's number would let the next such
         // module pass for this one.
-        BeginAttempt(operation);
-        FinishAttempt(record::Result::Fail, record::Step::Identity,
-                      "no serial number (the identity reply holds none)");
-        CarryOn();
+        BeginAttempt(operation, [this] {
+            FinishAttempt(record::Result::Fail, record::Step::Identity,
+                          "no serial number (the identity reply holds none)");
+        });
         return;
     }
-    if (station && !config_.again) {
-        const std::string key = std::string(1, kind.letter) + id.serial;
-        if (passedNow_.count(key)) {
-            Skip(id.serial + " passed in this run");
-            return;
-        }
-        if (const auto prior = sink_.PassedBefore(kind.name, id.serial, config_.plan)) {
-            std::string where = "station " + prior->station;
-            if (prior->socket > 0) where += ", socket " + std::to_string(prior->socket);
-            Skip(id.serial + " passed before (" + where + ", " + prior->startedAt + ")");
-            return;
-        }
+    if (station && !config_.again && passedNow_.count(std::string(1, kind.letter) + id.serial)) {
+        const std::string message = id.serial + " passed in this run";
+        BeginAttempt(record::Operation::Write, [this, message] {
+            FinishAttempt(record::Result::Skipped, record::Step::None, message);
+        });
+        return;
     }
-    BeginAttempt(operation);
-    if (!attemptOpen_) return;
     switch (config_.job) {
         case Job::Info:
-            FinishAttempt(record::Result::Pass, record::Step::None, "");
-            EndJob(JobEnd::Done);
+            BeginAttempt(operation,
+                         [this] { FinishAttempt(record::Result::Pass, record::Step::None, ""); });
             return;
         case Job::Check:
-            step_ = Step::Check;
-            SetPhase(Phase::Checking);
-            engine_.StartCheck();
+            BeginAttempt(operation, [this] {
+                step_ = Step::Check;
+                SetPhase(Phase::Checking);
+                engine_.StartCheck();
+            });
             return;
         case Job::Test:
-            step_ = Step::Test;
-            SetPhase(Phase::Testing);
-            engine_.StartTest(config_.testChannel);
+            BeginAttempt(operation, [this] {
+                step_ = Step::Test;
+                SetPhase(Phase::Testing);
+                engine_.StartTest(config_.testChannel);
+            });
             return;
         case Job::Write:
         case Job::Station:
-            step_ = Step::Write;
-            progress_ = 0;
-            SetPhase(Phase::Writing);
-            engine_.StartWrite();
+            // A station asks the record whether the module passed before in
+            // the same request that makes its running row.
+            BeginAttempt(
+                operation, [this] { Write(); }, station && !config_.again);
             return;
     }
 }
 
-void Socket::Skip(const std::string& message) {
-    BeginAttempt(record::Operation::Write);
-    if (!attemptOpen_) return;  // the record said why, and the socket carried on
-    FinishAttempt(record::Result::Skipped, record::Step::None, message);
-    CarryOn();
+void Socket::Write() {
+    step_ = Step::Write;
+    progress_ = 0;
+    SetPhase(Phase::Writing);
+    engine_.StartWrite();
 }
 
-void Socket::BeginAttempt(record::Operation operation) {
+void Socket::BeginAttempt(record::Operation operation, std::function<void()> go, bool checkPassed) {
     const module::Identity& id = engine_.LastIdentity();
     attempt_ = {};
     attempt_.attemptId = record::NewAttemptId();
     attempt_.startedAt = record::IsoTimeNow();
     attempt_.station = config_.station;
+    attempt_.stationId = config_.stationId;
     attempt_.socket = config_.number;
     attempt_.port = config_.port;
     attempt_.device = config_.device;
@@ -472,33 +561,72 @@ void Socket::BeginAttempt(record::Operation operation) {
     attempt_.result = record::Result::Running;
     attempt_.toolVersion = config_.toolVersion;
     attempt_.operatorName = config_.operatorName;
+    if (pending_.set) {
+        attempt_.kind = pending_.kind;
+        attempt_.serial = pending_.serial;
+        attempt_.version = pending_.version;
+        pending_ = {};
+    }
     serial_ = attempt_.serial;
     attemptStarted_ = std::chrono::steady_clock::now();
-    const record::BeginResult begun = sink_.Begin(attempt_);
-    if (!begun.busyAt.empty()) {
-        // Another station is writing this serial: the record has its skip
-        // row already; this one leaves the module alone.
-        last_ = attempt_;
-        last_.result = record::Result::Skipped;
-        last_.message = attempt_.serial + " " + begun.busyAt;
-        observer_.OnAttempt(*this, last_, true, "");
-        CarryOn();
+    note_.clear();
+    go_ = std::move(go);
+    step_ = Step::Opening;
+    SetPhase(Phase::Recording);
+    if (config_.trigger) triggered_ = false;  // the start is used up
+    const std::weak_ptr<Socket*> self = self_;
+    record_.Open(attempt_, checkPassed, [self](const record::OpenAnswer& a) {
+        if (const auto socket = self.lock(); socket && *socket) (*socket)->OnOpened(a);
+    });
+}
+
+void Socket::OnOpened(const record::OpenAnswer& a) {
+    if (step_ != Step::Opening) return;
+    step_ = Step::Idle;
+    using O = record::OpenAnswer::Outcome;
+    if (a.outcome == O::Go) {
+        note_ = a.note;
+        attemptOpen_ = true;
+        observer_.OnAttemptBegun(*this, attempt_);
+        if (stopping_ || portLost_) {
+            const bool lost = portLost_;
+            portLost_ = false;
+            if (lost) {
+                OnPortFailed(portError_);
+            } else {
+                FinishAttempt(record::Result::Interrupted, record::Step::None, "interrupted");
+            }
+            return;
+        }
+        auto go = std::move(go_);
+        go_ = nullptr;
+        go();
         return;
     }
-    if (!begun.ok) {
-        last_ = attempt_;
+    go_ = nullptr;
+    last_ = attempt_;
+    last_.durationMs = MsSince(attemptStarted_);
+    if (a.outcome == O::Failed) {
         last_.result = record::Result::Fail;
-        last_.message = begun.error;
-        observer_.OnAttempt(*this, last_, false, begun.error);
+        last_.failedStep = record::Step::Record;
+        last_.message = a.error;
+        SetPhase(Phase::NotRecorded);
+        observer_.OnAttempt(*this, last_, false, a.error);
         EndJob(JobEnd::RecordFailed);
         return;
     }
-    note_ = begun.note;
-    attemptOpen_ = true;
+    // Left alone: it passed before, or another station is writing it. The
+    // record holds its skip row; the socket shows why until it is taken out.
+    last_.result = record::Result::Skipped;
+    last_.message = a.outcome == O::Skipped ? record::PassedBeforeMessage(last_.serial, *a.prior)
+                                            : last_.serial + " " + a.busyAt;
+    SetPhase(Phase::Skipped);
+    observer_.OnAttempt(*this, last_, true, "");
+    AfterRecord();
 }
 
 void Socket::FinishAttempt(record::Result result, record::Step failedStep,
-                           const std::string& message) {
+                           const std::string& message, std::function<void()> next) {
     if (!attemptOpen_) return;
     attemptOpen_ = false;
     attempt_.result = result;
@@ -509,21 +637,59 @@ void Socket::FinishAttempt(record::Result result, record::Step failedStep,
         attempt_.message += (message.empty() ? "" : "; ") + note_;
     }
     attempt_.durationMs = MsSince(attemptStarted_);
-    std::string error;
-    const bool logged = sink_.Finish(attempt_, &error);
-    last_ = attempt_;
-    if (result == record::Result::Pass &&
-        (attempt_.operation == record::Operation::Write ||
-         attempt_.operation == record::Operation::WriteUnverified)) {
-        passedNow_.insert(std::string(1, engine_.ModuleKind().letter) + attempt_.serial);
+    next_ = std::move(next);
+    step_ = Step::Closing;
+    SetPhase(Phase::Recording);
+    const std::weak_ptr<Socket*> self = self_;
+    const record::Attempt closed = attempt_;
+    record_.Close(closed, [self, closed](const record::CloseAnswer& a) {
+        if (const auto socket = self.lock(); socket && *socket) (*socket)->OnClosed(closed, a);
+    });
+}
+
+void Socket::OnClosed(const record::Attempt& attempt, const record::CloseAnswer& a) {
+    if (step_ != Step::Closing) return;
+    step_ = Step::Idle;
+    last_ = attempt;
+    if (!a.kept) {
+        // A module is good only once its row is kept: this one is neither
+        // passed nor failed, and the station takes no more modules.
+        next_ = nullptr;
+        SetPhase(Phase::NotRecorded);
+        observer_.OnAttempt(*this, last_, false, a.error);
+        EndJob(JobEnd::RecordFailed);
+        return;
     }
-    if (result == record::Result::Pass) {
+    const bool writes = attempt.operation == record::Operation::Write ||
+                        attempt.operation == record::Operation::WriteUnverified;
+    if (attempt.result == record::Result::Pass && writes) {
+        passedNow_.insert(std::string(1, engine_.ModuleKind().letter) + attempt.serial);
+    }
+    if (attempt.result == record::Result::Pass) {
         SetPhase(Phase::Passed);
-    } else if (result == record::Result::Fail || result == record::Result::Interrupted) {
+    } else if (attempt.result == record::Result::Skipped) {
+        SetPhase(Phase::Skipped);
+    } else {
         SetPhase(Phase::Failed);
     }
-    observer_.OnAttempt(*this, last_, logged, error);
-    if (!logged) EndJob(JobEnd::RecordFailed);
+    observer_.OnAttempt(*this, last_, true, "");
+    AfterRecord();
+}
+
+void Socket::AfterRecord() {
+    if (portLost_) {
+        portLost_ = false;
+        next_ = nullptr;
+        OnPortFailed(portError_);
+        return;
+    }
+    auto next = std::move(next_);
+    next_ = nullptr;
+    if (next) {
+        next();
+    } else {
+        CarryOn();
+    }
 }
 
 }  // namespace station

@@ -2,8 +2,8 @@
 
 namespace station {
 
-Station::Station(record::Sink& sink, StationObserver& observer, int count)
-    : sink_(sink), observer_(observer), count_(count) {}
+Station::Station(record::Recorder& record, StationObserver& observer, int count)
+    : record_(record), observer_(observer), count_(count) {}
 
 Station::~Station() = default;
 
@@ -11,7 +11,7 @@ Socket& Station::AddSocket(SocketConfig config, wire::SerialPort& port,
                            module::TimerBackend& timers) {
     config.number = static_cast<int>(sockets_.size()) + 1;
     SocketObserver& self = *this;
-    sockets_.push_back(std::make_unique<Socket>(std::move(config), port, timers, sink_, self));
+    sockets_.push_back(std::make_unique<Socket>(std::move(config), port, timers, record_, self));
     perSocket_.emplace_back();
     return *sockets_.back();
 }
@@ -25,6 +25,24 @@ void Station::Start() {
 void Station::RequestStop() {
     stopping_ = true;
     for (auto& s : sockets_) s->RequestStop();
+}
+
+void Station::FinishRunning() {
+    finishing_ = true;
+    for (auto& s : sockets_) s->FinishJob();
+}
+
+void Station::Pause() {
+    paused_ = true;
+}
+
+void Station::Resume() {
+    paused_ = false;
+}
+
+void Station::TriggerSocket(int number) {
+    if (number < 1 || number > static_cast<int>(sockets_.size())) return;
+    sockets_[static_cast<std::size_t>(number - 1)]->Trigger();
 }
 
 bool Station::Running() const {
@@ -73,10 +91,33 @@ bool Station::AcceptPlan(const Socket& socket, const module::Kind& kind) {
     return observer_.AcceptPlan(socket, kind);
 }
 
+Gate Station::MayBegin(const Socket& socket) {
+    if (stopping_ || finishing_) return Gate::End;
+    if (paused_) return Gate::Wait;
+    if (socket.Config().trigger && !socket.Triggered()) return Gate::Wait;
+    if (count_ > 0) {
+        // Writes under way count: with --count N no socket begins the
+        // (N+1)th, and none is cut off once N are written.
+        const int promised = total_.written + static_cast<int>(writing_.size());
+        if (promised >= count_) return total_.written >= count_ ? Gate::End : Gate::Wait;
+        writing_.insert(socket.Config().number);
+    }
+    return Gate::Go;
+}
+
+void Station::OnAttemptBegun(const Socket& socket, const record::Attempt& attempt) {
+    observer_.OnAttemptBegun(socket, attempt);
+}
+
 void Station::OnAttempt(const Socket& socket, const record::Attempt& a, bool logged,
                         const std::string& recordError) {
+    writing_.erase(socket.Config().number);
     Counts& mine = perSocket_.at(static_cast<std::size_t>(socket.Config().number - 1));
     for (Counts* c : {&mine, &total_}) {
+        if (!logged) {
+            ++c->notRecorded;
+            continue;
+        }
         if (a.result == record::Result::Skipped) {
             ++c->skipped;
             continue;
@@ -84,23 +125,36 @@ void Station::OnAttempt(const Socket& socket, const record::Attempt& a, bool log
         const bool writes = a.operation == record::Operation::Write ||
                             a.operation == record::Operation::WriteUnverified;
         if (writes && a.failedStep != record::Step::Identity) ++c->written;
-        if (a.result == record::Result::Pass && logged) {
+        if (a.result == record::Result::Pass) {
             ++c->passed;
         } else {
             ++c->failed;
         }
     }
-    if (!logged) recordFailed_ = true;
+    if (!logged) {
+        recordFailed_ = true;
+        if (recordError_.empty()) recordError_ = "record: " + recordError;
+    }
     observer_.OnAttempt(socket, a, logged, recordError);
     if (!logged) {
-        RequestStop();
+        // What is being written now finishes and is recorded if it can be;
+        // nothing new begins while the record cannot keep rows.
+        FinishRunning();
     } else if (count_ > 0 && total_.written >= count_ && !stopping_) {
-        RequestStop();
+        FinishRunning();
     }
 }
 
 void Station::OnPhase(const Socket& socket) {
     observer_.OnPhase(socket);
+}
+
+void Station::OnAdapter(const Socket& socket, bool present, const std::string& reason) {
+    if (!present) {
+        ++perSocket_.at(static_cast<std::size_t>(socket.Config().number - 1)).adapterLosses;
+        ++total_.adapterLosses;
+    }
+    observer_.OnAdapter(socket, present, reason);
 }
 
 void Station::OnJobEnded(const Socket&) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,10 @@ namespace station {
 struct Counts {
     int written = 0;  // attempts that reached the module's flash
     int passed = 0;
-    int failed = 0;   // failed or interrupted
+    int failed = 0;  // failed or interrupted
     int skipped = 0;
+    int notRecorded = 0;    // attempts whose row could not be kept
+    int adapterLosses = 0;  // times the socket's adapter went away
 };
 
 class Station;
@@ -24,9 +27,18 @@ class StationObserver {
   public:
     virtual ~StationObserver() = default;
     virtual bool AcceptPlan(const Socket& socket, const module::Kind& kind) = 0;
+    virtual void OnAttemptBegun(const Socket& socket, const record::Attempt& attempt) {
+        (void)socket;
+        (void)attempt;
+    }
     virtual void OnAttempt(const Socket& socket, const record::Attempt& attempt, bool logged,
                            const std::string& recordError) = 0;
     virtual void OnPhase(const Socket& socket) { (void)socket; }
+    virtual void OnAdapter(const Socket& socket, bool present, const std::string& reason) {
+        (void)socket;
+        (void)present;
+        (void)reason;
+    }
     // Every socket's job has ended.
     virtual void OnStationEnded(const Station& station) = 0;
 };
@@ -36,9 +48,9 @@ class StationObserver {
 // module misbehaves never holds up the others.
 class Station : private SocketObserver {
   public:
-    // count: stop once this many modules were written over all sockets (0:
-    // never).
-    Station(record::Sink& sink, StationObserver& observer, int count = 0);
+    // count: once this many modules are written or being written over all
+    // sockets, no new one is begun (0: never).
+    Station(record::Recorder& record, StationObserver& observer, int count = 0);
     ~Station() override;
 
     // The socket keeps references to port and timers.
@@ -46,12 +58,26 @@ class Station : private SocketObserver {
     void Start();
     // Every socket ends its running attempt with a whole "interrupted" row.
     void RequestStop();
+    // No new module is begun; the attempts under way finish, then the
+    // station ends.
+    void FinishRunning();
+    // Paused: the attempts under way finish, new modules wait.
+    void Pause();
+    void Resume();
+    bool Paused() const { return paused_; }
+    // Stopping or finishing: the station has been told to end.
+    bool Ending() const { return stopping_ || finishing_; }
+    // The start of socket n (1..N) from outside, for sockets that wait for one.
+    void TriggerSocket(int number);
     bool Running() const;
 
     const std::vector<std::unique_ptr<Socket>>& Sockets() const { return sockets_; }
     const Counts& Total() const { return total_; }
     const Counts& OfSocket(int number) const;
     bool RecordFailed() const { return recordFailed_; }
+    // Why no module could be recorded ("record: cannot write ...: No space
+    // left on device"); empty while the record keeps every row.
+    const std::string& RecordError() const { return recordError_; }
     // Modules passed per hour since Start().
     double PassedPerHour() const;
     // 0 when every module attempted passed (and --count was reached), 1
@@ -62,19 +88,26 @@ class Station : private SocketObserver {
 
   private:
     bool AcceptPlan(const Socket& socket, const module::Kind& kind) override;
+    Gate MayBegin(const Socket& socket) override;
+    void OnAttemptBegun(const Socket& socket, const record::Attempt& attempt) override;
     void OnAttempt(const Socket& socket, const record::Attempt& attempt, bool logged,
                    const std::string& recordError) override;
     void OnPhase(const Socket& socket) override;
+    void OnAdapter(const Socket& socket, bool present, const std::string& reason) override;
     void OnJobEnded(const Socket& socket) override;
 
-    record::Sink& sink_;
+    record::Recorder& record_;
     StationObserver& observer_;
     int count_;
     std::vector<std::unique_ptr<Socket>> sockets_;
     std::vector<Counts> perSocket_;
     Counts total_;
+    std::set<int> writing_;  // sockets whose write was let begin and is not yet counted
     bool recordFailed_ = false;
+    std::string recordError_;
     bool stopping_ = false;
+    bool finishing_ = false;
+    bool paused_ = false;
     bool ended_ = false;
     std::chrono::steady_clock::time_point started_;
 };

@@ -19,6 +19,7 @@
 #include "plan.h"
 #include "ports_command.h"
 #include "program_runtime.h"
+#include "qt_record.h"
 #include "qt_serial_port.h"
 #include "qt_timers.h"
 #include "record_commands.h"
@@ -92,7 +93,7 @@ class Programmer : public station::StationObserver {
     std::string logPath_;
     std::string station_;
     station::PlanTexts plan_;
-    std::unique_ptr<record::Sink> sink_;
+    std::unique_ptr<station::QtRecord> record_;
     std::vector<std::unique_ptr<wire::QtSerialPort>> ports_;
     std::vector<std::unique_ptr<module::QtTimers>> timers_;
     std::unique_ptr<station::Station> line_;
@@ -122,6 +123,16 @@ void Programmer::Stop() {
     stopped_ = true;
     if (line_) {
         line_->RequestStop();
+        // The attempts under way end once the record has their rows; a
+        // record that does not answer (a server stopped mid-statement) must
+        // not keep the station from ending.
+        QTimer::singleShot(10000, [this] {
+            if (!line_ || !line_->Running()) return;
+            Error(
+                "the record did not answer within 10 s; the attempts under way stay "
+                "\"running\" in it");
+            QCoreApplication::exit(kExitUsage);
+        });
     } else {
         QCoreApplication::exit(kExitModuleFailed);
     }
@@ -162,7 +173,8 @@ int Programmer::ShowPlan() {
     for (const module::Kind* k : module::Kinds()) {
         if (!o_.kind.empty() && o_.kind != k->name) continue;
         for (int i = 0; i < 4; ++i) {
-            const station::ChannelPlan c = station::EvaluateChannel(*k, plan_[static_cast<std::size_t>(i)]);
+            const station::ChannelPlan c =
+                station::EvaluateChannel(*k, plan_[static_cast<std::size_t>(i)]);
             refused = refused || !c.problem.empty();
             std::string regs;
             for (const auto& reg : c.registers) regs += (regs.empty() ? "" : ",") + reg;
@@ -189,17 +201,18 @@ int Programmer::ShowPlan() {
 int Programmer::Ports() {
     wire::QtSerialPort probe(folder_);
     const wire::SystemDeviceFacts facts;
-    return RunPortsCommand(PortsRequestFrom(o_), folder_, o_.json, std::cout, std::cerr,
-                           [&probe](int n, std::string* why) {
-                               probe.SetPortNumber(n);
-                               if (!probe.Open()) {
-                                   *why = probe.LastError();
-                                   return false;
-                               }
-                               probe.Close();
-                               return true;
-                           },
-                           facts);
+    return RunPortsCommand(
+        PortsRequestFrom(o_), folder_, o_.json, std::cout, std::cerr,
+        [&probe](int n, std::string* why) {
+            probe.SetPortNumber(n);
+            if (!probe.Open()) {
+                *why = probe.LastError();
+                return false;
+            }
+            probe.Close();
+            return true;
+        },
+        facts);
 }
 
 std::string Programmer::ChoosePort(int* exitCode, bool* automatic) {
@@ -243,11 +256,19 @@ int Programmer::ModuleCommand() {
     sinkOptions.logPath = logPath_;
     sinkOptions.dbUri = o_.db;
     sinkOptions.spoolFolder = dataFolder_;
+    // The record lives on a thread of its own, off the wire's; it is opened
+    // (and waited for) before any port is touched.
+    record_ = std::make_unique<station::QtRecord>(
+        [sinkOptions](std::string* why) { return record::OpenSinks(sinkOptions, why); });
     std::string error;
-    sink_ = record::OpenSinks(sinkOptions, &error);
-    if (!sink_) {
-        Error(error.empty() ? "the production record cannot be opened" : error);
+    record_->Worker().Start([&error](const std::string& why) { error = why; });
+    record_->Worker().Drain(120000);
+    if (!error.empty()) {
+        Error(error);
         return kExitUsage;
+    }
+    if (const std::string warning = record_->Worker().State().warning; !warning.empty()) {
+        Error("warning: " + warning);
     }
     std::vector<std::string> names = o_.ports;
     bool automatic = false;
@@ -259,14 +280,15 @@ int Programmer::ModuleCommand() {
     }
     if (stopped_) return kExitModuleFailed;
 
-    const std::string comNotOpen = fixed && fixed->letter == 'T' ? "COM Not Open!!" : "COM Not Open!";
+    const std::string comNotOpen =
+        fixed && fixed->letter == 'T' ? "COM Not Open!!" : "COM Not Open!";
     const station::Job job = o_.command == "info"    ? station::Job::Info
                              : o_.command == "write" ? station::Job::Write
                              : o_.command == "check" ? station::Job::Check
                              : o_.command == "test"  ? station::Job::Test
                                                      : station::Job::Station;
-    line_ = std::make_unique<station::Station>(*sink_, *this,
-                                                       job == station::Job::Station ? o_.count : 0);
+    line_ = std::make_unique<station::Station>(record_->Worker(), *this,
+                                               job == station::Job::Station ? o_.count : 0);
     bool allOpen = true;
     // Every socket's port opens at the start, or none is used: a fixture
     // with a dead socket is set up wrong.
@@ -310,7 +332,6 @@ int Programmer::ModuleCommand() {
     // Rows a database could not take yet are sent while the line runs.
     QTimer flush;
     QObject::connect(&flush, &QTimer::timeout, [this] {
-        sink_->Flush();
         // A reader that went away (modsetup station --json | head -1) ends
         // the run even while no result is written: SIGPIPE is ignored.
         pollfd out{STDOUT_FILENO, 0, 0};
@@ -323,8 +344,12 @@ int Programmer::ModuleCommand() {
     line_->Start();
     if (line_->Running()) QCoreApplication::exec();
     flush.stop();
-    if (const int unsent = sink_->Flush(); unsent > 0) {
-        Error(std::to_string(unsent) + " rows not yet sent to " + sink_->Describe() +
+    if (!record_->Worker().Drain(10000)) {
+        Error("the record did not answer within 10 s; what it was given may be incomplete");
+        if (exitCode_ == kExitPass) exitCode_ = kExitUsage;
+    }
+    if (const record::RecordState r = record_->Worker().State(); r.unsent > 0) {
+        Error(std::to_string(r.unsent) + " rows not yet sent to " + r.describe +
               "; they are kept and sent by the next run");
     }
     for (std::size_t i = 0; i < ports_.size(); ++i) {
@@ -347,10 +372,10 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
     const bool several = line_->Sockets().size() > 1;
     // A result that cannot be recorded is no pass: a script must not take
     // the module for done when the records do not say so.
-    const record::Result result = !logged ? record::Result::Fail : a.result;
+    const record::Result result = !logged ? record::Result::NotRecorded : a.result;
     std::string message = a.message;
     if (!logged) {
-        message = "production log: " + recordError + (message.empty() ? "" : "; " + message);
+        message = "record: " + recordError + (message.empty() ? "" : "; " + message);
     }
     if (o_.json) {
         std::cout << "{\"command\":"
@@ -370,13 +395,16 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
         }
         std::cout << ",\"socket\":" << a.socket << ",\"port\":" << record::JsonText(a.port)
                   << ",\"message\":" << record::JsonText(message)
-                  << ",\"duration_ms\":" << a.durationMs << ",\"unsent\":" << sink_->Unsent()
-                  << "}\n";
+                  << ",\"duration_ms\":" << a.durationMs
+                  << ",\"unsent\":" << record_->Worker().State().unsent << "}\n";
     } else if (a.result == record::Result::Skipped || table_) {
         // Said on standard error below, or shown in the table.
     } else if (station) {
-        std::cout << "\n==========  " << (result == record::Result::Pass ? "PASS" : "FAIL") << "  "
-                  << a.serial << "  ==========";
+        std::cout << "\n==========  "
+                  << (result == record::Result::Pass ? "PASS"
+                      : !logged                      ? "NOT RECORDED"
+                                                     : "FAIL")
+                  << "  " << a.serial << "  ==========";
         if (several) std::cout << "  socket " << a.socket << " " << a.port;
         std::cout << "\n";
     } else if (a.operation == record::Operation::Info && result == record::Result::Pass) {
@@ -446,10 +474,12 @@ void Programmer::DrawTable() {
         out += std::string("\x1b[2K") + line;
     }
     const station::Counts& t = line_->Total();
-    std::snprintf(line, sizeof line, "passed %d  failed %d  skipped %d  %.0f per hour  %s\n",
-                  t.passed, t.failed, t.skipped, line_->PassedPerHour(),
-                  sink_->Unsent() > 0 ? (std::to_string(sink_->Unsent()) + " rows not yet sent").c_str()
-                                      : "");
+    std::snprintf(
+        line, sizeof line, "passed %d  failed %d  skipped %d  %.0f per hour  %s\n", t.passed,
+        t.failed, t.skipped, line_->PassedPerHour(),
+        record_->Worker().State().unsent > 0
+            ? (std::to_string(record_->Worker().State().unsent) + " rows not yet sent").c_str()
+            : "");
     out += std::string("\x1b[2K") + line;
     std::cout << out;
     std::cout.flush();
@@ -460,7 +490,9 @@ void Programmer::OnStationEnded(const station::Station& line) {
     for (const auto& s : line.Sockets()) {
         switch (s->Ended()) {
             case station::JobEnd::PortFailed:
-                Error((line.Sockets().size() > 1 ? "socket " + std::to_string(s->Config().number) + ": " : std::string()) +
+                Error((line.Sockets().size() > 1
+                           ? "socket " + std::to_string(s->Config().number) + ": "
+                           : std::string()) +
                       "Com port Error! (" + s->PortError() + ")");
                 break;
             case station::JobEnd::NoModule:
@@ -484,8 +516,9 @@ void Programmer::Summary() {
     };
     if (o_.json) {
         const auto json = [](const station::Counts& c) {
-            return "\"written\":" + std::to_string(c.written) + ",\"passed\":" +
-                   std::to_string(c.passed) + ",\"failed\":" + std::to_string(c.failed) +
+            return "\"written\":" + std::to_string(c.written) +
+                   ",\"passed\":" + std::to_string(c.passed) +
+                   ",\"failed\":" + std::to_string(c.failed) +
                    ",\"skipped\":" + std::to_string(c.skipped);
         };
         std::cout << "{\"command\":\"summary\"," << json(line.Total()) << ",\"sockets\":[";
@@ -494,7 +527,8 @@ void Programmer::Summary() {
                       << ",\"port\":" << record::JsonText(s->Config().port) << ","
                       << json(line.OfSocket(s->Config().number)) << "}";
         }
-        std::cout << "],\"unsent\":" << sink_->Unsent() << ",\"exit\":" << exitCode_ << "}\n";
+        std::cout << "],\"unsent\":" << record_->Worker().State().unsent
+                  << ",\"exit\":" << exitCode_ << "}\n";
         std::cout.flush();
     }
     if (line.Sockets().size() > 1) {
@@ -504,8 +538,8 @@ void Programmer::Summary() {
         }
     }
     Say(text(line.Total()));
-    if (const int unsent = sink_->Unsent(); unsent > 0) {
-        Say(std::to_string(unsent) + " rows not yet sent to " + sink_->Describe());
+    if (const int unsent = record_->Worker().State().unsent; unsent > 0) {
+        Say(std::to_string(unsent) + " rows not yet sent to " + record_->Worker().State().describe);
     }
 }
 

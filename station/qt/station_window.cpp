@@ -29,6 +29,7 @@
 #include "plan_picture.h"
 #include "qt_serial_port.h"
 #include "qt_timers.h"
+#include "qt_record.h"
 #include "socket_port.h"
 #include "record_choice.h"
 #include "serial_port.h"
@@ -442,10 +443,9 @@ void StationWindow::ShowRecord() {
     stationText_->setText(QString("Station: %1\nOperator: %2")
                               .arg(station, s.operatorName.empty() ? "--" : Q(s.operatorName)));
     QString where;
-    if (sink_) {
-        where = QString("Record: %1\n%2 rows not yet sent")
-                    .arg(Q(sink_->Describe()))
-                    .arg(sink_->Unsent());
+    if (stationRecord_) {
+        const record::RecordState r = stationRecord_->Worker().State();
+        where = QString("Record: %1\n%2 rows not yet sent").arg(Q(r.describe)).arg(r.unsent);
     } else {
         where =
             QString("Record: %1")
@@ -537,9 +537,16 @@ bool StationWindow::StartProduction() {
         SetMessage("Choose the sockets first", true);
         return false;
     }
+    const std::string target = s.record;
+    const std::string dataFolder = places_.data;
+    stationRecord_ = std::make_unique<QtRecord>([target, dataFolder](std::string* why) {
+        return MakeRecordSink(target, dataFolder, why);
+    });
     std::string error;
-    sink_ = MakeRecordSink(s.record, places_.data, &error);
-    if (!sink_) {
+    stationRecord_->Worker().Start([&error](const std::string& why) { error = why; });
+    stationRecord_->Worker().Drain(120000);
+    if (!error.empty()) {
+        stationRecord_.reset();
         SetMessage(Q("Record: " + error), true);
         return false;
     }
@@ -551,14 +558,14 @@ bool StationWindow::StartProduction() {
         if (!port) {
             SetMessage(Q(comNotOpen + " (" + why + ")"), true);
             openPorts_.clear();
-            sink_.reset();
+            stationRecord_.reset();
             return false;
         }
         openPorts_.push_back(std::move(port));
     }
 
     StationObserver& observer = *this;
-    line_ = std::make_unique<Station>(*sink_, observer, 0);
+    line_ = std::make_unique<Station>(stationRecord_->Worker(), observer, 0);
     LayoutTiles(static_cast<int>(s.ports.size()));
     const std::string stationName = s.station.empty() ? S(QSysInfo::machineHostName()) : s.station;
     for (std::size_t i = 0; i < s.ports.size(); ++i) {
@@ -684,7 +691,8 @@ void StationWindow::TearDown() {
     line_.reset();
     timers_.clear();
     openPorts_.clear();
-    sink_.reset();
+    if (stationRecord_) stationRecord_->Worker().Drain(10000);
+    stationRecord_.reset();
     tearingDown_ = false;
     Lock(false);
     SetMessage("Stopped: set-up mode", false);

@@ -31,6 +31,7 @@ class QtSerialPort;
 namespace station {
 
 class PlanPicture;
+class QtRecord;
 class SocketTile;
 
 // The line operator's window: the plan in view, a tile per socket, the
@@ -137,7 +138,7 @@ class StationWindow : public QWidget, private StationObserver {
     QTimer* tileRefresh_;
     std::set<std::size_t> dirty_;  // tiles whose socket changed since the last refresh
 
-    std::unique_ptr<record::Sink> sink_;
+    std::unique_ptr<QtRecord> stationRecord_;
     std::vector<std::unique_ptr<wire::QtSerialPort>> openPorts_;
     std::vector<std::unique_ptr<module::QtTimers>> timers_;
     std::unique_ptr<Station> line_;
