@@ -216,7 +216,30 @@ TEST(StationSocket, AModuleWhoseRowCannotBeKeptIsNoPassAndEndsTheStation) {
     full.reset();
     ASSERT_EQ(b.attempts.size(), 1u);
     EXPECT_EQ(b.line.Total().passed, 0);
+    EXPECT_EQ(b.line.Total().notRecorded, 1);
+    EXPECT_EQ(b.socket->CurrentPhase(), station::Phase::NotRecorded);
+    EXPECT_EQ(b.line.RecordError().rfind("record: cannot write " + b.folder, 0), 0u)
+        << b.line.RecordError();
     EXPECT_EQ(b.line.ExitStatus(), 2);
+}
+
+TEST(StationSocket, AModuleIsRecordingUntilTheRecordHasKeptItsRow) {
+    Bench b;
+    b.Put(Module());
+    b.line.Start();
+    // The record is slow to answer from the moment the write has begun.
+    ASSERT_TRUE(b.RunUntil([&] { return b.Count("/W 00\r") > 0; }));
+    b.holdRecord = true;
+    ASSERT_TRUE(b.RunUntil([&] { return b.socket->PhaseText() == "recording"; }));
+    const std::size_t sent = b.commands.size();
+    b.RunUntil([] { return false; }, 30000);
+    EXPECT_TRUE(b.attempts.empty());
+    EXPECT_EQ(b.socket->PhaseText(), "recording");
+    EXPECT_EQ(b.commands.size(), sent);  // no poll while the result is not kept
+    b.Answer();
+    ASSERT_EQ(b.attempts.size(), 1u);
+    EXPECT_EQ(b.attempts[0].result, record::Result::Pass);
+    EXPECT_EQ(b.socket->PhaseText(), "PASS");
 }
 
 TEST(StationSocket, AStopOrAVanishedAdapterEndsTheAttemptWithAWholeRow) {
