@@ -56,6 +56,12 @@ ParseResult ParseRequest(std::string& buffer, const HttpLimits& limits, HttpRequ
     while (start < buffer.size() && (buffer[start] == '\r' || buffer[start] == '\n')) ++start;
     if (start > 0) buffer.erase(0, start);
 
+    // A method is a short word in capitals: anything else (a TLS hello, a
+    // stray binary protocol) is answered at once, not after the time limit.
+    for (std::size_t i = 0; i < buffer.size() && buffer[i] != ' '; ++i) {
+        if (buffer[i] < 'A' || buffer[i] > 'Z' || i >= 16)
+            return Bad(400, "malformed request line");
+    }
     const std::size_t lineEnd = buffer.find('\n');
     if (lineEnd == std::string::npos) {
         if (buffer.size() > limits.requestLine) return Bad(414, "request line too long");

@@ -3,10 +3,26 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QVariant>
+#include <functional>
 
 #include "modbus_map.h"
 
 namespace doors {
+
+namespace {
+
+// The server owns its observer and deletes it, so the door lends it a
+// small one of its own.
+class Observer : public QModbusTcpConnectionObserver {
+  public:
+    explicit Observer(std::function<bool(QTcpSocket*)> accept) : accept_(std::move(accept)) {}
+    bool acceptNewConnection(QTcpSocket* client) override { return accept_(client); }
+
+  private:
+    std::function<bool(QTcpSocket*)> accept_;
+};
+
+}  // namespace
 
 ModbusDoor::ModbusDoor(Hub& hub, std::vector<Cidr> allow, bool triggerPlc)
     : hub_(hub), allow_(std::move(allow)), triggerPlc_(triggerPlc), client_(hub, 4096, [this] {
@@ -21,7 +37,8 @@ ModbusDoor::ModbusDoor(Hub& hub, std::vector<Cidr> allow, bool triggerPlc)
                QModbusDataUnit(QModbusDataUnit::InputRegisters, 0, kModbusRegisters));
     server_.setMap(map);
     server_.setServerAddress(1);
-    server_.installConnectionObserver(this);
+    server_.installConnectionObserver(
+        new Observer([this](QTcpSocket* client) { return Accept(client); }));
     connect(&server_, &QModbusServer::dataWritten, this,
             [this](QModbusDataUnit::RegisterType table, int address, int size) {
                 OnWritten(table, address, size);
@@ -49,7 +66,7 @@ bool ModbusDoor::Listen(const Endpoint& at, std::string* error) {
     return true;
 }
 
-bool ModbusDoor::acceptNewConnection(QTcpSocket* client) {
+bool ModbusDoor::Accept(QTcpSocket* client) {
     const std::optional<Address> a = ParseAddress(client->peerAddress().toString().toStdString());
     bool allowed = a && loopbackOnly_ && IsLoopback(*a);
     for (const Cidr& c : allow_) allowed = allowed || (a && c.Contains(*a));

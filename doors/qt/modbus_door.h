@@ -14,7 +14,7 @@
 
 namespace doors {
 
-class ModbusDoor : public QObject, private QModbusTcpConnectionObserver {
+class ModbusDoor : public QObject {
   public:
     ModbusDoor(Hub& hub, std::vector<Cidr> allow, bool triggerPlc);
     ~ModbusDoor() override;
@@ -22,7 +22,7 @@ class ModbusDoor : public QObject, private QModbusTcpConnectionObserver {
     bool Listen(const Endpoint& at, std::string* error);
 
   private:
-    bool acceptNewConnection(QTcpSocket* client) override;
+    bool Accept(QTcpSocket* client);
     void Drain();
     void Update(const Snapshot& snapshot);
     void OnWritten(QModbusDataUnit::RegisterType table, int address, int size);

@@ -6,6 +6,7 @@
 // removed at the end.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -53,7 +54,10 @@ class MosquittoBroker {
     }
 
     bool StartServer() {
-        pid_ = child::Spawn({kProgram, "-c", dir_ + "/mosquitto.conf"}, {});
+        // Its start-up warnings go to the log beside the others.
+        const int log = ::open((dir_ + "/stderr.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        pid_ = child::Spawn({kProgram, "-c", dir_ + "/mosquitto.conf"}, {}, -1, log);
+        if (log >= 0) ::close(log);
         for (int i = 0; i < 200; ++i) {
             if (Listening()) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
