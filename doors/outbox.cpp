@@ -150,11 +150,19 @@ bool Outbox::Add(const std::string& topic, const std::string& payload, std::uint
     const std::string record = MessageRecord(*seq, m);
     waiting_[*seq] = std::move(m);
     const int err = fd_ < 0 ? EBADF : fsys::WriteAll(fd_, record);
-    const int flushed = err == 0 ? fsys::Flush(fd_) : err;
     size_ += record.size();
-    if (flushed != 0) {
+    if (err != 0) {
         // Still sent: only a restart before the broker's answer would lose it.
-        *error = "cannot write the MQTT outbox " + path_ + ": " + Why(flushed);
+        *error = "cannot write the MQTT outbox " + path_ + ": " + Why(err);
+        return false;
+    }
+    return true;
+}
+
+bool Outbox::Flush(std::string* error) {
+    const int err = fd_ < 0 ? EBADF : fsys::Flush(fd_);
+    if (err != 0) {
+        *error = "cannot write the MQTT outbox " + path_ + ": " + Why(err);
         return false;
     }
     return true;

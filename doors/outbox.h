@@ -30,9 +30,12 @@ class Outbox {
     ~Outbox();
     // Creates the file (and its folder) when missing.
     bool Open(const std::string& path, std::string* error);
-    // Appends and flushes to the disk; *seq names it for Acknowledge.
+    // Appends; *seq names it for Acknowledge. Flush() puts it on the disk,
+    // which the caller may do after sending it, so the disk's time does not
+    // delay the message.
     bool Add(const std::string& topic, const std::string& payload, std::uint64_t* seq,
              std::string* error);
+    bool Flush(std::string* error);
     void Acknowledge(std::uint64_t seq);
     // Oldest first.
     const std::map<std::uint64_t, OutboxMessage>& Waiting() const { return waiting_; }

@@ -41,7 +41,7 @@ HttpDoor::HttpDoor(Hub& hub, std::string token, HttpDoorLimits limits)
       }) {
     server_.setMaxPendingConnections(limits_.clients);
     connect(&server_, &QTcpServer::newConnection, this, [this] { OnNewConnections(); });
-    sweep_.setInterval(250);
+    sweep_.setInterval(500);
     connect(&sweep_, &QTimer::timeout, this, [this] { Sweep(); });
 }
 
@@ -163,6 +163,8 @@ void HttpDoor::Answer(Connection& c, int status, const std::string& contentType,
                       const std::string& body, bool close, const std::string& extra) {
     const std::string response = HttpResponse(status, contentType, body, close, extra);
     c.socket->write(response.data(), static_cast<qint64>(response.size()));
+    // Out now rather than on the next turn of the loop.
+    c.socket->flush();
     c.lastActivityMs = NowMs();
     if (close) {
         c.closing = true;
@@ -188,7 +190,12 @@ void HttpDoor::Handle(Connection& c, const HttpRequest& request) {
             return;
         }
         if (path == "/status") {
-            Answer(c, 200, kJson, StatusJson(*hub_.Current()), close);
+            const std::shared_ptr<const Snapshot> now = hub_.Current();
+            if (now != statusOf_) {
+                status_ = StatusJson(*now);
+                statusOf_ = now;
+            }
+            Answer(c, 200, kJson, status_, close);
         } else if (path == "/metrics") {
             Answer(c, 200, "text/plain; version=0.0.4; charset=utf-8",
                    MetricsText(*hub_.Current(), hub_.Totals(), hub_.DroppedTotal()), close);

@@ -65,6 +65,9 @@ class HttpDoor : public QObject {
     std::unordered_map<QTcpSocket*, std::unique_ptr<Connection>> connections_;
     std::unordered_map<std::uint64_t, QTcpSocket*> asked_;  // command id -> its request
     int streams_ = 0;
+    // /status made once per snapshot, however many clients poll it.
+    std::shared_ptr<const Snapshot> statusOf_;
+    std::string status_;
     // Last, so it goes first: no wake arrives for a half-destroyed door.
     Hub::Client client_;
 };

@@ -227,13 +227,21 @@ void MqttDoor::TakeFromHub() {
     if (d.dropped) {
         Notice("the MQTT door fell behind and lost " + std::to_string(d.dropped) + " events");
     }
+    bool added = false;
     for (const Event& e : d.events) {
         if (e.kind == EventKind::SocketChanged) continue;
         const std::string topic = MqttTopic(s_.target.prefix, e.attempt.station, "attempt");
         Add(topic, e.kind == EventKind::AttemptBegun ? WorkStartedJson(e.attempt)
                                                      : UnitsTestedJson(e.attempt));
+        added = true;
     }
     HandOut();
+    if (added) {
+        // Sent first, then put on the disk: the broker need not wait for it.
+        if (connected_ && m_ && mosquitto_want_write(m_)) mosquitto_loop_write(m_, 1);
+        std::string error;
+        if (!outbox_.Flush(&error)) Notice(error);
+    }
     if (d.snapshotChanged) PublishStatus();
 }
 
