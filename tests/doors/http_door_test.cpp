@@ -16,13 +16,7 @@ namespace {
 
 const char kToken[] = "line-7-0123456789abcdef";
 
-std::unique_ptr<doors::Doors> Open(doors::Hub& hub, const std::vector<std::string>& line,
-                                   std::string* error) {
-    std::vector<std::string> args = line;
-    doors::DoorsOptions options;
-    if (!doors::TakeDoorOptions(args, &options, error)) return nullptr;
-    return doors::OpenDoors(options, hub, error);
-}
+using doorstest::Open;
 
 }  // namespace
 

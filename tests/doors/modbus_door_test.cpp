@@ -35,12 +35,7 @@ std::string Plc(int port, const std::string& body) {
         .text;
 }
 
-std::unique_ptr<doors::Doors> Open(doors::Hub& hub, std::vector<std::string> args,
-                                   std::string* error) {
-    doors::DoorsOptions o;
-    if (!doors::TakeDoorOptions(args, &o, error)) return nullptr;
-    return doors::OpenDoors(o, hub, error);
-}
+using doorstest::Open;
 
 }  // namespace
 

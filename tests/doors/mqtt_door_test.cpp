@@ -87,11 +87,9 @@ void ExpectAll(const std::vector<record::Attempt>& attempts, const Subscriber& s
 std::unique_ptr<doors::Doors> Open(doors::Hub& hub, const std::string& url,
                                    const std::string& outbox, std::string* error,
                                    const std::string& passwordFile = {}) {
-    doors::DoorsOptions o;
     std::vector<std::string> args = {"--mqtt", url, "--mqtt-outbox", outbox};
     if (!passwordFile.empty()) args.insert(args.end(), {"--mqtt-password-file", passwordFile});
-    if (!doors::TakeDoorOptions(args, &o, error)) return nullptr;
-    return doors::OpenDoors(o, hub, error);
+    return doorstest::Open(hub, args, error);
 }
 
 }  // namespace

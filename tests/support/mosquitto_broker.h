@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "child_process.h"
+#include "free_port.h"
 
 class MosquittoBroker {
   public:
@@ -87,18 +88,7 @@ class MosquittoBroker {
     int Port() const { return port_; }
     const std::string& Dir() const { return dir_; }
 
-    static int FreePort() {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        const int port = ntohs(a.sin_port);
-        ::close(fd);
-        return port;
-    }
+    static int FreePort() { return FreeLoopbackPort(); }
 
   private:
     bool Listening() const {

@@ -8,6 +8,9 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "open_doors.h"
 
 namespace doorstest {
 
@@ -43,6 +46,14 @@ inline Answer Curl(const std::string& args) {
     a.body = o.text.substr(0, nl);
     a.code = std::atoi(o.text.c_str() + nl + 1);
     return a;
+}
+
+// The doors a command line asks for, as the programs open them.
+inline std::unique_ptr<doors::Doors> Open(doors::Hub& hub, std::vector<std::string> args,
+                                          std::string* error) {
+    doors::DoorsOptions options;
+    if (!doors::TakeDoorOptions(args, &options, error)) return nullptr;
+    return doors::OpenDoors(options, hub, error);
 }
 
 inline bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
