@@ -19,9 +19,10 @@ extern char** environ;
 namespace child {
 
 // Starts argv[0] with extra environment entries, which replace inherited ones
-// of the same name; its standard output goes to stdoutFd when that is >= 0.
+// of the same name; its standard output goes to stdoutFd when that is >= 0,
+// its standard error to stderrFd likewise.
 inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
-                   int stdoutFd = -1) {
+                   int stdoutFd = -1, int stderrFd = -1) {
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -41,6 +42,7 @@ inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+    if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);

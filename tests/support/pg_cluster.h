@@ -6,8 +6,6 @@
 // (PGPASSFILE is set for this process), stopped and removed at the end.
 // PostgreSQL refuses to run as root, so as root it runs as "nobody".
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "free_port.h"
 
 class PgCluster {
   public:
@@ -114,18 +114,7 @@ class PgCluster {
         for (const char c : command) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
         return std::system(("runuser -u nobody -- sh -c '" + quoted + "'").c_str());
     }
-    static int FreePort() {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        const int port = ntohs(a.sin_port);
-        ::close(fd);
-        return port;
-    }
+    static int FreePort() { return FreeLoopbackPort(); }
 
     std::string bin_, dir_, options_;
     int port_ = 0;

@@ -1,0 +1,11 @@
+// The doors' servers run Qt event loops on threads of their own, which want
+// an application object in the process.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
