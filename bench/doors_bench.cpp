@@ -52,7 +52,7 @@ class FakeSide : public StationSide {
     std::vector<double> WriteMs() const override { return station_.WriteMs(); }
     std::size_t Failed() const override {
         std::size_t n = 0;
-        for (const record::Attempt& a : station_.Finished()) n += a.result != "pass";
+        for (const record::Attempt& a : station_.Finished()) n += a.result != record::Result::Pass;
         return n;
     }
     std::map<std::string, long long> FinishedAtNs() const override {

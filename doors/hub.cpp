@@ -56,7 +56,7 @@ Event Event::Finished(record::Attempt attempt) {
 }
 
 void AttemptTotals::Add(const record::Attempt& attempt) {
-    AttemptTally& t = bySocket[{attempt.socket, attempt.result}];
+    AttemptTally& t = bySocket[{attempt.socket, record::ToText(attempt.result)}];
     const double seconds = static_cast<double>(attempt.durationMs) / 1000.0;
     ++t.count;
     t.seconds += seconds;

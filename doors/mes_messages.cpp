@@ -5,7 +5,7 @@
 
 namespace doors {
 
-using store::JsonText;
+using record::JsonText;
 
 const char kOfflineWord[] = "offline";
 
@@ -35,7 +35,7 @@ std::string Plan(const record::Attempt& a) {
 std::string Common(const record::Attempt& a) {
     return "\"TransactionID\":" + JsonText(a.attemptId) + ",\"Station\":" + JsonText(a.station) +
            ",\"Kind\":" + JsonText(a.kind) + ",\"Plan\":" + Plan(a) +
-           ",\"Operation\":" + JsonText(a.operation) +
+           ",\"Operation\":" + JsonText(record::ToText(a.operation)) +
            ",\"Operator\":{\"OperatorIdentifier\":" + JsonText(a.operatorName) + "}" +
            ",\"ToolVersion\":" + JsonText(a.toolVersion);
 }
@@ -72,9 +72,9 @@ std::string UnitsTestedJson(const record::Attempt& a) {
     return "{\"MessageName\":\"CFX.Production.TestAndInspection.UnitsTested\"," + Common(a) +
            ",\"TestStartTime\":" + JsonText(a.startedAt) + ",\"TestEndTime\":" + JsonText(end) +
            ",\"DurationMs\":" + std::to_string(a.durationMs) +
-           ",\"OverallResult\":" + JsonText(Overall(a.result)) + ",\"TestedUnits\":[{" + Unit(a) +
-           ",\"UnitOverallResult\":" + JsonText(Overall(a.result)) +
-           ",\"Result\":" + JsonText(a.result) + ",\"FailedStep\":" + JsonText(a.failedStep) +
+           ",\"OverallResult\":" + JsonText(Overall(record::ToText(a.result))) + ",\"TestedUnits\":[{" + Unit(a) +
+           ",\"UnitOverallResult\":" + JsonText(Overall(record::ToText(a.result))) +
+           ",\"Result\":" + JsonText(record::ToText(a.result)) + ",\"FailedStep\":" + JsonText(record::ToText(a.failedStep)) +
            ",\"Message\":" + JsonText(a.message) + "}]}";
 }
 

@@ -4,7 +4,7 @@
 
 namespace doors {
 
-using store::JsonText;
+using record::JsonText;
 
 namespace {
 
@@ -64,8 +64,8 @@ std::string AttemptJson(const record::Attempt& a) {
     return "{\"attempt_id\":" + JsonText(a.attemptId) + ",\"socket\":" + std::to_string(a.socket) +
            ",\"port\":" + JsonText(a.port) + ",\"device\":" + JsonText(a.device) +
            ",\"serial\":" + JsonText(a.serial) + ",\"kind\":" + JsonText(a.kind) +
-           ",\"plan\":" + Channels(plan) + ",\"operation\":" + JsonText(a.operation) +
-           ",\"result\":" + JsonText(a.result) + ",\"failed_step\":" + JsonText(a.failedStep) +
+           ",\"plan\":" + Channels(plan) + ",\"operation\":" + JsonText(record::ToText(a.operation)) +
+           ",\"result\":" + JsonText(record::ToText(a.result)) + ",\"failed_step\":" + JsonText(record::ToText(a.failedStep)) +
            ",\"message\":" + JsonText(a.message) + ",\"operator\":" + JsonText(a.operatorName) +
            ",\"started_at\":" + JsonText(a.startedAt) +
            ",\"duration_ms\":" + std::to_string(a.durationMs) +

@@ -212,7 +212,7 @@ struct RecordWorker::Core {
                 if (wake) wake();
             } else {
                 jobs.push_back(std::move(job));
-                state.waiting = static_cast<int>(jobs.size());
+                state.waiting = static_cast<int>(jobs.size()) + (working ? 1 : 0);
             }
         }
         changed.notify_all();

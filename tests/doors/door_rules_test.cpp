@@ -94,6 +94,7 @@ TEST(DoorRules, SlowDoorLosesItsOldestEventsNotTheStationsTime) {
     for (int i = 0; i < 5; ++i) {
         record::Attempt a;
         a.attemptId = std::to_string(i);
+        a.result = record::Result::Pass;
         hub.Push(doors::Event::Finished(a));
     }
     const doors::Delivery d = slow.Take();
@@ -102,7 +103,7 @@ TEST(DoorRules, SlowDoorLosesItsOldestEventsNotTheStationsTime) {
     EXPECT_EQ(d.dropped, 3u);
     EXPECT_EQ(wakes, 1);  // one wake until the door takes
     // The metrics count every attempt all the same.
-    EXPECT_EQ(hub.Totals().bySocket.at({1, ""}).count, 5);
+    EXPECT_EQ(hub.Totals().bySocket.at({1, "pass"}).count, 5);
 }
 
 TEST(DoorRules, OutboxKeepsWhatWasNotAcknowledged) {

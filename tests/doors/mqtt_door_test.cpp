@@ -76,8 +76,8 @@ void ExpectAll(const std::vector<record::Attempt>& attempts, const Subscriber& s
         EXPECT_EQ(unit["UnitIdentifier"].toString().toStdString(), a.serial);
         EXPECT_EQ(unit["PositionNumber"].toInt(), a.socket);
         EXPECT_EQ(unit["PositionName"].toString().toStdString(), a.port);
-        EXPECT_EQ(unit["Result"].toString().toStdString(), a.result);
-        EXPECT_EQ(unit["FailedStep"].toString().toStdString(), a.failedStep);
+        EXPECT_EQ(unit["Result"].toString().toStdString(), record::ToText(a.result));
+        EXPECT_EQ(unit["FailedStep"].toString().toStdString(), record::ToText(a.failedStep));
         EXPECT_EQ(t->second["DurationMs"].toInteger(), a.durationMs);
         EXPECT_EQ(t->second["Operator"].toObject()["OperatorIdentifier"].toString().toStdString(),
                   a.operatorName);

@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "attempt_id.h"
-#include "production_log.h"
+#include "csv_log.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ FakeStation::FakeStation(doors::Hub& hub, FakeStationOptions options)
     for (int n = 1; n <= o_.sockets; ++n) {
         Socket s;
         s.number = n;
-        s.since = store::IsoTimeNow();
+        s.since = record::IsoTimeNow();
         s.flags.waitingForTrigger = o_.trigger;
         sockets_.push_back(s);
     }
@@ -126,7 +126,7 @@ doors::Snapshot FakeStation::MakeSnapshot() const {
         v.flags = sock.flags;
         v.flags.paused = state_ == doors::StationState::Paused;
         v.serial = sock.phase == Phase::Empty ? "" : sock.attempt.serial;
-        v.lastResult = sock.last.result;
+        v.lastResult = sock.last.attemptId.empty() ? "" : record::ToText(sock.last.result);
         v.lastAttemptId = sock.last.attemptId;
         v.since = sock.since;
         v.lastDurationMs = sock.last.durationMs;
@@ -178,8 +178,8 @@ bool FakeStation::Tick(long long nowNs) {
         const std::string before = s.state;
         const doors::SocketFlags flagsBefore = s.flags;
         if (state_ == StationState::Stopping && s.phase != Phase::Empty && s.phase != Phase::Held) {
-            s.attempt.result = "interrupted";
-            s.attempt.failedStep = "write";
+            s.attempt.result = record::Result::Interrupted;
+            s.attempt.failedStep = record::Step::Write;
             s.attempt.message = "stopped";
             s.phase = Phase::Recording;
             s.ticksLeft = 0;
@@ -206,7 +206,7 @@ bool FakeStation::Tick(long long nowNs) {
             case Phase::Reading:
                 s.attempt = {};
                 s.attempt.attemptId = record::NewAttemptId();
-                s.attempt.startedAt = store::IsoTimeNow();
+                s.attempt.startedAt = record::IsoTimeNow();
                 s.attempt.station = o_.station;
                 s.attempt.socket = s.number;
                 s.attempt.port = "COM" + std::to_string(4 + s.number);
@@ -214,8 +214,8 @@ bool FakeStation::Tick(long long nowNs) {
                 s.attempt.kind = "rx";
                 s.attempt.serial = std::to_string(100000 + s.number * 1000 + s.made);
                 s.attempt.channels = {"433.100", "433.400", "433.700", "434.000"};
-                s.attempt.operation = "write";
-                s.attempt.result = "running";
+                s.attempt.operation = record::Operation::Write;
+                s.attempt.result = record::Result::Running;
                 s.attempt.toolVersion = "1.5.2";
                 s.attempt.operatorName = "anna";
                 s.attemptStartNs = nowNs;
@@ -238,16 +238,17 @@ bool FakeStation::Tick(long long nowNs) {
                 s.state = "recording";
                 break;
             case Phase::Recording: {
-                if (s.attempt.result == "running") {
-                    s.attempt.result = o_.result(s.number, s.made);
-                    if (s.attempt.result == "fail") {
-                        s.attempt.failedStep = "check";
+                if (s.attempt.result == record::Result::Running) {
+                    s.attempt.result = record::ResultFromText(o_.result(s.number, s.made))
+                                           .value_or(record::Result::Fail);
+                    if (s.attempt.result == record::Result::Fail) {
+                        s.attempt.failedStep = record::Step::Check;
                         s.attempt.message = "Ch2 read back 433.725";
                     }
                 }
                 s.attempt.durationMs = (nowNs - s.attemptStartNs) / 1000000;
                 ++s.made;
-                const bool pass = s.attempt.result == "pass";
+                const bool pass = s.attempt.result == record::Result::Pass;
                 (pass ? counts_.passed : counts_.failed) += 1;
                 s.last = s.attempt;
                 s.flags = {};
@@ -275,7 +276,7 @@ bool FakeStation::Tick(long long nowNs) {
             s.state = "writing Ch" + std::to_string(std::min(3, done * 4 / o_.writeTicks));
         }
         if (s.state != before || s.flags != flagsBefore) {
-            s.since = store::IsoTimeNow();
+            s.since = record::IsoTimeNow();
             changed = true;
         }
     }
