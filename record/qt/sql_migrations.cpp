@@ -14,7 +14,7 @@ namespace {
 
 // The schema files, applied in this order; a file's number is the version
 // the schema has once it ran.
-constexpr const char* kSchemaFiles[] = {"001_init.sql", "002_line.sql"};
+constexpr const char* kSchemaFiles[] = {"001_init.sql", "002_line.sql", "003_integrity.sql"};
 constexpr int kLatest = static_cast<int>(std::size(kSchemaFiles));
 
 // Runs a schema file: its statements one by one, comment lines left out.

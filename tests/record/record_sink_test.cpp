@@ -91,7 +91,7 @@ class Record : public ::testing::TestWithParam<const char*> {
             ASSERT_TRUE(cluster_) << why;
             // Each test starts from an empty record.
             cluster_->Psql(
-                "-c 'DROP TABLE IF EXISTS attempts, schema_version CASCADE' "
+                "-c 'DROP TABLE IF EXISTS attempts, schema_version, stations CASCADE' "
                 "-c 'DROP ROLE IF EXISTS station_a' >/dev/null 2>&1");
             cluster_->Psql(
                 "-c 'DROP OWNED BY modsetup_station' -c 'DROP ROLE "
