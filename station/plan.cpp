@@ -1,6 +1,7 @@
 #include "plan.h"
 
 #include <cmath>
+#include <string_view>
 
 #include "field_reader.h"
 #include "freq_table.h"
@@ -18,8 +19,12 @@ PlanTexts ReadPlanFile(const std::string& path, std::string* error) {
         *error = "Table File Read Error!! (" + path + " cannot be read)";
         return texts;
     }
+    // An editor that saves UTF-8 may put a byte-order mark first; it would
+    // become part of the first line's key and hide that channel.
+    std::string_view text = *data;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     std::array<bool, 4> seen{};
-    for (const store::Record& record : store::ReadRecords(*data).records) {
+    for (const store::Record& record : store::ReadRecords(text).records) {
         const int ch = store::ChannelForKey(record.key);
         if (ch < 0) continue;
         // Two lines for one channel: whichever the operator meant, the

@@ -46,7 +46,10 @@ ReceiverChannel ComputeReceiverChannel(std::string_view frequencyText) {
         a = *n - kPrescalerModulus * *m;
         out.loValid = true;
         out.loFrequency = static_cast<double>(*n) * step / 1000.0;
-        out.madeFrequency = out.loFrequency + kIntermediateFrequency;
+        // The module makes what its registers hold: M is two bytes and A
+        // one, so a counter too big for them wraps, far from the channel.
+        const long long held = kPrescalerModulus * (*m & 0xFFFF) + (*a & 0xFF);
+        out.madeFrequency = static_cast<double>(held) * step / 1000.0 + kIntermediateFrequency;
         out.inexact = std::fabs(typed - (out.loFrequency + kIntermediateFrequency)) > 1e-10;
     } else {
         out.inexact = true;

@@ -47,8 +47,11 @@ TransmitterChannel ComputeTransmitterChannel(std::string_view frequencyText) {
             out.ratioInteger = *pllint;
             out.ratioFraction = *whole;
             // The registers express the ratio with half a unit added to
-            // the fraction, as the oscillator setting below takes it.
-            out.madeFrequency = expressed * kTransmitterRefFrequency;
+            // the fraction, as the oscillator setting below takes it; PLLINT
+            // is one byte, so a ratio too big for it wraps.
+            out.madeFrequency =
+                (static_cast<double>(*pllint & 0xFF) + (std::floor(frac) + 0.5) / kFractionScale) *
+                kTransmitterRefFrequency;
         }
         const auto vac = FloorInt32(expressed / divisor * 32.0 + 0.5);
         if (vac) {

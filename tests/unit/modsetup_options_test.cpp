@@ -110,6 +110,10 @@ TEST(ModsetupPlan, PlansAFixtureMustNotWriteByAccidentAreRefused) {
         {"tx", "435", "outside 433.075-434.700 MHz", 0},
         {"rx", "434,075", "is not a frequency in MHz", 0},
         {"tx", "433.1x", "is not a frequency in MHz", 0},
+        // Counters too big for their registers wrap; the frequency shown is
+        // the one the registers make (PLLINT 7692 is held as 12).
+        {"rx", "99999", "outside 433.075-434.700 MHz", 16112.92},
+        {"tx", "99999", "outside 433.075-434.700 MHz", 159.000003},
     };
     for (const auto& c : cases) {
         const module::Kind& kind = *module::KindByName(c.kind);
@@ -147,6 +151,8 @@ TEST(ModsetupPlan, ATableMustNameEachChannelOnce) {
         {good, ""},
         {good.substr(0, good.rfind("CH0F")), "has no frequency for Ch0"},
         {good + ch0, "names Ch0 twice"},
+        // As an editor saving UTF-8 may write it.
+        {"\xEF\xBB\xBF" + good, ""},
     };
     for (const auto& c : cases) {
         {
