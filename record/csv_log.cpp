@@ -8,6 +8,7 @@
 #include <ctime>
 #include <vector>
 
+#include "control_bytes.h"
 #include "file_system.h"
 #include "text_file.h"
 
@@ -113,25 +114,8 @@ std::string CsvField(std::string_view text) {
 
 std::string SafeCsvField(std::string_view text) {
     std::string out;
-    out.reserve(text.size() + 1);
     if (!text.empty() && LooksLikeFormula(text[0])) out += '\'';
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (u < 0x20 || u == 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return CsvField(out);
+    return CsvField(out + store::EscapeControlBytes(text));
 }
 
 std::string FormatProductionRow(const Attempt& a) {

@@ -5,8 +5,9 @@
 #include <map>
 #include <sstream>
 
-#include "json_text.h"
 #include "attempt_id.h"
+#include "control_bytes.h"
+#include "json_text.h"
 
 namespace record {
 
@@ -156,8 +157,10 @@ std::string FormatReportText(const Report& r) {
              return all;
          }()) {
         const bool total = s == &r.total;
+        // A name or a message is printed, never obeyed by the terminal.
+        const std::string station = store::EscapeControlBytes(s->station);
         std::snprintf(line, sizeof line, "%-20s %6s %7d %7d %11d %8d %8s\n",
-                      total ? "all" : s->station.c_str(),
+                      total ? "all" : station.c_str(),
                       total ? "" : std::to_string(s->socket).c_str(), s->passed, s->failed,
                       s->incomplete, s->skipped, Percent(s->yield()).c_str());
         out << line;
@@ -171,12 +174,14 @@ std::string FormatReportText(const Report& r) {
     }
     out << "\nFailures by step and message\n";
     if (r.failures.empty()) out << "  none\n";
-    for (const auto& f : r.failures) out << "  " << f.count << "  " << Reason(f) << "\n";
+    for (const auto& f : r.failures) {
+        out << "  " << f.count << "  " << store::EscapeControlBytes(Reason(f)) << "\n";
+    }
     out << "\nSerial numbers seen more than once\n";
     if (r.repeats.empty()) out << "  none\n";
     for (const auto& rep : r.repeats) {
-        out << "  " << rep.serial << "  " << rep.times << " times\n";
-        for (const auto& s : rep.seen) out << "      " << s << "\n";
+        out << "  " << store::EscapeControlBytes(rep.serial) << "  " << rep.times << " times\n";
+        for (const auto& s : rep.seen) out << "      " << store::EscapeControlBytes(s) << "\n";
     }
     return out.str();
 }

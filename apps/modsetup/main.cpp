@@ -11,6 +11,7 @@
 #include <iostream>
 #include <memory>
 
+#include "control_bytes.h"
 #include "file_places.h"
 #include "file_system.h"
 #include "frequency.h"
@@ -105,11 +106,13 @@ class Programmer : public station::StationObserver {
 };
 
 void Programmer::Say(const std::string& line) const {
-    if (!o_.quiet) std::cerr << "modsetup: " << line << "\n";
+    if (!o_.quiet) Error(line);
 }
 
 void Programmer::Error(const std::string& what) const {
-    std::cerr << "modsetup: " << what << "\n";
+    // A station name or a module's reply with a newline in it must not
+    // make a line of its own, nor move the terminal's cursor.
+    std::cerr << "modsetup: " << store::EscapeControlBytes(what) << "\n";
 }
 
 int Programmer::Run() {

@@ -284,8 +284,9 @@ TEST_F(Modsetup, SigintMidWriteLogsAWholeFailRowAndASummary) {
     for (const int sig : {SIGINT, SIGHUP}) {
         Fresh();
         ModSim sim(folder, "rx");
-        const pid_t pid =
-            child::Spawn(Argv({"station", "--port", "COM1", "--channels", DefaultChannels()}), {});
+        const pid_t pid = child::Spawn(Argv({"station", "--port", "COM1", "--channels",
+                                             DefaultChannels(), "--station", "line\n2"}),
+                                       {});
         ASSERT_TRUE(e2e::WaitFor(
             [&] { return sim.Recorded().find("/W 01\r") != std::string::npos; }, 15000));
         kill(pid, sig);
@@ -295,9 +296,12 @@ TEST_F(Modsetup, SigintMidWriteLogsAWholeFailRowAndASummary) {
         ASSERT_EQ(rows.size(), 1u) << log;
         EXPECT_NE(rows[0].find(",write,interrupted,interrupted,"), std::string::npos) << rows[0];
         EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
-        EXPECT_NE(e2e::ReadFile(folder + "/err").find("1 written, 0 passed, 1 failed, 0 skipped"),
+        const std::string err = e2e::ReadFile(folder + "/err");
+        EXPECT_NE(err.find("1 written, 0 passed, 1 failed, 0 skipped"), std::string::npos) << sig;
+        // A name with a line break stays on its line.
+        EXPECT_NE(err.find("modsetup: station line\\n2 on COM1: waiting for modules\n"),
                   std::string::npos)
-            << sig;
+            << err;
         // Nothing more went out after the signal.
         const std::string recorded = sim.Recorded();
         EXPECT_EQ(Count(recorded, "/W 02"), 0u) << recorded;
