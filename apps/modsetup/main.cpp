@@ -560,7 +560,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (parsed.options.help) {
-        std::cout << kUsageText;
+        std::cout << (parsed.options.command == "station" ? kStationUsageText : kUsageText);
         return kExitPass;
     }
     if (parsed.options.version) {

@@ -9,7 +9,8 @@
 namespace modsetup {
 
 const char kUsageText[] =
-    "usage: modsetup [--port PORT] [--kind rx|tx] [--log FILE] [--json] [--station NAME] COMMAND\n"
+    "usage: modsetup [--port PORT] [--kind rx|tx|any] [--log FILE] [--json] [--station NAME] "
+    "COMMAND\n"
     "\n"
     "Sets up a 434 MHz receiver or transmitter module, as the two setup windows do,\n"
     "from a script: one exit code, one line per result, one log row per attempt.\n"
@@ -26,6 +27,7 @@ const char kUsageText[] =
     "  check          identity read, read the channels back and compare with the plan\n"
     "  test CH        the channel test of channel CH (0-3)\n"
     "  station        program module after module as they are put into the fixture\n"
+    "                 (modsetup station --help)\n"
     "  db init        make or migrate the database schema (--db URI)\n"
     "  report         passes, failures and yield per station and socket\n"
     "  export         the record as CSV (see modsetup report --help)\n"
@@ -35,8 +37,9 @@ const char kUsageText[] =
     "                     without it, the one adapter that opens is used. Station:\n"
     "                     repeat it for more sockets, numbered 1..N in this order\n"
     "  --ports LIST       station sockets as COM5-COM12 or COM5,COM7\n"
-    "  --kind rx|tx       the module kind; a module of the other kind is refused.\n"
-    "                     Without it the kind comes from the module's version reply\n"
+    "  --kind rx|tx|any   the module kind; a module of the other kind is refused.\n"
+    "                     With any, or without it, the kind comes from the module's\n"
+    "                     version reply\n"
     "  --plan FILE        a frequency table file (.tbl) with all four channels\n"
     "  --channels F0,F1,F2,F3  the four frequencies in MHz, Ch0 first\n"
     "  --force            accept a plan outside 433.075-434.700 MHz, off the 25 kHz\n"
@@ -62,27 +65,51 @@ const char kUsageText[] =
     "passed, or every module was skipped), 2 usage, plan or production log error,\n"
     "3 the port cannot be opened, failed, or no module answers on the port chosen.\n";
 
+const char kStationUsageText[] =
+    "usage: modsetup station (--plan FILE | --channels F0,F1,F2,F3) [OPTIONS]\n"
+    "\n"
+    "Programs module after module as they are put into the fixture. Each socket\n"
+    "reads the identity about once a second while it is empty; a module that\n"
+    "answers is written, read back and its serial number read again, then PASS or\n"
+    "FAIL, and the socket waits until it is taken out. Every attempt is one row of\n"
+    "the record. On a terminal a table shows each socket, with messages above it;\n"
+    "otherwise there is a line per result.\n"
+    "\n"
+    "set-up (modstation takes these too):\n"
+    "  --port PORT        a socket: COM1..COM255 or a device path; repeat it for more\n"
+    "                     sockets, numbered 1..N in this order. Without it, the one\n"
+    "                     adapter that opens is used\n"
+    "  --ports LIST       sockets as COM5-COM12 or COM5,COM7\n"
+    "  --plan FILE        a frequency table file (.tbl) with all four channels\n"
+    "  --channels F0,F1,F2,F3  the four frequencies in MHz, Ch0 first\n"
+    "  --kind rx|tx|any   the kind every module must be; any, or without it:\n"
+    "                     whichever kind answers\n"
+    "  --log FILE         the production log (CSV) [modsetup_log.csv in the data folder]\n"
+    "  --db URI           a database record: sqlite:PATH, postgresql://HOST/DB or\n"
+    "                     postgres:service=NAME (with --log too, both get every row)\n"
+    "  --station NAME     the station's name in the record [the host name]\n"
+    "  --operator NAME    the operator's name in the record\n"
+    "\n"
+    "modsetup's alone:\n"
+    "  --count N          stop once N modules were written over all sockets\n"
+    "  --again            also write modules the record shows as passed with the\n"
+    "                     same kind and plan (otherwise they are skipped)\n"
+    "  --force            write a plan outside 433.075-434.700 MHz, off the 25 kHz\n"
+    "                     grid (transmitter) or not exactly made by the synthesizer\n"
+    "  --json             a JSON object per result, skip and summary on standard output\n"
+    "  --quiet            no progress or summary lines on standard error\n"
+    "\n"
+    "exit codes: 0 every module attempted passed (and --count was reached), 1 a\n"
+    "module failed or was interrupted, the station stopped before --count, or it\n"
+    "only skipped, 2 usage, plan or record error, 3 a port cannot be opened.\n";
+
 namespace {
 
 const std::set<std::string> kCommands = {"ports", "info", "plan",   "write",
                                          "check", "test", "station"};
-const std::set<std::string> kValueOptions = {"--port",     "--ports", "--kind",     "--log",
-                                             "--station",  "--plan",  "--channels", "--count",
-                                             "--forget",   "--db",    "--operator"};
+const std::set<std::string> kValueOptions = {"--count", "--forget"};
 const std::set<std::string> kFlagOptions = {"--json",  "--force", "--no-check", "--again",
                                             "--help",  "--quiet", "--version"};
-
-std::vector<std::string> SplitCommas(const std::string& text) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma - start));
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
-    return parts;
-}
 
 bool ParseCount(const std::string& text, int* value) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -94,42 +121,12 @@ bool ParseCount(const std::string& text, int* value) {
 }
 
 std::string ApplyValue(Options& o, const std::string& name, const std::string& value) {
-    if (name == "--port") {
-        if (value.empty()) return "--port needs a COM name or a device path";
-        // A mistyped name is the script's fault, not the cable's.
-        if (value.find('/') == std::string::npos && wire::PortNumberFromName(value) == 0) {
-            return "--port: \"" + value + "\" is neither COM1..COM255 nor a device path";
-        }
-        o.ports.push_back(value);
-        o.port = o.ports.front();
-    } else if (name == "--ports") {
-        std::string error;
-        const std::vector<std::string> names = wire::ExpandPortNames(value, &error);
-        if (names.empty()) return "--ports: " + error;
-        o.ports.insert(o.ports.end(), names.begin(), names.end());
-        o.port = o.ports.front();
-    } else if (name == "--kind") {
-        if (value != "rx" && value != "tx") return "--kind must be rx or tx, not \"" + value + "\"";
-        o.kind = value;
-    } else if (name == "--log") {
-        if (value.empty()) return "--log needs a file name";
-        o.logPath = value;
-    } else if (name == "--db") {
-        if (value.empty()) return "--db needs a URI (sqlite:PATH or postgresql://...)";
-        o.db = value;
-    } else if (name == "--operator") {
-        o.operatorName = value;
-    } else if (name == "--station") {
-        o.station = value;
-    } else if (name == "--plan") {
-        if (value.empty()) return "--plan needs a file name";
-        o.planFile = value;
-    } else if (name == "--channels") {
-        o.channels = SplitCommas(value);
-        if (o.channels.size() != 4) {
-            return "--channels needs four frequencies F0,F1,F2,F3, not \"" + value + "\"";
-        }
-    } else if (name == "--count") {
+    if (station::IsStationOption(name)) {
+        const std::string error = station::ApplyStationOption(o, name, value);
+        if (!o.ports.empty()) o.port = o.ports.front();
+        return error;
+    }
+    if (name == "--count") {
         if (!ParseCount(value, &o.count)) return "--count must be a number from 1 on";
     } else if (name == "--forget") {
         if (!wire::PortNumberFromName(value)) {
@@ -195,7 +192,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             if (o.assignDevice.empty()) return fail("--assign needs a COM name and a device");
             continue;
         }
-        if (!kValueOptions.count(name)) return fail("unknown option " + name);
+        if (!kValueOptions.count(name) && !station::IsStationOption(name)) {
+            return fail("unknown option " + name);
+        }
         std::string value;
         if (eq != std::string::npos) {
             value = arg.substr(eq + 1);
@@ -208,6 +207,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             return fail(error);
         }
     }
+    // "modsetup station --help" asks for the station's own help.
+    if (!words.empty() && kCommands.count(words[0])) o.command = words[0];
     if (o.help || o.version) return out;
     if (words.empty()) return fail("no command given");
     o.command = words[0];
@@ -222,9 +223,6 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         words.erase(words.begin() + 1);
     }
     if (words.size() > 1) return fail("unexpected argument \"" + words[1] + "\"");
-    if (!o.planFile.empty() && !o.channels.empty()) {
-        return fail("give the plan either with --plan or with --channels, not both");
-    }
     if (NeedsPlan(o.command) && o.planFile.empty() && o.channels.empty()) {
         return fail(o.command + " needs a plan: --plan FILE or --channels F0,F1,F2,F3");
     }
@@ -232,10 +230,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     if (o.ports.size() > 1 && o.command != "station") {
         return fail("several ports belong to station; " + o.command + " takes one --port");
     }
-    for (std::size_t i = 0; i < o.ports.size(); ++i) {
-        for (std::size_t j = i + 1; j < o.ports.size(); ++j) {
-            if (o.ports[i] == o.ports[j]) return fail(o.ports[i] + " is given twice");
-        }
+    if (const std::string error = station::CheckStationOptions(o); !error.empty()) {
+        return fail(error);
     }
     if ((!o.forget.empty() || !o.assign.empty()) && o.command != "ports") {
         return fail(std::string(o.forget.empty() ? "--assign" : "--forget") + " belongs to ports");

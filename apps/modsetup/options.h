@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "station_options.h"
+
 namespace modsetup {
 
 // Exit codes a fixture script can rely on.
@@ -12,20 +14,13 @@ constexpr int kExitModuleFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitPort = 3;
 
-struct Options {
+// The station's set-up options (ports, kind, plan, record, station,
+// operator) are modstation's too, read by the one parser in station/.
+struct Options : station::StationOptions {
     std::string command;   // ports, info, plan, write, check, test, station
     int testChannel = -1;  // test CH
     std::string port;      // the first of ports
-    // As given, one socket each in this order: "COM3" or a device path.
-    std::vector<std::string> ports;
-    std::string kind;      // "", "rx" or "tx"
-    std::string logPath;   // empty: the default log
-    std::string db;        // --db URI: sqlite:PATH, postgresql://..., postgres:service=NAME
-    std::string operatorName;
     bool json = false;
-    std::string station;
-    std::string planFile;
-    std::vector<std::string> channels;  // --channels, Ch0 first
     bool force = false;
     bool noCheck = false;
     int count = 0;  // station: stop after this many modules written; 0 = never
@@ -52,5 +47,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args);
 bool NeedsPlan(const std::string& command);
 
 extern const char kUsageText[];
+// modsetup station --help: the station's own options.
+extern const char kStationUsageText[];
 
 }  // namespace modsetup

@@ -406,6 +406,11 @@ TEST_F(Modsetup, VersionAndShortHelp) {
     const Result h = Run({"-h"});
     EXPECT_EQ(h.code, 0);
     EXPECT_NE(h.out.find("--quiet"), std::string::npos);
+    // The station's own help, with what modstation takes of it.
+    const Result s = Run({"station", "--help"});
+    EXPECT_EQ(s.code, 0);
+    EXPECT_EQ(s.out.rfind("usage: modsetup station ", 0), 0u) << s.out;
+    EXPECT_NE(s.out.find("set-up (modstation takes these too)"), std::string::npos) << s.out;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 
+#include "child_process.h"
 #include "e2e_support.h"
 #include "record_choice.h"
 #include "station_window.h"
@@ -203,6 +204,46 @@ TEST_F(ModstationLine, FourSocketsWriteEveryModuleOnceSurviveAPulledAdapterAndSt
     // Every socket that was writing when Stop came has its whole row.
     for (const std::string& s : busy) EXPECT_TRUE(interrupted.count(s)) << "socket " << s;
     EXPECT_FALSE(busy.empty());
+}
+
+// A desktop shortcut has no terminal: a usage error is shown in a box, on
+// the screen the window would have used; with no screen to show it on, the
+// error goes to standard error only and the program ends at once.
+TEST(ModstationShortcut, AUsageErrorWithoutATerminalIsShownInABox) {
+    const std::string folder = e2e::TempFolder();
+    const std::string err = folder + "/err";
+    const auto start = [&](const std::string& environment) {
+        return child::Spawn({"/bin/sh", "-c",
+                             environment + " exec '" + e2e::BinDir() +
+                                 "/modstation' --count 3 2>'" + err + "' </dev/null"},
+                            {});
+    };
+    const pid_t offscreen = start("QT_QPA_PLATFORM=offscreen");
+    EXPECT_EQ(child::WaitExit(offscreen, 10000), 2);
+    {
+        e2e::VirtualDisplay display;
+        const pid_t pid = start("QT_QPA_PLATFORM=xcb DISPLAY=" + display.Display());
+        std::string box;
+        EXPECT_TRUE(e2e::WaitFor(
+            [&] {
+                box =
+                    e2e::RunOnDisplay(display, "xdotool search --name '^modstation$' 2>/dev/null");
+                return !box.empty();
+            },
+            15000));
+        EXPECT_NE(child::WaitExit(pid, 500), 2) << "ended without waiting for the operator";
+        // The operator reads it and presses Enter.
+        e2e::RunOnDisplay(
+            display, "xdotool windowfocus --sync " + box.substr(0, box.find('\n')) + " key Return");
+        const int status = child::WaitExit(pid, 10000);
+        if (status < 0) kill(pid, SIGKILL);
+        EXPECT_EQ(status, 2);
+    }
+    EXPECT_NE(e2e::ReadFile(err).find("modstation: unknown option \"--count\" (it is modsetup "
+                                      "station's alone)"),
+              std::string::npos)
+        << e2e::ReadFile(err);
+    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <map>
 
-#include "options.h"
 #include "plan.h"
+#include "shortcut_options.h"
 #include "socket_tile.h"
 
 namespace {
@@ -132,7 +132,7 @@ TEST(StationWindow, ShortcutOptionsOverRememberedSettings) {
     EXPECT_EQ(s.channels[3], "434.100");
 
     for (const auto& [args, error] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-             {{"--kind", "rf"}, "--kind must be rx or tx"},
+             {{"--kind", "rf"}, "--kind must be rx, tx or any"},
              {{"--port", "COM0"}, "neither COM1..COM255"},
              {{"--ports", "COM1", "--port", "COM1"}, "given twice"},
              {{"--plan", "a.tbl", "--channels", "1,2,3,4"}, "give the plan once"},

@@ -6,6 +6,7 @@
 #include "freq_table.h"
 #include "options.h"
 #include "plan.h"
+#include "shortcut_options.h"
 
 using namespace modsetup;
 
@@ -36,7 +37,7 @@ TEST(ModsetupOptions, BadLinesAreRefusedWithAReason) {
         {"flash", "unknown command \"flash\""},
         {"info --speed 9600", "unknown option --speed"},
         {"info --port", "--port needs a value"},
-        {"info --kind rf", "--kind must be rx or tx"},
+        {"info --kind rf", "--kind must be rx, tx or any"},
         {"write", "write needs a plan"},
         {"station --count 3", "station needs a plan"},
         {"write --channels 433.1,433.2", "--channels needs four frequencies"},
@@ -169,6 +170,90 @@ TEST(ModsetupPlan, ATableMustNameEachChannelOnce) {
         }
     }
     std::remove(path.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// The station options modsetup and modstation share: one parser, so a
+// desktop shortcut and a fixture script mean the same by the same line.
+modstation::Options Shortcut(const std::string& line) {
+    return modstation::ParseOptions(Words(line));
+}
+
+modsetup::ParsedOptions Script(const std::string& line) {
+    return modsetup::ParseOptions(Words("station " + line));
+}
+
+TEST(StationOptions, BothProgramsReadTheSetUpAlike) {
+    const struct {
+        std::string line;
+        const char* error;  // empty: read
+    } cases[] = {
+        {"--kind rf --plan p.tbl", "--kind must be rx, tx or any"},
+        {"--port COM0 --plan p.tbl", "is neither COM1..COM255 nor a device path"},
+        {"--ports COM5-COM6 --port COM5 --plan p.tbl", "COM5 is given twice"},
+        {"--plan a.tbl --channels 1,2,3,4", "give the plan once"},
+        {"--plan a.tbl --plan b.tbl", "give the plan once"},
+        {"--channels 434.7,434.6", "--channels needs four frequencies"},
+        {"--db line.db --plan p.tbl", "--db needs a URI"},
+        {"--plan p.tbl --log", "--log needs a value"},
+        {"--plan p.tbl --ports COM5-COM6 --kind any --db sqlite:/tmp/l.db --station L2 --operator "
+         "Bo",
+         ""},
+        {"--channels=434.7,434.6,433.92,434.075 --port=/dev/ttyUSB0 --kind=tx --log l.csv "
+         "--station=",
+         ""},
+    };
+    for (const auto& c : cases) {
+        const modstation::Options window = Shortcut(c.line);
+        const modsetup::ParsedOptions script = Script(c.line);
+        if (*c.error) {
+            EXPECT_NE(window.error.find(c.error), std::string::npos)
+                << c.line << " -> " << window.error;
+            EXPECT_NE(script.error.find(c.error), std::string::npos)
+                << c.line << " -> " << script.error;
+            continue;
+        }
+        ASSERT_EQ(window.error, "") << c.line;
+        ASSERT_EQ(script.error, "") << c.line;
+        const station::StationOptions& a = window.given;
+        const station::StationOptions& b = script.options;
+        EXPECT_EQ(a.planFile, b.planFile);
+        EXPECT_EQ(a.channels, b.channels);
+        EXPECT_EQ(a.kind, b.kind);
+        EXPECT_TRUE(a.kindGiven && b.kindGiven) << c.line;
+        EXPECT_EQ(a.ports, b.ports);
+        EXPECT_EQ(a.logPath, b.logPath);
+        EXPECT_EQ(a.db, b.db);
+        EXPECT_EQ(a.station, b.station);
+        EXPECT_EQ(a.stationGiven, b.stationGiven);
+        EXPECT_EQ(a.operatorName, b.operatorName);
+    }
+    // "any" is whichever answers, and over a remembered kind it wins.
+    station::StationSetup remembered;
+    remembered.kind = "tx";
+    remembered.station = "line 2";
+    const auto any = Shortcut("--kind any --station=");
+    EXPECT_EQ(modstation::Merge(remembered, any).kind, "");
+    EXPECT_EQ(modstation::Merge(remembered, any).station, "");
+    EXPECT_EQ(modstation::Merge(remembered, Shortcut("--ports COM5")).kind, "tx");
+}
+
+TEST(StationOptions, AShortcutRefusesWhatOnlyModsetupDoes) {
+    for (const char* line : {"--count 3", "--again", "--force", "--json", "--quiet"}) {
+        EXPECT_NE(Shortcut(line).error.find("it is modsetup station's alone"), std::string::npos)
+            << line << " -> " << Shortcut(line).error;
+        EXPECT_EQ(Script(std::string(line) + " --plan p.tbl").error, "") << line;
+    }
+    // The window has one record target.
+    EXPECT_NE(Shortcut("--log a.csv --db sqlite:/tmp/a.db").error.find("give the record once"),
+              std::string::npos);
+    // A help of its own for the station.
+    const auto help = modsetup::ParseOptions(Words("station --help"));
+    EXPECT_TRUE(help.options.help);
+    EXPECT_EQ(help.options.command, "station");
 }
 
 }  // namespace
