@@ -17,7 +17,7 @@ Socket& Station::AddSocket(SocketConfig config, wire::SerialPort& port,
 }
 
 void Station::Start() {
-    started_ = std::chrono::steady_clock::now();
+    passRate_.Start(PassRate::Clock::now());
     ended_ = false;
     for (auto& s : sockets_) s->Start();
 }
@@ -56,10 +56,8 @@ const Counts& Station::OfSocket(int number) const {
     return perSocket_.at(static_cast<std::size_t>(number - 1));
 }
 
-double Station::PassedPerHour() const {
-    const double hours =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count() / 3600.0;
-    return hours > 0 ? total_.passed / hours : 0.0;
+std::optional<double> Station::PassedPerHour() const {
+    return passRate_.PerHour(PassRate::Clock::now());
 }
 
 int Station::ExitStatus() const {
@@ -131,6 +129,7 @@ void Station::OnAttempt(const Socket& socket, const record::Attempt& a, bool log
             ++c->failed;
         }
     }
+    if (a.result == record::Result::Pass && logged) passRate_.AddPass(PassRate::Clock::now());
     if (!logged) {
         recordFailed_ = true;
         if (recordError_.empty()) recordError_ = "record: " + recordError;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "pass_rate.h"
 #include "socket.h"
 
 namespace station {
@@ -78,8 +79,10 @@ class Station : private SocketObserver {
     // Why no module could be recorded ("record: cannot write ...: No space
     // left on device"); empty while the record keeps every row.
     const std::string& RecordError() const { return recordError_; }
-    // Modules passed per hour since Start().
-    double PassedPerHour() const;
+    // Modules passed per hour over the last 15 minutes (PassRate::kWindow),
+    // or since Start() when that is shorter; passes only. Nothing in the
+    // first minute.
+    std::optional<double> PassedPerHour() const;
     // 0 when every module attempted passed (and --count was reached), 1
     // when any failed, was interrupted or the run only skipped, 2 when a
     // row could not be recorded, 3 when a port failed a command that was
@@ -109,7 +112,7 @@ class Station : private SocketObserver {
     bool finishing_ = false;
     bool paused_ = false;
     bool ended_ = false;
-    std::chrono::steady_clock::time_point started_;
+    PassRate passRate_;
 };
 
 }  // namespace station

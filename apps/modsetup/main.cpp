@@ -478,8 +478,9 @@ void Programmer::DrawTable() {
     }
     const station::Counts& t = line_->Total();
     std::snprintf(
-        line, sizeof line, "passed %d  failed %d  skipped %d  %.0f per hour  %s\n", t.passed,
-        t.failed, t.skipped, line_->PassedPerHour(),
+        line, sizeof line,
+        "passed %d  failed %d  skipped %d  %.0f passes per hour (last 15 min)  %s\n", t.passed,
+        t.failed, t.skipped, line_->PassedPerHour().value_or(0.0),
         record_->Worker().State().unsent > 0
             ? (std::to_string(record_->Worker().State().unsent) + " rows not yet sent").c_str()
             : "");

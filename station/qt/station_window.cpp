@@ -276,7 +276,8 @@ QWidget* StationWindow::BuildCounters() {
                                {&skipped_, "Skipped"},
                                {&total_, "Total"},
                                {&yield_, "Yield"},
-                               {&perHour_, "Modules per hour"}}) {
+                               // Passes only, over a sliding window.
+                               {&perHour_, "Passes per hour (last 15 min)"}}) {
         *label = CounterLabel(name, box);
         auto* caption = new QLabel(QString(name) + ":", box);
         caption->setBuddy(*label);
@@ -464,7 +465,8 @@ void StationWindow::ShowCounters() {
     const int judged = t.passed + t.failed;
     yield_->setText(judged == 0 ? QString("--")
                                 : QString("%1 %").arg(100.0 * t.passed / judged, 0, 'f', 1));
-    perHour_->setText(QString::number(line_->PassedPerHour(), 'f', 0));
+    const std::optional<double> perHour = line_->PassedPerHour();
+    perHour_->setText(perHour ? QString::number(*perHour, 'f', 0) : QString("--"));
 }
 
 void StationWindow::SetMessage(const QString& text, bool problem) {
