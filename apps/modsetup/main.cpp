@@ -3,10 +3,13 @@
 // loop; every attempt is one record row, and the result comes from the
 // engine's typed results only.
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -16,6 +19,7 @@
 #include "file_system.h"
 #include "frequency.h"
 #include "json_text.h"
+#include "live_table.h"
 #include "options.h"
 #include "plan.h"
 #include "ports_command.h"
@@ -41,6 +45,57 @@ std::string HostName() {
 
 std::string FormatMHz(double v) {
     return channel::FormatFixed(v, 6);
+}
+
+// Whether standard error shows on the terminal that standard output is: its
+// messages then scroll above the live table.
+bool ErrorsOnTheTerminal() {
+    struct stat out {};
+    struct stat err {};
+    return ::isatty(STDERR_FILENO) == 1 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+           ::fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
+}
+
+// A socket as the live table shows it.
+TableRow RowOf(const station::Socket& s) {
+    const record::Attempt& last = s.LastAttempt();
+    TableRow row;
+    row.number = s.Config().number;
+    row.port = s.Config().port;
+    row.device = s.Config().device;
+    row.state = s.PhaseText();
+    using station::Phase;
+    const Phase phase = s.CurrentPhase();
+    switch (phase) {
+        case Phase::Recording:
+        case Phase::Writing:
+        case Phase::Checking:
+        case Phase::Confirming:
+        case Phase::Testing:
+            // The module being written, not the one before it.
+            row.serial = s.Serial();
+            break;
+        case Phase::Passed:
+        case Phase::Failed:
+        case Phase::NotRecorded:
+        case Phase::Skipped:
+            row.serial = last.serial;
+            break;
+        default:
+            break;  // no module known in the socket
+    }
+    // Nothing before the socket's first attempt.
+    if (!last.attemptId.empty()) row.result = record::ToText(last.result);
+    if (last.durationMs > 0) {
+        char time[32];
+        std::snprintf(time, sizeof time, "%.1f s", last.durationMs / 1000.0);
+        row.time = time;
+    }
+    // A module to take out, an adapter to plug in.
+    row.attention = phase == Phase::Failed || phase == Phase::NotRecorded ||
+                    phase == Phase::Skipped || phase == Phase::AdapterMissing ||
+                    s.Ended() == station::JobEnd::PortFailed;
+    return row;
 }
 
 // The built-in serial ports (COM1-COM4 without a ports/ link) are never
@@ -75,8 +130,8 @@ class Programmer : public station::StationObserver {
     int Ports();
     std::string ChoosePort(int* exitCode, bool* automatic);
     int ModuleCommand();
-    void Say(const std::string& line) const;
-    void Error(const std::string& what) const;
+    void Say(const std::string& line);
+    void Error(const std::string& what);
     void Summary();
 
     // station::StationObserver
@@ -85,8 +140,12 @@ class Programmer : public station::StationObserver {
                    const std::string& recordError) override;
     void OnPhase(const station::Socket& socket) override;
     void OnStationEnded(const station::Station& station) override;
-    // The live table of a station on a terminal: a line per socket, totals.
+    // The live table of a station on a terminal: a line per socket, totals,
+    // redrawn at most every kRedrawEvery and only where it changed.
+    void RequestDraw();
     void DrawTable();
+    void FinishTable();
+    static constexpr std::chrono::milliseconds kRedrawEvery{250};
 
     Options o_;
     std::string folder_;
@@ -101,18 +160,23 @@ class Programmer : public station::StationObserver {
     bool stopped_ = false;
     bool outputClosed_ = false;
     bool table_ = false;  // a live table instead of result lines
-    int tableLines_ = 0;
+    bool logOnScreen_ = false;  // standard error scrolls above it
+    LiveTable live_;
+    QTimer drawTimer_;
+    std::chrono::steady_clock::time_point lastDraw_{};
     int exitCode_ = kExitPass;
 };
 
-void Programmer::Say(const std::string& line) const {
+void Programmer::Say(const std::string& line) {
     if (!o_.quiet) Error(line);
 }
 
-void Programmer::Error(const std::string& what) const {
+void Programmer::Error(const std::string& what) {
     // A station name or a module's reply with a newline in it must not
     // make a line of its own, nor move the terminal's cursor.
-    std::cerr << "modsetup: " << store::EscapeControlBytes(what) << "\n";
+    const std::string line = "modsetup: " + store::EscapeControlBytes(what);
+    std::cerr << line << "\n";
+    if (table_ && logOnScreen_) live_.Logged(line);
 }
 
 int Programmer::Run() {
@@ -327,6 +391,9 @@ int Programmer::ModuleCommand() {
 
     const bool station = job == station::Job::Station;
     table_ = station && !o_.json && ::isatty(STDOUT_FILENO) == 1;
+    logOnScreen_ = table_ && ErrorsOnTheTerminal();
+    drawTimer_.setSingleShot(true);
+    QObject::connect(&drawTimer_, &QTimer::timeout, [this] { DrawTable(); });
     if (station) {
         std::string list;
         for (const auto& n : names) list += (list.empty() ? "" : ", ") + n;
@@ -342,6 +409,8 @@ int Programmer::ModuleCommand() {
             outputClosed_ = true;
             line_->RequestStop();
         }
+        // The passes per hour move with the time, and rows get sent.
+        RequestDraw();
     });
     flush.start(1000);
     line_->Start();
@@ -431,7 +500,7 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
     } else if (result != record::Result::Pass) {
         Error(where + (station ? std::string("write") : o_.command) + ": " + message);
     }
-    if (table_) DrawTable();
+    RequestDraw();
     // A closed standard output ends the run once this module's row is kept.
     if (!std::cout.good() && !outputClosed_) {
         outputClosed_ = true;
@@ -440,57 +509,58 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
 }
 
 void Programmer::OnPhase(const station::Socket&) {
-    if (table_) DrawTable();
+    RequestDraw();
 }
 
-// A socket's last result in the table: nothing before its first attempt.
-const char* LastResultText(const record::Attempt& last) {
-    return last.attemptId.empty() ? "" : record::ToText(last.result);
+void Programmer::RequestDraw() {
+    if (!table_ || drawTimer_.isActive()) return;
+    const auto since = std::chrono::steady_clock::now() - lastDraw_;
+    const auto wait =
+        since >= kRedrawEvery
+            ? std::chrono::milliseconds(0)
+            : std::chrono::duration_cast<std::chrono::milliseconds>(kRedrawEvery - since);
+    drawTimer_.start(wait);
 }
 
 void Programmer::DrawTable() {
-    // Redrawn in place: up over the last table, each line cleared first.
-    if (tableLines_ > 0) std::cout << "\x1b[" << tableLines_ << "F";
-    std::string out;
-    char line[512];
-    std::snprintf(line, sizeof line, "%-6s %-7s %-28s %-34s %-9s %-11s %s\n", "socket", "port",
-                  "device", "state", "serial", "last result", "elapsed");
-    out += std::string("\x1b[2K") + line;
-    for (const auto& s : line_->Sockets()) {
-        const record::Attempt& last = s->LastAttempt();
-        std::string state = s->PhaseText();
-        if (state.size() > 34) state = state.substr(0, 31) + "...";
-        std::string device = s->Config().device;
-        if (device.size() > 28) device = "..." + device.substr(device.size() - 25);
-        // A port given as a path is shown by its last part ("COM3").
-        std::string port = s->Config().port;
-        if (const std::size_t slash = port.rfind('/'); slash != std::string::npos) {
-            port = port.substr(slash + 1);
-        }
-        char elapsed[32] = "";
-        if (last.durationMs > 0) {
-            std::snprintf(elapsed, sizeof elapsed, "%.1f s", last.durationMs / 1000.0);
-        }
-        std::snprintf(line, sizeof line, "%-6d %-7s %-28s %-34s %-9s %-11s %s\n",
-                      s->Config().number, port.c_str(), device.c_str(), state.c_str(),
-                      last.serial.c_str(), LastResultText(last), elapsed);
-        out += std::string("\x1b[2K") + line;
+    lastDraw_ = std::chrono::steady_clock::now();
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+        size.ws_col = 80;
+        size.ws_row = 24;
     }
+    std::vector<TableRow> rows;
+    for (const auto& s : line_->Sockets()) rows.push_back(RowOf(*s));
     const station::Counts& t = line_->Total();
-    std::snprintf(
-        line, sizeof line,
-        "passed %d  failed %d  skipped %d  %.0f passes per hour (last 15 min)  %s\n", t.passed,
-        t.failed, t.skipped, line_->PassedPerHour().value_or(0.0),
-        record_->Worker().State().unsent > 0
-            ? (std::to_string(record_->Worker().State().unsent) + " rows not yet sent").c_str()
-            : "");
-    out += std::string("\x1b[2K") + line;
-    std::cout << out;
+    const std::optional<double> perHour = line_->PassedPerHour();
+    char rate[32] = "--";
+    if (perHour) std::snprintf(rate, sizeof rate, "%.0f", *perHour);
+    std::string totals = "passed " + std::to_string(t.passed) + "  failed " +
+                         std::to_string(t.failed) + "  skipped " + std::to_string(t.skipped) +
+                         "  passes per hour (last 15 min) " + rate;
+    if (const int unsent = record_->Worker().State().unsent; unsent > 0) {
+        totals += "  " + std::to_string(unsent) + " rows not yet sent";
+    }
+    const std::vector<std::string> lines =
+        LayOutTable(rows, totals, size.ws_col, TableLinesFor(size.ws_row));
+    const std::string bytes = live_.Draw(lines, size.ws_col, size.ws_row);
+    if (bytes.empty()) return;
+    std::cout << bytes;
     std::cout.flush();
-    tableLines_ = static_cast<int>(line_->Sockets().size()) + 2;
+}
+
+// The last state stays on the screen, the summary goes below it.
+void Programmer::FinishTable() {
+    if (!table_) return;
+    drawTimer_.stop();
+    DrawTable();
+    std::cout << live_.Finish();
+    std::cout.flush();
+    table_ = false;
 }
 
 void Programmer::OnStationEnded(const station::Station& line) {
+    FinishTable();
     for (const auto& s : line.Sockets()) {
         switch (s->Ended()) {
             case station::JobEnd::PortFailed:
