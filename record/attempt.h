@@ -51,6 +51,11 @@ struct Attempt {
     long long durationMs = 0;
     std::string toolVersion;
     std::string operatorName;  // --operator, optional
+    // Decided while the line's database was out of reach (kept in the spool).
+    bool recordedOffline = false;
+    // A correction row (result NotRecorded): the attempt whose result it
+    // takes back, because another record could not keep it.
+    std::string corrects;
 };
 
 }  // namespace record

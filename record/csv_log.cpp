@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,11 +18,24 @@ namespace record {
 namespace {
 
 namespace fsys = store::fsys;
-using store::ReadTextFile;
 
-constexpr const char* kColumns[] = {
-    "time", "station", "port",      "kind",   "serial",  "version",     "ch0",          "ch1",
-    "ch2",  "ch3",     "operation", "result", "message", "duration_ms", "tool_version", "socket"};
+constexpr const char* kColumns[] = {"time",         "station",
+                                    "port",         "kind",
+                                    "serial",       "version",
+                                    "ch0",          "ch1",
+                                    "ch2",          "ch3",
+                                    "operation",    "result",
+                                    "message",      "duration_ms",
+                                    "tool_version", "socket",
+                                    "attempt_id",   "station_id",
+                                    "operator",     "device",
+                                    "failed_step",  "rb0",
+                                    "rb1",          "rb2",
+                                    "rb3",          "recorded_offline",
+                                    "corrects"};
+constexpr std::size_t kColumnCount = std::size(kColumns);
+// The header of the logs the versions before wrote, sixteen columns at most.
+constexpr std::size_t kOldColumnCount = 16;
 
 bool LooksLikeFormula(char c) {
     return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r';
@@ -39,7 +53,10 @@ std::string UnescapeField(const std::string& field) {
             continue;
         }
         const char e = field[i + 1];
-        if (e == 'n' || e == 'r' || e == 't') {
+        if (e == '\\') {
+            out += '\\';
+            ++i;
+        } else if (e == 'n' || e == 'r' || e == 't') {
             out += e == 'n' ? '\n' : e == 'r' ? '\r' : '\t';
             ++i;
         } else if (e == 'x' && i + 3 < field.size() &&
@@ -115,7 +132,15 @@ std::string CsvField(std::string_view text) {
 std::string SafeCsvField(std::string_view text) {
     std::string out;
     if (!text.empty() && LooksLikeFormula(text[0])) out += '\'';
-    return CsvField(out + store::EscapeControlBytes(text));
+    // A backslash typed in a field is doubled first, so that the escapes of
+    // control bytes that follow are the only single ones.
+    std::string doubled;
+    doubled.reserve(text.size());
+    for (const char c : text) {
+        if (c == '\\') doubled += '\\';
+        doubled += c;
+    }
+    return CsvField(out + store::EscapeControlBytes(doubled));
 }
 
 std::string FormatProductionRow(const Attempt& a) {
@@ -134,7 +159,19 @@ std::string FormatProductionRow(const Attempt& a) {
                                   a.message,
                                   std::to_string(a.durationMs),
                                   a.toolVersion,
-                                  a.socket > 0 ? std::to_string(a.socket) : ""};
+                                  a.socket > 0 ? std::to_string(a.socket) : "",
+                                  a.attemptId,
+                                  a.stationId,
+                                  a.operatorName,
+                                  a.device,
+                                  ToText(a.failedStep),
+                                  a.readBack[0],
+                                  a.readBack[1],
+                                  a.readBack[2],
+                                  a.readBack[3],
+                                  a.recordedOffline ? "1" : "",
+                                  a.corrects};
+    static_assert(std::size(fields) == kColumnCount);
     std::string line;
     for (std::size_t i = 0; i < std::size(fields); ++i) {
         if (i > 0) line += ',';
@@ -144,7 +181,11 @@ std::string FormatProductionRow(const Attempt& a) {
 }
 
 std::string IsoTimeNow() {
-    const std::time_t now = std::time(nullptr);
+    const auto clock = std::chrono::system_clock::now();
+    const std::time_t now = std::chrono::system_clock::to_time_t(clock);
+    const long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(clock.time_since_epoch()).count() %
+        1000;
     std::tm local{};
     std::tm utc{};
 #ifdef _WIN32
@@ -156,6 +197,8 @@ std::string IsoTimeNow() {
 #endif
     char text[40];
     if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local) == 0) return {};
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03lld", ms < 0 ? ms + 1000 : ms);
     // The offset from the two broken-down times: strftime's %z is a zone
     // name, not an offset, on Windows. They are at most a day apart.
     int days = local.tm_yday - utc.tm_yday;
@@ -166,10 +209,11 @@ std::string IsoTimeNow() {
     char offset[16];
     std::snprintf(offset, sizeof offset, "%c%02ld:%02ld", minutes < 0 ? '-' : '+', magnitude / 60,
                   magnitude % 60);
-    return text + std::string(offset);
+    return text + std::string(fraction) + offset;
 }
 
-bool AppendProductionRow(const std::string& path, const Attempt& attempt, std::string* error) {
+bool AppendProductionRow(const std::string& path, const Attempt& attempt, std::string* error,
+                         bool header) {
     const auto fail = [&](const std::string& what, int err) {
         if (error) *error = what + ": " + std::strerror(err);
         return false;
@@ -182,7 +226,7 @@ bool AppendProductionRow(const std::string& path, const Attempt& attempt, std::s
     fsys::LockExclusive(fd, true);
     const unsigned long long before = fsys::SizeOf(path).value_or(0);
     std::string bytes;
-    if (before == 0) bytes = ProductionLogHeader();
+    if (before == 0 || header) bytes = ProductionLogHeader();
     bytes += FormatProductionRow(attempt);
     err = fsys::WriteAll(fd, bytes);
     if (err == 0) err = fsys::Flush(fd);
@@ -203,6 +247,155 @@ bool CanAppendProductionLog(const std::string& path, std::string* error) {
         return false;
     }
     fsys::Close(fd);
+    // A disk that is already full takes no row: said now, before a module
+    // is touched, rather than after it was written.
+    constexpr unsigned long long kRoomForRows = 64 * 1024;
+    if (const auto free = fsys::FreeBytes(path); free && *free < kRoomForRows) {
+        if (error) *error = "cannot write " + path + ": " + std::strerror(ENOSPC);
+        return false;
+    }
+    return true;
+}
+
+CsvLogReader::~CsvLogReader() {
+    if (fd_ >= 0) fsys::Close(fd_);
+}
+
+bool CsvLogReader::Open(std::string* error) {
+    int err = 0;
+    fd_ = fsys::OpenFile(path_, fsys::Open::Read, &err);
+    if (fd_ < 0) {
+        if (error) *error = "cannot read " + path_ + ": " + std::strerror(err);
+        return false;
+    }
+    return true;
+}
+
+bool CsvLogReader::Fill() {
+    if (fd_ < 0) return false;
+    // What was read stays until a whole line is taken: drop what is done.
+    if (at_ > 0) {
+        buffer_.erase(0, at_);
+        bufferStart_ += at_;
+        at_ = 0;
+    }
+    char block[64 * 1024];
+    int err = 0;
+    const long got = fsys::ReadSome(fd_, block, sizeof block, &err);
+    if (got <= 0) return false;
+    buffer_.append(block, static_cast<std::size_t>(got));
+    return true;
+}
+
+bool CsvLogReader::TakeLine(std::string* line, unsigned long long* offset) {
+    for (;;) {
+        // A line ends at a line feed outside quotes.
+        bool quoted = false;
+        for (std::size_t i = at_; i < buffer_.size(); ++i) {
+            const char c = buffer_[i];
+            if (c == '"') quoted = !quoted;
+            if (c == '\n' && !quoted) {
+                *offset = bufferStart_ + at_;
+                line->assign(buffer_, at_, i + 1 - at_);
+                at_ = i + 1;
+                return true;
+            }
+        }
+        if (!Fill()) {
+            // The last line of a file that does not end in a line feed
+            // (another station is writing it): left for the next call.
+            return false;
+        }
+    }
+}
+
+void CsvLogReader::UseHeader(const std::vector<std::string>& fields) {
+    columns_.assign(kColumnCount, -1);
+    for (std::size_t c = 0; c < kColumnCount; ++c) {
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (fields[i] == kColumns[c]) columns_[c] = static_cast<int>(i);
+        }
+    }
+    current_ = fields.size() == kColumnCount;
+}
+
+Attempt CsvLogReader::FromFields(const std::vector<std::string>& f) const {
+    const auto get = [&](std::size_t c) {
+        const int i = c < columns_.size() ? columns_[c] : -1;
+        return i >= 0 && i < static_cast<int>(f.size()) ? UnescapeField(f[i]) : std::string();
+    };
+    Attempt a;
+    a.startedAt = get(0);
+    a.station = get(1);
+    a.port = get(2);
+    a.kind = get(3);
+    a.serial = get(4);
+    a.version = get(5);
+    for (std::size_t c = 0; c < 4; ++c) a.channels[c] = get(6 + c);
+    // A text this program never writes: no write, and no pass.
+    a.operation = OperationFromText(get(10)).value_or(Operation::Check);
+    a.result = ResultFromText(get(11)).value_or(Result::Fail);
+    a.message = get(12);
+    a.durationMs = std::atoll(get(13).c_str());
+    a.toolVersion = get(14);
+    a.socket = std::atoi(get(15).c_str());
+    a.attemptId = get(16);
+    a.stationId = get(17);
+    a.operatorName = get(18);
+    a.device = get(19);
+    a.failedStep = StepFromText(get(20)).value_or(Step::None);
+    for (std::size_t c = 0; c < 4; ++c) a.readBack[c] = get(21 + c);
+    a.recordedOffline = get(25) == "1";
+    a.corrects = get(26);
+    return a;
+}
+
+bool CsvLogReader::Next(Attempt* attempt, unsigned long long* offset) {
+    std::string line;
+    unsigned long long at = 0;
+    while (TakeLine(&line, &at)) {
+        std::size_t next = 0;
+        const std::vector<std::string> f = SplitCsvLine(line, &next);
+        if (f.size() < 2) continue;  // an empty line
+        // The first line, and a header again where a newer version went on
+        // with an older version's log.
+        if (f[0] == kColumns[0] && f.size() >= 12 && f[11] == kColumns[11]) {
+            UseHeader(f);
+            continue;
+        }
+        if (columns_.empty()) {
+            // No header: the columns are the oldest version's.
+            UseHeader(std::vector<std::string>(std::begin(kColumns),
+                                               std::begin(kColumns) + kOldColumnCount - 1));
+        }
+        *attempt = FromFields(f);
+        if (offset) *offset = at;
+        return true;
+    }
+    return false;
+}
+
+Attempt ParseProductionRow(std::string_view line) {
+    CsvLogReader reader({});
+    reader.UseHeader(std::vector<std::string>(std::begin(kColumns), std::end(kColumns)));
+    std::size_t next = 0;
+    return reader.FromFields(SplitCsvLine(line, &next));
+}
+
+bool CsvLogReader::ReadAt(unsigned long long offset, Attempt* attempt) {
+    if (fd_ < 0 || fsys::Seek(fd_, offset) != 0) return false;
+    // Columns are only ever added at the end: the newest header reads any row.
+    if (columns_.empty()) {
+        UseHeader(std::vector<std::string>(std::begin(kColumns), std::end(kColumns)));
+    }
+    buffer_.clear();
+    at_ = 0;
+    bufferStart_ = offset;
+    std::string line;
+    unsigned long long at = 0;
+    if (!TakeLine(&line, &at)) return false;
+    std::size_t next = 0;
+    *attempt = FromFields(SplitCsvLine(line, &next));
     return true;
 }
 
@@ -211,42 +404,10 @@ namespace {
 // Every row as the log has it: a socket the row does not name is 0.
 std::vector<Attempt> ReadRows(const std::string& path) {
     std::vector<Attempt> rows;
-    const auto data = ReadTextFile(path, 256 * 1024 * 1024);
-    if (!data) return rows;
-    std::size_t next = 0;
-    const std::vector<std::string> header = SplitCsvLine(*data, &next);
-    const auto column = [&header](const char* name) {
-        for (std::size_t i = 0; i < header.size(); ++i) {
-            if (header[i] == name) return static_cast<int>(i);
-        }
-        return -1;
-    };
-    int at[std::size(kColumns)];
-    for (std::size_t i = 0; i < std::size(kColumns); ++i) at[i] = column(kColumns[i]);
-    while (next < data->size()) {
-        const std::vector<std::string> f = SplitCsvLine(*data, &next);
-        if (f.size() < 2) continue;  // an empty line
-        const auto get = [&](int i) {
-            return at[i] >= 0 && at[i] < static_cast<int>(f.size()) ? UnescapeField(f[at[i]])
-                                                                    : std::string();
-        };
-        Attempt a;
-        a.startedAt = get(0);
-        a.station = get(1);
-        a.port = get(2);
-        a.kind = get(3);
-        a.serial = get(4);
-        a.version = get(5);
-        for (int c = 0; c < 4; ++c) a.channels[c] = get(6 + c);
-        // A text this program never writes: no write, and no pass.
-        a.operation = OperationFromText(get(10)).value_or(Operation::Check);
-        a.result = ResultFromText(get(11)).value_or(Result::Fail);
-        a.message = get(12);
-        a.durationMs = std::atoll(get(13).c_str());
-        a.toolVersion = get(14);
-        a.socket = std::atoi(get(15).c_str());
-        rows.push_back(std::move(a));
-    }
+    CsvLogReader reader(path);
+    if (!reader.Open()) return rows;
+    Attempt a;
+    while (reader.Next(&a)) rows.push_back(std::move(a));
     return rows;
 }
 
@@ -263,27 +424,32 @@ std::vector<Attempt> ReadProductionRows(const std::string& path) {
 std::optional<PriorPass> FindPassedWrite(const std::string& path, const std::string& kind,
                                          const std::string& serial,
                                          const std::array<std::string, 4>& channels) {
-    for (const Attempt& a : ReadRows(path)) {
+    std::optional<PriorPass> found;
+    std::string foundId;
+    CsvLogReader reader(path);
+    if (!reader.Open()) return found;
+    Attempt a;
+    while (reader.Next(&a)) {
+        // A correction takes the pass back: another record could not keep it.
+        if (found && !a.corrects.empty() && a.corrects == foundId) {
+            found.reset();
+            continue;
+        }
         // "write-unverified" and "skipped" rows never count: neither proves
         // what the module holds.
-        if (a.operation == Operation::Write && a.result == Result::Pass && a.serial == serial &&
-            a.kind == kind && a.channels == channels) {
-            return PriorPass{a.station, a.socket, a.startedAt};
+        if (!found && a.operation == Operation::Write && a.result == Result::Pass &&
+            a.serial == serial && a.kind == kind && a.channels == channels) {
+            found = PriorPass{a.station, a.socket, a.startedAt};
+            foundId = a.attemptId;
         }
     }
-    return std::nullopt;
+    return found;
 }
 
 std::set<std::string> PassedSerials(const std::string& path) {
     std::set<std::string> serials;
-    const auto data = ReadTextFile(path, 256 * 1024 * 1024);
-    if (!data) return serials;
-    std::size_t next = 0;
-    SplitCsvLine(*data, &next);  // header
-    while (next < data->size()) {
-        const std::vector<std::string> f = SplitCsvLine(*data, &next);
-        // serial, operation and result columns
-        if (f.size() >= 12 && f[10] == "write" && f[11] == "pass") serials.insert(f[4]);
+    for (const Attempt& a : ReadRows(path)) {
+        if (a.operation == Operation::Write && a.result == Result::Pass) serials.insert(a.serial);
     }
     return serials;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -21,9 +22,24 @@ class FanOutSink : public Sink {
     int Unsent() const override;
     int Flush() override;
     std::string Describe() const override;
+    bool Retryable() const override { return retryable_; }
+    bool Spooling() const override;
+    std::string Problem() const override;
+    std::string Warning() const override;
 
   private:
+    // How far an attempt got through the sinks, so that one locked sink is
+    // asked again without the others keeping its row twice.
+    struct Progress {
+        std::size_t next = 0;
+        std::vector<std::size_t> kept;  // sinks that kept the result as it was
+        std::string failed;             // why one could not keep it
+    };
+
     std::vector<std::unique_ptr<Sink>> sinks_;
+    std::map<std::string, std::size_t> begun_;  // attempt id: sinks begun
+    std::map<std::string, Progress> finishing_;
+    bool retryable_ = false;
 };
 
 }  // namespace record

@@ -22,7 +22,7 @@ std::unique_ptr<Sink> OpenSinks(const SinkOptions& options, const DatabaseSinkFa
         sinks.push_back(std::move(db));
     }
     if (!options.logPath.empty()) {
-        auto csv = std::make_unique<CsvSink>(options.logPath);
+        auto csv = std::make_unique<CsvSink>(options.logPath, options.stationId);
         if (!csv->Open(error)) return nullptr;
         sinks.push_back(std::move(csv));
     }

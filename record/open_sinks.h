@@ -13,6 +13,9 @@ struct SinkOptions {
     std::string dbUri;    // --db; empty: no database
     // Where the PostgreSQL spool lives: the data folder.
     std::string spoolFolder;
+    // This installation's station id: the CSV log's journal of running
+    // attempts is kept per station id.
+    std::string stationId;
 };
 
 // Opens the database sink of a --db URI, its spool (if it has one) in

@@ -43,6 +43,18 @@ class Sink {
     // False with the reason in *error when the row could not be kept.
     virtual bool Finish(const Attempt& attempt, std::string* error) = 0;
 
+    // A correction row (result NotRecorded, corrects set): this record kept
+    // a result another could not, and takes it back. By default it is
+    // written as any other attempt.
+    virtual bool Correct(const Attempt& correction, std::string* error) {
+        BeginResult b = Begin(correction);
+        if (!b.ok) {
+            if (error) *error = b.error;
+            return false;
+        }
+        return Finish(correction, error);
+    }
+
     // A verified write ("write", "pass") of this serial with the same kind
     // and the same four channel frequencies, if the record knows one.
     virtual std::optional<PriorPass> PassedBefore(const std::string& kind,

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 
@@ -162,6 +163,25 @@ int WriteAll(int fd, std::string_view content) {
 
 int Rewind(int fd) {
     return _lseeki64(fd, 0, SEEK_SET) == 0 ? 0 : errno;
+}
+
+int Seek(int fd, unsigned long long offset) {
+    return _lseeki64(fd, static_cast<long long>(offset), SEEK_SET) < 0 ? errno : 0;
+}
+
+bool TryLockExclusive(int fd) {
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    OVERLAPPED at{};
+    return LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                      &at) != 0;
+}
+
+std::optional<unsigned long long> FreeBytes(const std::string& path) {
+    ULARGE_INTEGER free{};
+    const std::size_t sep = LastSeparator(path);
+    const std::string folder = sep == std::string::npos ? "." : path.substr(0, sep + 1);
+    if (!GetDiskFreeSpaceExW(Wide(folder).c_str(), &free, nullptr, nullptr)) return std::nullopt;
+    return free.QuadPart;
 }
 
 int Truncate(int fd, unsigned long long size) {
@@ -324,6 +344,27 @@ int WriteAll(int fd, std::string_view content) {
 
 int Rewind(int fd) {
     return ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : errno;
+}
+
+int Seek(int fd, unsigned long long offset) {
+    return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0;
+}
+
+bool TryLockExclusive(int fd) {
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+std::optional<unsigned long long> FreeBytes(const std::string& path) {
+    struct statvfs vfs {};
+    const std::size_t sep = LastSeparator(path);
+    const std::string folder = sep == std::string::npos ? "."
+                               : sep == 0               ? "/"
+                                                        : path.substr(0, sep);
+    if (::statvfs(folder.c_str(), &vfs) != 0) return std::nullopt;
+    return static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize;
 }
 
 int Truncate(int fd, unsigned long long size) {

@@ -37,12 +37,19 @@ long ReadSome(int fd, char* buffer, std::size_t size, int* err);
 // Writes everything, going on after partial writes and interrupted calls.
 int WriteAll(int fd, std::string_view content);
 int Rewind(int fd);
+// Moves the descriptor's position to offset bytes from the start.
+int Seek(int fd, unsigned long long offset);
 int Truncate(int fd, unsigned long long size);
 // Has the system put the file's content on the disk.
 int Flush(int fd);
 // Takes (waiting for it) or gives back an exclusive lock on the whole file,
 // advisory where the system has only those.
 int LockExclusive(int fd, bool lock);
+// Takes the exclusive lock only if nobody holds it: false when another
+// process does.
+bool TryLockExclusive(int fd);
+// The bytes this process may still write on the disk that holds path.
+std::optional<unsigned long long> FreeBytes(const std::string& path);
 // The descriptor is gone afterwards whatever the result; a close may report
 // a failed delayed write (NFS, full disk).
 int Close(int fd);

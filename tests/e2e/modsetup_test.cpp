@@ -263,8 +263,12 @@ TEST_F(Modsetup, StationWritesEachModuleOnceAndSkipsOnesTheLogShowsAsPassed) {
               std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("3 written, 3 passed, 0 failed, 1 skipped"), std::string::npos) << r.err;
-    const std::vector<std::string> rows = Rows(Log());
-    ASSERT_EQ(rows.size(), 5u) << Log();
+    // The log an older version began gets this version's header once, before
+    // its first row of the new shape.
+    std::vector<std::string> rows = Rows(Log());
+    ASSERT_EQ(rows.size(), 6u) << Log();
+    EXPECT_EQ(rows[1].rfind("time,station,", 0), 0u) << rows[1];
+    rows.erase(rows.begin() + 1);
     EXPECT_NE(rows[2].find(",00074566,R1.05,434.700,434.600,433.920,434.075,write,skipped,"),
               std::string::npos)
         << rows[2];

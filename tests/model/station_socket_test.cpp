@@ -27,12 +27,12 @@ struct Bench : station::StationObserver {
     explicit Bench(int count = 0)
         : record(
               [this](std::string*) -> std::unique_ptr<record::Sink> {
-                  return std::make_unique<record::CsvSink>(folder + "/log.csv");
+                  auto csv = std::make_unique<record::CsvSink>(folder + "/log.csv");
+                  if (!csv->Open(nullptr)) return nullptr;
+                  return csv;
               },
               nullptr, record::RecordWorker::Mode::Inline),
           line(record, *this, count) {
-        record.Start([](const std::string&) {});
-        Answer();
         station::SocketConfig config;
         config.port = "COM1";
         config.station = "bench";
@@ -54,6 +54,12 @@ struct Bench : station::StationObserver {
     }
     ~Bench() override { testing_support::RemoveFolder(folder); }
 
+    // The record is opened (reading the log as it is now), then the sockets.
+    void Start() {
+        record.Start([](const std::string& error) { EXPECT_EQ(error, ""); });
+        Answer();
+        line.Start();
+    }
     // The record answers between two ticks, as the worker's thread would.
     void Answer() {
         do {
@@ -155,7 +161,7 @@ TEST(StationSocket, PassesOnlyWhatItVerifiedAndRetriesWhatIsPutBack) {
     for (const Case& c : cases) {
         Bench b;
         c.arrange(b);
-        b.line.Start();
+        b.Start();
         b.RunUntil([&] { return b.attempts.size() >= c.expected.size(); });
         b.RunUntil([] { return false; }, 5000);  // nothing more happens
         std::vector<std::string> got;
@@ -177,7 +183,7 @@ TEST(StationSocket, AStationThatDidNotDoWhatItWasAskedDoesNotEndWithZero) {
         // --count 3, stopped after one module.
         Bench b(3);
         b.Put(Module());
-        b.line.Start();
+        b.Start();
         ASSERT_TRUE(b.RunUntil([&] { return !b.attempts.empty(); }));
         b.line.RequestStop();
         EXPECT_EQ(b.attempts[0].result, record::Result::Pass);
@@ -187,7 +193,7 @@ TEST(StationSocket, AStationThatDidNotDoWhatItWasAskedDoesNotEndWithZero) {
         // Every module it met had passed before.
         Bench first;
         first.Put(Module());
-        first.line.Start();
+        first.Start();
         ASSERT_TRUE(first.RunUntil([&] { return !first.attempts.empty(); }));
         first.line.RequestStop();
         EXPECT_EQ(first.line.ExitStatus(), 0);
@@ -195,7 +201,7 @@ TEST(StationSocket, AStationThatDidNotDoWhatItWasAskedDoesNotEndWithZero) {
         testing_support::WriteFile(again.folder + "/log.csv",
                                    testing_support::ReadFile(first.folder + "/log.csv"));
         again.Put(Module());
-        again.line.Start();
+        again.Start();
         ASSERT_TRUE(again.RunUntil([&] { return !again.attempts.empty(); }));
         again.line.RequestStop();
         EXPECT_EQ(again.attempts[0].result, record::Result::Skipped);
@@ -211,7 +217,7 @@ TEST(StationSocket, AModuleWhoseRowCannotBeKeptIsNoPassAndEndsTheStation) {
     b.onCommand = [&](const std::string& c) {
         if (c == "/W 00\r" && !full) full = std::make_unique<testing_support::DiskFull>();
     };
-    b.line.Start();
+    b.Start();
     ASSERT_TRUE(b.RunUntil([&] { return b.ended; }));
     full.reset();
     ASSERT_EQ(b.attempts.size(), 1u);
@@ -226,7 +232,7 @@ TEST(StationSocket, AModuleWhoseRowCannotBeKeptIsNoPassAndEndsTheStation) {
 TEST(StationSocket, AModuleIsRecordingUntilTheRecordHasKeptItsRow) {
     Bench b;
     b.Put(Module());
-    b.line.Start();
+    b.Start();
     // The record is slow to answer from the moment the write has begun.
     ASSERT_TRUE(b.RunUntil([&] { return b.Count("/W 00\r") > 0; }));
     b.holdRecord = true;
@@ -246,7 +252,7 @@ TEST(StationSocket, AStopOrAVanishedAdapterEndsTheAttemptWithAWholeRow) {
     {
         Bench b;
         b.Put(Module());
-        b.line.Start();
+        b.Start();
         ASSERT_TRUE(b.RunUntil([&] { return b.Count("/W 01\r") > 0; }));
         b.line.RequestStop();
         b.Answer();  // the record keeps the interrupted row
@@ -265,7 +271,7 @@ TEST(StationSocket, AStopOrAVanishedAdapterEndsTheAttemptWithAWholeRow) {
         b.onCommand = [&b](const std::string& c) {
             if (c == "/W 01\r" && b.attempts.empty()) b.port.Lose("device gone", false);
         };
-        b.line.Start();
+        b.Start();
         ASSERT_TRUE(b.RunUntil([&] { return !b.attempts.empty(); }));
         EXPECT_EQ(b.attempts[0].failedStep, record::Step::Port);
         EXPECT_EQ(b.socket->PhaseText(), "adapter missing");

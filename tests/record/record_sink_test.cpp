@@ -293,7 +293,7 @@ TEST_P(Record, TheCsvLogAndTheDatabaseGetTheSameRowsAndTheExportIsFormulaSafe) {
     ASSERT_EQ(Modsetup({"db", "init", "--db", uri_}), 0);
     const std::string log = scratch_.Path() + "/log.csv";
     std::string error;
-    auto both = record::OpenSinks({log, uri_, scratch_.Path()}, &error);
+    auto both = record::OpenSinks({log, uri_, scratch_.Path(), ""}, &error);
     ASSERT_TRUE(both) << error;
     Attempt a = MakeAttempt("=cmd|' /C calc'!A0", 1, "00074565");
     ASSERT_TRUE(both->Begin(a).ok);

@@ -13,6 +13,7 @@
 #include <regex>
 #include <sstream>
 
+#include "csv_sink.h"
 #include "scratch_folder.h"
 
 namespace fs = std::filesystem;
@@ -80,6 +81,8 @@ TEST_F(ProductionLog, FormulasAndControlBytesStayInsideTheirField) {
         {"\r=1", "'\\r=1"},
         {"two\r\nlines", "two\\r\\nlines"},
         {"bell\x07", "bell\\x07"},
+        // A backslash typed in a message is no escape when read back.
+        {"C:\\new\\table.tbl", "C:\\\\new\\\\table.tbl"},
         {"R1.05", "R1.05"},
     };
     for (const auto& c : cases) {
@@ -155,11 +158,12 @@ TEST_F(ProductionLog, HeaderOnceThenOneCompleteRowPerAttempt) {
         AppendProductionRow(Path(), Row("00074566", "fail", "Not Response!!, Ch1"), &error));
     EXPECT_EQ(Slurp(Path()),
               "time,station,port,kind,serial,version,ch0,ch1,ch2,ch3,operation,result,message,"
-              "duration_ms,tool_version,socket\r\n"
+              "duration_ms,tool_version,socket,attempt_id,station_id,operator,device,failed_step,"
+              "rb0,rb1,rb2,rb3,recorded_offline,corrects\r\n"
               "2026-12-09T01:02:03+01:00,line 1,COM3,rx,00074565,R1.05,433.075,433.100,433.920,"
-              "434.700,write,pass,,4236,1.5.2,\r\n"
+              "434.700,write,pass,,4236,1.5.2,,,,,,,,,,,,\r\n"
               "2026-12-09T01:02:03+01:00,line 1,COM3,rx,00074566,R1.05,433.075,433.100,433.920,"
-              "434.700,write,fail,\"Not Response!!, Ch1\",4236,1.5.2,\r\n");
+              "434.700,write,fail,\"Not Response!!, Ch1\",4236,1.5.2,,,,,,,,,,,,\r\n");
 }
 
 TEST_F(ProductionLog, OnlyPassedWritesCountAsPassedEvenWithQuotedFields) {
@@ -183,8 +187,99 @@ TEST_F(ProductionLog, AnUnwritableLogSaysWhy) {
 
 TEST(ProductionLogTime, IsoWithTheOffset) {
     EXPECT_TRUE(std::regex_match(IsoTimeNow(),
-                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
         << IsoTimeNow();
 }
 
 }  // namespace
+
+namespace {
+
+Attempt Begun(const std::string& id, const std::string& serial) {
+    Attempt a = Row(serial, "running");
+    a.attemptId = id;
+    a.socket = 1;
+    return a;
+}
+
+}  // namespace
+
+// Which modules passed comes from an index, also for rows other stations
+// append to the same log later, and a correction takes a pass back; a log
+// an older version began gets the new header before the first new row.
+TEST_F(ProductionLog, PassedBeforeComesFromAnIndexThatFollowsTheLog) {
+    const std::string oldHeader =
+        "time,station,port,kind,serial,version,ch0,ch1,ch2,ch3,operation,result,message,"
+        "duration_ms,tool_version,socket\r\n";
+    std::ofstream(Path(), std::ios::binary)
+        << oldHeader
+        << "2026-12-08T01:02:03+01:00,line 0,COM3,rx,00000001,R1.05,433.075,433.100,433.920,"
+           "434.700,write,pass,,4236,1.5.1,2\r\n";
+    CsvSink sink(Path(), "id-a");
+    std::string error;
+    ASSERT_TRUE(sink.Open(&error)) << error;
+    const std::array<std::string, 4> plan = {"433.075", "433.100", "433.920", "434.700"};
+    const auto old = sink.PassedBefore("rx", "00000001", plan);
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->station, "line 0");
+    EXPECT_EQ(old->socket, 2);
+
+    // Another station's pass, appended after the index was made.
+    Attempt other = Begun("b-1", "00000002");
+    other.station = "line 9";
+    other.result = Result::Pass;
+    ASSERT_TRUE(AppendProductionRow(Path(), other, &error));
+    EXPECT_TRUE(sink.PassedBefore("rx", "00000002", plan));
+    EXPECT_FALSE(sink.PassedBefore("tx", "00000002", plan));
+
+    // This station's pass, then its correction.
+    Attempt mine = Begun("a-1", "00000003");
+    ASSERT_TRUE(sink.Begin(mine).ok);
+    mine.result = Result::Pass;
+    ASSERT_TRUE(sink.Finish(mine, &error));
+    EXPECT_TRUE(sink.PassedBefore("rx", "00000003", plan));
+    Attempt correction = mine;
+    correction.attemptId = "a-2";
+    correction.corrects = "a-1";
+    correction.result = Result::NotRecorded;
+    ASSERT_TRUE(sink.Correct(correction, &error));
+    EXPECT_FALSE(sink.PassedBefore("rx", "00000003", plan));
+
+    // The new header once, before this station's first row.
+    const std::string text = Slurp(Path());
+    EXPECT_LT(text.find(ProductionLogHeader()), text.find(",a-1,"));
+    EXPECT_EQ(text.find(ProductionLogHeader(), text.find(ProductionLogHeader()) + 1),
+              std::string::npos);
+    const std::vector<Attempt> rows = ReadProductionRows(Path());
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[2].attemptId, "a-1");
+    EXPECT_EQ(rows[3].corrects, "a-1");
+}
+
+// An attempt cut off by a crash or kill -9 gets its "interrupted" row at
+// the next start, once; one whose row got out before the crash gets none.
+TEST_F(ProductionLog, WhatWasUnderWayWhenTheStationDiedIsInterruptedAtTheNextStart) {
+    std::string error;
+    {
+        CsvSink sink(Path(), "id-a");
+        ASSERT_TRUE(sink.Open(&error)) << error;
+        ASSERT_TRUE(sink.Begin(Begun("cut-off", "00000011")).ok);
+        Attempt done = Begun("row-out", "00000012");
+        ASSERT_TRUE(sink.Begin(done).ok);
+        done.result = Result::Pass;
+        ASSERT_TRUE(sink.Finish(done, &error));
+        // The journal's note of that end is lost with the crash.
+        std::ofstream(CsvSink::JournalPath(Path(), "id-a"), std::ios::binary | std::ios::app)
+            << "B," << FormatProductionRow(done);
+    }
+    for (int start = 0; start < 2; ++start) {
+        CsvSink sink(Path(), "id-a");
+        ASSERT_TRUE(sink.Open(&error)) << error;
+    }
+    const std::vector<Attempt> rows = ReadProductionRows(Path());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].attemptId, "row-out");
+    EXPECT_EQ(rows[1].attemptId, "cut-off");
+    EXPECT_EQ(rows[1].result, Result::Interrupted);
+    EXPECT_EQ(rows[1].serial, "00000011");
+}
