@@ -19,6 +19,8 @@ const char kUsageText[] =
     "                 device there does not open; USB adapters get their COM names\n"
     "  ports --forget COMn         frees the COM name (removes ports/COMn)\n"
     "  ports --assign COMn DEVICE  gives the adapter at DEVICE the name COMn\n"
+    "                 (DEVICE: a character device or a path under /dev/serial);\n"
+    "                 with --system for every user of the machine (as root)\n"
     "  info           identity read: kind, firmware version, serial number, test date\n"
     "  plan           the registers of the plan per channel, the frequency they really\n"
     "                 make and its error in Hz, and whether it is accepted (no port)\n"
@@ -69,8 +71,8 @@ const std::set<std::string> kCommands = {"ports", "info", "plan",   "write",
 const std::set<std::string> kValueOptions = {"--port",     "--ports", "--kind",     "--log",
                                              "--station",  "--plan",  "--channels", "--count",
                                              "--forget",   "--db",    "--operator"};
-const std::set<std::string> kFlagOptions = {"--json",  "--force", "--no-check", "--again",
-                                            "--help",  "--quiet", "--version"};
+const std::set<std::string> kFlagOptions = {"--json", "--force", "--no-check", "--again",
+                                            "--help", "--quiet", "--version",  "--system"};
 
 std::vector<std::string> SplitCommas(const std::string& text) {
     std::vector<std::string> parts;
@@ -176,6 +178,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             if (name == "--help") o.help = true;
             if (name == "--quiet") o.quiet = true;
             if (name == "--version") o.version = true;
+            if (name == "--system") o.system = true;
             continue;
         }
         if (name == "--assign") {
@@ -241,6 +244,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         return fail(std::string(o.forget.empty() ? "--assign" : "--forget") + " belongs to ports");
     }
     if (!o.forget.empty() && !o.assign.empty()) return fail("give either --forget or --assign");
+    if (o.system && o.forget.empty() && o.assign.empty()) {
+        return fail("--system belongs to ports --assign or --forget");
+    }
     if ((o.count > 0 || o.again) && o.command != "station") {
         return fail(std::string(o.count > 0 ? "--count" : "--again") + " belongs to station");
     }

@@ -33,10 +33,12 @@ struct Options {
     bool help = false;
     bool quiet = false;
     bool version = false;
-    // ports: --forget COMn, --assign COMn DEVICE
+    // ports: --forget COMn, --assign COMn DEVICE; --system: in the folder
+    // for every user
     std::string forget;
     std::string assign;
     std::string assignDevice;
+    bool system = false;
 };
 
 struct ParsedOptions {
