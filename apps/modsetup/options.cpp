@@ -182,8 +182,13 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             continue;
         }
         if (name == "--assign") {
-            // Two values: the COM name and the device.
+            // Two values: the COM name and the device ("--assign --system
+            // COM8 DEVICE" reads as it is meant).
             std::string com;
+            while (eq == std::string::npos && i + 1 < args.size() && args[i + 1] == "--system") {
+                o.system = true;
+                ++i;
+            }
             if (eq != std::string::npos) {
                 com = arg.substr(eq + 1);
             } else if (i + 1 < args.size()) {

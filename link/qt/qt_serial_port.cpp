@@ -140,7 +140,8 @@ bool QtSerialPort::Open() {
         }
     }
 #endif
-    port_.setPortName(canonical.isEmpty() ? path : canonical);
+    const QString device = canonical.isEmpty() ? path : canonical;
+    port_.setPortName(device);
     port_.setBaudRate(QSerialPort::Baud4800);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
@@ -152,7 +153,6 @@ bool QtSerialPort::Open() {
 #ifdef __linux__
         // QSerialPort calls a lock held by another program a permission
         // error; the device's own permissions and its holder tell them apart.
-        const QString device = canonical.isEmpty() ? path : canonical;
         PortFailure failure = DiagnosePortFailure(device.toStdString(), SystemFacts(),
                                                   port_.error() == QSerialPort::PermissionError,
                                                   port_.errorString().toStdString());
@@ -173,7 +173,7 @@ bool QtSerialPort::Open() {
 #endif
         return false;
     }
-    openDevice_ = port_.portName().toStdString();
+    openDevice_ = device.toStdString();
     openNode_ = 0;
 #ifdef __linux__
     struct stat st {};
@@ -258,6 +258,8 @@ bool QtSerialPort::DeviceGone() const {
 }
 
 void QtSerialPort::LoseDevice(const QString& reason) {
+    // The failing call may have signalled the error itself, and let go.
+    if (lost_) return;
     Fail(reason);
     // Stop listening: a dead device would otherwise signal an error hundreds
     // of thousands of times a second.
