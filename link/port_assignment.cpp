@@ -76,6 +76,12 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     return a.size() - i < b.size() - j;
 }
 
+const std::string& FolderOf(const store::PortFolders& folders, PortFolder where) {
+    return where == PortFolder::EveryUser ? folders.system : folders.user;
+}
+
+constexpr const char* kNoFolderForEveryUser = "this build keeps no COM names for every user";
+
 bool LeadsTo(const PortEntry& e, const std::string& device, const std::string& target) {
     return (!device.empty() && e.device == device) || (!target.empty() && e.target == target);
 }
@@ -225,9 +231,9 @@ std::vector<Assignment> TakeOverEarlierLinks(const store::PortFolders& folders) 
 std::string AssignPort(const store::PortFolders& folders, PortFolder where, int n,
                        const std::string& device, const DeviceFacts& facts,
                        std::vector<int>* moved) {
+    const std::string& folder = FolderOf(folders, where);
+    if (folder.empty()) return kNoFolderForEveryUser;
     const bool everyUser = where == PortFolder::EveryUser;
-    const std::string& folder = everyUser ? folders.system : folders.user;
-    if (folder.empty()) return "this build keeps no COM names for every user";
     const std::string name = Name(n);
     const std::string resolved = ResolvedDevice(device);
     if (resolved.empty()) return device + ": no such device";
@@ -282,13 +288,12 @@ std::string AssignPort(const store::PortFolders& folders, PortFolder where, int 
 }
 
 std::string ForgetPort(const store::PortFolders& folders, PortFolder where, int n) {
-    const bool everyUser = where == PortFolder::EveryUser;
-    const std::string& folder = everyUser ? folders.system : folders.user;
-    if (folder.empty()) return "this build keeps no COM names for every user";
-    const std::string name = Name(n);
+    const std::string& folder = FolderOf(folders, where);
+    if (folder.empty()) return kNoFolderForEveryUser;
     const std::string path = EntryPath(folder, n);
+    const std::string name = Name(n);
     if (!store::fsys::EntryExists(path)) {
-        if (!everyUser && !folders.system.empty() &&
+        if (where == PortFolder::User && !folders.system.empty() &&
             store::fsys::EntryExists(EntryPath(folders.system, n))) {
             return name + " is set for every user (" + EntryPath(folders.system, n) +
                    "); modsetup ports --forget --system " + name + " frees it";

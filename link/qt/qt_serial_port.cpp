@@ -81,11 +81,7 @@ bool QtSerialPort::ApplyModemLine(bool dtr, bool on) {
         port_.clearError();
         return true;
     }
-    if (DeviceGone()) {
-        LoseDevice(GoneText());
-    } else {
-        Fail(port_.errorString());
-    }
+    FailWhileOpen();
     return false;
 }
 
@@ -205,11 +201,7 @@ bool QtSerialPort::Write(const std::string& bytes) {
     }
     const qint64 written = port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
     if (written != static_cast<qint64>(bytes.size())) {
-        if (DeviceGone()) {
-            LoseDevice(GoneText());
-        } else {
-            Fail(port_.errorString());
-        }
+        FailWhileOpen();
         return false;
     }
     // Hand the bytes to the device now, without waiting, so a tick's command
@@ -255,6 +247,14 @@ bool QtSerialPort::DeviceGone() const {
 #else
     return false;
 #endif
+}
+
+void QtSerialPort::FailWhileOpen() {
+    if (DeviceGone()) {
+        LoseDevice(GoneText());
+    } else {
+        Fail(port_.errorString());
+    }
 }
 
 void QtSerialPort::LoseDevice(const QString& reason) {

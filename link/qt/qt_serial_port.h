@@ -58,8 +58,10 @@ class QtSerialPort : public QObject, public SerialPort {
     void OnError(QSerialPort::SerialPortError error);
     void Fail(const QString& reason);
     // Whether the open device went away (its node removed or replaced, or
-    // the line hung up); then LoseDevice lets go of it.
+    // the line hung up); then LoseDevice lets go of it. FailWhileOpen says
+    // why an operation on the open port failed.
     bool DeviceGone() const;
+    void FailWhileOpen();
     void LoseDevice(const QString& reason);
     QString GoneText() const;
 
