@@ -250,6 +250,8 @@ bool QtSerialPort::DeviceGone() const {
 }
 
 void QtSerialPort::FailWhileOpen() {
+    // The failing call may have signalled the loss itself: its reason stands.
+    if (lost_) return;
     if (DeviceGone()) {
         LoseDevice(GoneText());
     } else {
@@ -258,7 +260,6 @@ void QtSerialPort::FailWhileOpen() {
 }
 
 void QtSerialPort::LoseDevice(const QString& reason) {
-    // The failing call may have signalled the error itself, and let go.
     if (lost_) return;
     Fail(reason);
     // Stop listening: a dead device would otherwise signal an error hundreds
