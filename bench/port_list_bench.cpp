@@ -1,6 +1,6 @@
-// What the operator waits for when the port list drops down: discovery of
+// What the operator waits for when the port list drops down: the survey of
 // the 255 COM names again, through the real port adapter, and the device
-// tooltips from the system's port list. Two pseudo-terminals are linked as
+// tooltips. Two pseudo-terminals are linked as
 // ports/COM3 and ports/COM7, the other names map to their /dev/tty*
 // defaults, as on a bench with two adapters.
 //
@@ -31,8 +31,9 @@ int main(int argc, char** argv) {
         masters.push_back(master);
     }
 
-    wire::QtSerialPort port(folder);
-    window::QtPlatform platform(store::FilePlaces{folder, folder}, "recvsetup");
+    const store::FilePlaces places(folder, folder);
+    wire::QtSerialPort port(places.ports);
+    window::QtPlatform platform(places, "recvsetup", port.Names());
     testing_support::VirtualClock clock;
     testing_support::FakeDialogs dialogs;
     window::FormModel model(RecvSetupProfile(), port, clock, dialogs, platform);
@@ -43,7 +44,9 @@ int main(int argc, char** argv) {
         model.OnCombo1DropDown();
         dropDown.push_back(static_cast<double>(bench::MonotonicNs() - start) / 1e6);
         start = bench::MonotonicNs();
-        platform.DescribePorts({3, 7});
+        for (int n : {3, 7}) {
+            wire::PortDescription(port.Names().PlaceOf(n), "COM" + std::to_string(n));
+        }
         describe.push_back(static_cast<double>(bench::MonotonicNs() - start) / 1e6);
     }
     const std::size_t found = model.Combo1.items.size();
@@ -52,8 +55,9 @@ int main(int argc, char** argv) {
 
     // The same without the two links: what the names without a device cost.
     const std::string bare = bench::MakeTempFolder("bench-port-list-bare");
-    wire::QtSerialPort barePort(bare);
-    window::QtPlatform barePlatform(store::FilePlaces{bare, bare}, "recvsetup");
+    const store::FilePlaces barePlaces(bare, bare);
+    wire::QtSerialPort barePort(barePlaces.ports);
+    window::QtPlatform barePlatform(barePlaces, "recvsetup", barePort.Names());
     window::FormModel bareModel(RecvSetupProfile(), barePort, clock, dialogs, barePlatform);
     std::vector<double> withoutLinks;
     for (long run = 0; run < runs; ++run) {
@@ -72,7 +76,7 @@ int main(int argc, char** argv) {
     bench::Row(bench::Format("the same without the two links (%zu ports found)", bareFound),
                bench::Format("median %.2f ms", bench::Median(withoutLinks)),
                "information: each device that opens adds its open and close");
-    bench::Row("part of it: the device tooltips (system port list once)",
+    bench::Row("part of it: the two device tooltips",
                bench::Format("median %.2f ms", bench::Median(describe)), "information");
     return 0;
 }

@@ -14,6 +14,7 @@
 #include <map>
 
 #include "bench_support.h"
+#include "port_survey.h"
 #include "qt_serial_port.h"
 
 namespace {
@@ -74,16 +75,11 @@ double MeasureDiscovery(const std::string& folder, int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::vector<double> runs;
     for (int run = 0; run < 5; ++run) {
-        wire::QtSerialPort port(folder);
+        wire::QtSerialPort port(store::FilePlaces(folder, folder).ports);
         const long long start = bench::MonotonicNs();
-        int found = 0;
-        for (int n = 1; n <= 255; ++n) {
-            port.SetPortNumber(n);
-            if (port.Open() && port.IsOpen()) ++found;
-            if (port.IsOpen()) port.Close();
-        }
+        const std::size_t found = wire::OpenNames(wire::SurveyPorts(port, port.Names())).size();
         runs.push_back(static_cast<double>(bench::MonotonicNs() - start) / 1e6);
-        if (run == 0) std::printf("discovery found %d openable COM names\n", found);
+        if (run == 0) std::printf("discovery found %zu openable COM names\n", found);
     }
     return bench::Median(runs);
 }

@@ -47,6 +47,10 @@ std::string PortFailureText(const PortFailure& f) {
             return d + ": in use by another program (" +
                    (f.holder.name.empty() ? std::string("?") : f.holder.name) + ", process " +
                    std::to_string(f.holder.pid) + "); close the port there first";
+        case PortProblem::Gone:
+            // However it was noticed (a read, a write, a modem line), one
+            // text: the system's own words differ by the call that failed.
+            return d + ": the device is gone; plug the adapter in again";
         case PortProblem::Other:
             break;
     }

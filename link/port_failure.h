@@ -1,7 +1,7 @@
 #pragma once
 
-// Why a serial device that an operator asked for did not open, in words that
-// say what to do about it.
+// Why a serial device that an operator asked for did not open, or why an
+// open one stopped working, in words that say what to do about it.
 
 #include <string>
 
@@ -9,7 +9,9 @@
 
 namespace wire {
 
-enum class PortProblem { NoDevice, NoPermission, InUse, Other };
+// Gone: the device went away while the port was open (cable or adapter
+// pulled, its hub dropped, the other end of a pseudo-terminal closed).
+enum class PortProblem { NoDevice, NoPermission, InUse, Gone, Other };
 
 struct PortFailure {
     PortProblem problem = PortProblem::Other;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <sstream>
 
-#include "file_system.h"
 #include "leading_number.h"
 
 namespace wire {
@@ -63,18 +62,12 @@ std::vector<std::string> ExpandPortNames(const std::string& text, std::string* e
     return names;
 }
 
-std::string DevicePathForPort(int n, const std::string& programFolder) {
+std::string FixedDevicePath(int n) {
 #ifdef _WIN32
     // The system's own names; the serial port adapter adds the device
     // prefix COM10 and above need.
-    (void)programFolder;
     return "COM" + std::to_string(n);
 #else
-    // A link whose device has gone still names the port: opening it fails
-    // rather than falling back on some other device.
-    const std::string linked = programFolder + "/ports/COM" + std::to_string(n);
-    if (store::fsys::EntryExists(linked)) return linked;
-
     // Beyond COM16 the names continue through the three families in turn:
     // COM17 ttyS4, COM18 ttyUSB8, COM19 ttyACM4, COM20 ttyS5, ...
     if (n >= 1 && n <= 4) return "/dev/ttyS" + std::to_string(n - 1);

@@ -73,10 +73,10 @@ int PortNumberFromName(const std::string& name);
 // twice.
 std::vector<std::string> ExpandPortNames(const std::string& text, std::string* error);
 
-// The device a COM name stands for on Linux: programFolder/ports/COMn when
-// that exists, else the fixed families (COM1-4 /dev/ttyS0-3, COM5-12
+// The device a COM name stands for without an entry in a folder of COM
+// names: on Windows the name itself; on Linux COM1-4 /dev/ttyS0-3, COM5-12
 // /dev/ttyUSB0-7, COM13-16 /dev/ttyACM0-3, COM17 onwards continuing through
-// the same families in turn).
-std::string DevicePathForPort(int n, const std::string& programFolder);
+// the same families in turn.
+std::string FixedDevicePath(int n);
 
 }  // namespace wire

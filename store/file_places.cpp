@@ -37,7 +37,17 @@ std::string Join(std::string folder, const std::string& name) {
 #endif
 }
 
+// The programs of the suite whose own folders held ports/ before the suite
+// shared one; the production programs first, whose names scripts and
+// shortcuts use, when two of them gave one name to different adapters.
+const char* const kEarlierPortOwners[] = {"modstation", "modsetup", "recvsetup", "sendsetup"};
+
 }  // namespace
+
+FilePlaces::FilePlaces(std::string configFolder, std::string dataFolder)
+    : config(std::move(configFolder)), data(std::move(dataFolder)) {
+    ports.user = Join(config, "ports");
+}
 
 std::optional<std::string> ProcessEnvironment(const char* name) {
 #ifdef _WIN32
@@ -58,7 +68,12 @@ std::optional<std::string> ProcessEnvironment(const char* name) {
 
 FilePlaces PlacesFor(FilePlacement placement, const std::string& programFolder,
                      const std::string& programName, const EnvironmentReader& environment) {
-    if (placement == FilePlacement::BesideProgram) return {programFolder, programFolder};
+    const auto system = AbsoluteVariable(environment, "SETUP_SYSTEM_PORTS");
+    if (placement == FilePlacement::BesideProgram) {
+        FilePlaces places(programFolder, programFolder);
+        places.ports.system = system.value_or("");
+        return places;
+    }
 
 #ifdef _WIN32
     const auto config = AbsoluteVariable(environment, "APPDATA");
@@ -71,8 +86,19 @@ FilePlaces PlacesFor(FilePlacement placement, const std::string& programFolder,
     auto data = AbsoluteVariable(environment, "XDG_DATA_HOME");
     if (!data && home) data = Join(Join(*home, ".local"), "share");
 #endif
-    return {config ? Join(*config, programName) : programFolder,
-            data ? Join(*data, programName) : programFolder};
+    FilePlaces places(config ? Join(*config, programName) : programFolder,
+                      data ? Join(*data, programName) : programFolder);
+#ifndef _WIN32
+    // Windows names its serial ports itself: no map there.
+    places.ports.system = system.value_or(kSystemPortsFolder);
+#endif
+    if (config) {
+        places.ports.user = Join(Join(*config, "setuptools"), "ports");
+        for (const char* owner : kEarlierPortOwners) {
+            places.ports.earlier.push_back(Join(Join(*config, owner), "ports"));
+        }
+    }
+    return places;
 }
 
 }  // namespace store

@@ -14,16 +14,13 @@ int FormModel::LineSpeed() const {
 }
 
 void FormModel::ListOpenablePorts() {
-    std::vector<int> found;
-    for (int n = 1; n <= 255; ++n) {
-        port_.SetPortNumber(n);
-        if (port_.Open() && port_.IsOpen()) found.push_back(n);
-        if (port_.IsOpen()) port_.Close();
-    }
     Combo1.items.clear();
-    for (int n : found) Combo1.items.push_back("COM" + std::to_string(n));
-    Combo1.itemToolTips = platform_.DescribePorts(found);
-    Combo1.itemToolTips.resize(found.size());
+    Combo1.itemToolTips.clear();
+    for (const wire::SurveyedPort& p : wire::SurveyPorts(port_, platform_.PortNames())) {
+        if (!p.opens) continue;
+        Combo1.items.push_back(p.Name());
+        Combo1.itemToolTips.push_back(wire::PortDescription(p.place, p.Name()));
+    }
 }
 
 void FormModel::PortDiscovery() {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "port_survey.h"
 #include "timer.h"
 
 namespace window {
@@ -36,8 +37,8 @@ class Platform {
   public:
     virtual ~Platform() = default;
     virtual std::string ProgramName() const = 0;
-    // Where the settings file and ports/ live, and where the logs go and the
-    // file dialog starts. Either may not exist yet.
+    // Where the settings file lives, and where the logs go and the file
+    // dialog starts. Either may not exist yet.
     virtual std::string ConfigFolder() const = 0;
     virtual std::string DataFolder() const = 0;
     virtual ProgramVersion Version() const = 0;
@@ -48,11 +49,11 @@ class Platform {
     // Now, in the system's short date format and its time format with seconds.
     virtual std::string DateText() const = 0;
     virtual std::string TimeText() const = 0;
-    // For each port number, what the operator needs to tell the device
-    // behind it from others: the device it opens and what the system knows
-    // of it (USB description, maker, serial number). One text per number.
-    virtual std::vector<std::string> DescribePorts(const std::vector<int>& numbers) const {
-        return std::vector<std::string>(numbers.size());
+    // What the COM names lead to, for the port list's tooltips: the map
+    // the port opens through. By default the fixed names, nothing known.
+    virtual const wire::PortDirectory& PortNames() const {
+        static const wire::FixedPortDirectory fixed;
+        return fixed;
     }
 };
 

@@ -22,6 +22,7 @@
 #include "live_table.h"
 #include "options.h"
 #include "plan.h"
+#include "port_survey.h"
 #include "ports_command.h"
 #include "program_runtime.h"
 #include "qt_record.h"
@@ -108,7 +109,7 @@ bool BuiltInPort(const std::string& device) {
 class Programmer : public station::StationObserver {
   public:
     Programmer(const Options& options, const store::FilePlaces& places)
-        : o_(options), folder_(places.config), dataFolder_(places.data) {
+        : o_(options), portFolders_(places.ports), dataFolder_(places.data) {
         // With only --db the database is the record; with --log too, both
         // get the same rows.
         if (o_.logPath.empty() && o_.db.empty()) {
@@ -148,7 +149,7 @@ class Programmer : public station::StationObserver {
     static constexpr std::chrono::milliseconds kRedrawEvery{250};
 
     Options o_;
-    std::string folder_;
+    store::PortFolders portFolders_;
     std::string dataFolder_;
     std::string logPath_;
     std::string station_;
@@ -266,34 +267,21 @@ int Programmer::ShowPlan() {
 }
 
 int Programmer::Ports() {
-    wire::QtSerialPort probe(folder_);
+    wire::QtSerialPort probe(portFolders_);
     const wire::SystemDeviceFacts facts;
     return RunPortsCommand(
-        PortsRequestFrom(o_), folder_, o_.json, std::cout, std::cerr,
-        [&probe](int n, std::string* why) {
-            probe.SetPortNumber(n);
-            if (!probe.Open()) {
-                *why = probe.LastError();
-                return false;
-            }
-            probe.Close();
-            return true;
-        },
-        facts);
+        PortsRequestFrom(o_), portFolders_, o_.json, std::cout, std::cerr,
+        [&probe] { return wire::SurveyPorts(probe, probe.Names()); }, facts);
 }
 
 std::string Programmer::ChoosePort(int* exitCode, bool* automatic) {
     *automatic = false;
     if (!o_.port.empty()) return o_.port;
     *automatic = true;
-    wire::QtSerialPort probe(folder_);
+    wire::QtSerialPort probe(portFolders_);
     std::vector<std::string> names;
-    for (int n = 1; n <= 255; ++n) {
-        probe.SetPortNumber(n);
-        if (!probe.Open()) continue;
-        probe.Close();
-        if (BuiltInPort(probe.DevicePath())) continue;
-        names.push_back("COM" + std::to_string(n));
+    for (const wire::SurveyedPort& p : wire::SurveyPorts(probe, probe.Names())) {
+        if (p.opens && !BuiltInPort(p.place.path)) names.push_back(p.Name());
     }
     if (names.size() == 1) return names.front();
     if (names.empty()) {
@@ -346,6 +334,14 @@ int Programmer::ModuleCommand() {
         names.push_back(port);
     }
     if (stopped_) return kExitModuleFailed;
+    // Two sockets on one device would fight over it: the second open would
+    // fail as if the cable were bad.
+    if (const std::string twice =
+            wire::NamesOfOneDevice(names, wire::QtSerialPort(portFolders_).Names());
+        !twice.empty()) {
+        Error(twice);
+        return kExitUsage;
+    }
 
     const std::string comNotOpen =
         fixed && fixed->letter == 'T' ? "COM Not Open!!" : "COM Not Open!";
@@ -361,7 +357,7 @@ int Programmer::ModuleCommand() {
     // with a dead socket is set up wrong.
     for (const std::string& name : names) {
         std::string why;
-        auto port = station::OpenSocketPort(name, folder_, &why);
+        auto port = station::OpenSocketPort(name, portFolders_, &why);
         if (!port) {
             Error(comNotOpen + " (" + why + ")");
             allOpen = false;

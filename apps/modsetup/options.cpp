@@ -20,6 +20,8 @@ const char kUsageText[] =
     "                 device there does not open; USB adapters get their COM names\n"
     "  ports --forget COMn         frees the COM name (removes ports/COMn)\n"
     "  ports --assign COMn DEVICE  gives the adapter at DEVICE the name COMn\n"
+    "                 (DEVICE: a character device or a path under /dev/serial);\n"
+    "                 with --system for every user of the machine (as root)\n"
     "  info           identity read: kind, firmware version, serial number, test date\n"
     "  plan           the registers of the plan per channel, the frequency they really\n"
     "                 make and its error in Hz, and whether it is accepted (no port)\n"
@@ -108,8 +110,8 @@ namespace {
 const std::set<std::string> kCommands = {"ports", "info", "plan",   "write",
                                          "check", "test", "station"};
 const std::set<std::string> kValueOptions = {"--count", "--forget"};
-const std::set<std::string> kFlagOptions = {"--json",  "--force", "--no-check", "--again",
-                                            "--help",  "--quiet", "--version"};
+const std::set<std::string> kFlagOptions = {"--json", "--force", "--no-check", "--again",
+                                            "--help", "--quiet", "--version",  "--system"};
 
 bool ParseCount(const std::string& text, int* value) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -173,11 +175,17 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             if (name == "--help") o.help = true;
             if (name == "--quiet") o.quiet = true;
             if (name == "--version") o.version = true;
+            if (name == "--system") o.system = true;
             continue;
         }
         if (name == "--assign") {
-            // Two values: the COM name and the device.
+            // Two values: the COM name and the device ("--assign --system
+            // COM8 DEVICE" reads as it is meant).
             std::string com;
+            while (eq == std::string::npos && i + 1 < args.size() && args[i + 1] == "--system") {
+                o.system = true;
+                ++i;
+            }
             if (eq != std::string::npos) {
                 com = arg.substr(eq + 1);
             } else if (i + 1 < args.size()) {
@@ -237,6 +245,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         return fail(std::string(o.forget.empty() ? "--assign" : "--forget") + " belongs to ports");
     }
     if (!o.forget.empty() && !o.assign.empty()) return fail("give either --forget or --assign");
+    if (o.system && o.forget.empty() && o.assign.empty()) {
+        return fail("--system belongs to ports --assign or --forget");
+    }
     if ((o.count > 0 || o.again) && o.command != "station") {
         return fail(std::string(o.count > 0 ? "--count" : "--again") + " belongs to station");
     }

@@ -28,10 +28,12 @@ struct Options : station::StationOptions {
     bool help = false;
     bool quiet = false;
     bool version = false;
-    // ports: --forget COMn, --assign COMn DEVICE
+    // ports: --forget COMn, --assign COMn DEVICE; --system: in the folder
+    // for every user
     std::string forget;
     std::string assign;
     std::string assignDevice;
+    bool system = false;
 };
 
 struct ParsedOptions {

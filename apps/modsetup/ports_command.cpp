@@ -1,12 +1,10 @@
 #include "ports_command.h"
 
-#include <cstdio>
-#include <map>
 #include <ostream>
 #include <vector>
 
-#include "json_text.h"
 #include "file_system.h"
+#include "json_text.h"
 #include "port_assignment.h"
 #include "port_failure.h"
 #include "serial_port.h"
@@ -14,14 +12,6 @@
 namespace modsetup {
 
 namespace {
-
-std::string UsbText(const wire::UsbSerialDevice& d) {
-    std::string usb;
-    for (const std::string* fact : {&d.description, &d.manufacturer, &d.serial}) {
-        if (!fact->empty()) usb += (usb.empty() ? "" : ", ") + *fact;
-    }
-    return usb;
-}
 
 int Refused(std::ostream& err, const std::string& what, const std::string& error) {
     err << "modsetup: ports " << what << ": " << error << "\n";
@@ -31,20 +21,34 @@ int Refused(std::ostream& err, const std::string& what, const std::string& error
     return noDevice ? kExitPort : kExitUsage;
 }
 
+// A name that does not open is shown when it has an entry, or when it is a
+// USB adapter there that may not be opened: the 32 built-in ttyS names a PC
+// has, most with no chip behind them, are not news.
+bool Shown(const wire::SurveyedPort& p, const wire::DeviceFacts& facts) {
+    if (p.opens || p.place.inMap) return true;
+    if (!p.place.usbAdapter) return false;
+    const wire::PortProblem problem =
+        wire::DiagnosePortFailure(p.place.device, facts, false, p.reason).problem;
+    return problem == wire::PortProblem::NoPermission || problem == wire::PortProblem::InUse;
+}
+
 }  // namespace
 
 PortsRequest PortsRequestFrom(const Options& options) {
-    return {options.forget, options.assign, options.assignDevice};
+    return {options.forget, options.assign, options.assignDevice, options.system};
 }
 
-int RunPortsCommand(const PortsRequest& request, const std::string& configFolder, bool json,
-                    std::ostream& out, std::ostream& err, const PortProbe& probe,
+int RunPortsCommand(const PortsRequest& request, const store::PortFolders& folders, bool json,
+                    std::ostream& out, std::ostream& err, const PortSurveyor& survey,
                     const wire::DeviceFacts& facts) {
+    const wire::PortFolder where =
+        request.forEveryUser ? wire::PortFolder::EveryUser : wire::PortFolder::User;
+    const std::string option = request.forEveryUser ? " --system" : "";
     if (!request.forget.empty()) {
         const int n = wire::PortNumberFromName(request.forget);
-        const std::string device = wire::ResolvedDevice(wire::DevicePathForPort(n, configFolder));
-        if (const std::string error = wire::ForgetPort(configFolder, n); !error.empty()) {
-            return Refused(err, "--forget", error);
+        const std::string device = wire::ResolvedDevice(wire::PortPath(folders, n));
+        if (const std::string error = wire::ForgetPort(folders, where, n); !error.empty()) {
+            return Refused(err, "--forget" + option, error);
         }
         if (json) {
             out << "{\"command\":\"ports\",\"forget\":" << record::JsonText(request.forget)
@@ -66,12 +70,13 @@ int RunPortsCommand(const PortsRequest& request, const std::string& configFolder
         const int n = wire::PortNumberFromName(request.assign);
         std::vector<int> moved;
         if (const std::string error =
-                wire::AssignPort(configFolder, n, request.assignDevice, facts, &moved);
+                wire::AssignPort(folders, where, n, request.assignDevice, facts, &moved);
             !error.empty()) {
-            return Refused(err, "--assign", error);
+            return Refused(err, "--assign" + option, error);
         }
+        const std::string& folder = request.forEveryUser ? folders.system : folders.user;
         const std::string target =
-            store::fsys::LinkTarget(configFolder + "/ports/" + request.assign).value_or("");
+            store::fsys::LinkTarget(folder + "/" + request.assign).value_or("");
         std::string was;
         for (int m : moved) was += (was.empty() ? "" : ", ") + ("COM" + std::to_string(m));
         if (json) {
@@ -85,55 +90,31 @@ int RunPortsCommand(const PortsRequest& request, const std::string& configFolder
         return kExitPass;
     }
 
-    const wire::AssignOutcome assigned = wire::AssignNewAdapters(configFolder, facts);
+    const wire::AssignOutcome assigned = wire::AssignNewAdapters(folders, facts);
     if (!assigned.error.empty()) {
         err << "modsetup: new adapters get no COM name of their own (" << assigned.error
             << "); their fixed names stay\n";
     }
-    std::map<std::string, const wire::UsbSerialDevice*> usbByDevice;
-    const std::vector<wire::UsbSerialDevice> usb = facts.UsbSerialDevices();
-    for (const wire::UsbSerialDevice& d : usb) usbByDevice[d.device] = &d;
-    std::map<int, wire::PortEntry> entries;
-    for (wire::PortEntry& e : wire::ReadPortEntries(configFolder)) entries[e.number] = e;
-
-    for (int n = 1; n <= 255; ++n) {
-        std::string why;
-        const bool opens = probe(n, &why);
-        const std::string path = wire::DevicePathForPort(n, configFolder);
-        const std::string device = wire::ResolvedDevice(path);
-        const auto entry = entries.find(n);
-        const bool linked = entry != entries.end();
-        if (!opens && !linked) {
-            // A fixed name is shown only for a USB adapter that is there and
-            // may not be opened: the 32 built-in ttyS names a PC has, most
-            // with no chip behind them, are not news.
-            if (!usbByDevice.count(device)) continue;
-            const wire::PortProblem problem =
-                wire::DiagnosePortFailure(device, facts, false, why).problem;
-            if (problem != wire::PortProblem::NoPermission && problem != wire::PortProblem::InUse) {
-                continue;
-            }
-        }
-        const std::string target = linked ? entry->second.target : std::string();
-        const auto found = usbByDevice.find(device);
-        const std::string usbText = found == usbByDevice.end() ? "" : UsbText(*found->second);
-        const std::string name = "COM" + std::to_string(n);
+    for (const wire::SurveyedPort& p : survey()) {
+        if (!Shown(p, facts)) continue;
+        const wire::PortPlace& place = p.place;
+        const std::string usbText = wire::UsbFactsText(place);
         if (json) {
-            out << "{\"command\":\"ports\",\"port\":" << record::JsonText(name)
-                << ",\"device\":" << record::JsonText(path)
-                << ",\"opens\":" << record::JsonText(opens ? device : "")
+            out << "{\"command\":\"ports\",\"port\":" << record::JsonText(p.Name())
+                << ",\"device\":" << record::JsonText(place.path)
+                << ",\"opens\":" << record::JsonText(p.opens ? place.device : "")
                 << ",\"usb\":" << record::JsonText(usbText)
-                << ",\"link\":" << record::JsonText(target)
-                << ",\"now\":" << record::JsonText(device)
-                << ",\"error\":" << record::JsonText(opens ? "" : why) << "}\n";
+                << ",\"link\":" << record::JsonText(place.link)
+                << ",\"now\":" << record::JsonText(place.device)
+                << ",\"error\":" << record::JsonText(p.reason) << "}\n";
             continue;
         }
-        out << name << "\t" << path;
-        if (!target.empty() && target != device) out << " -> " << target;
-        if (!device.empty() && device != path) out << " -> " << device;
-        if (linked && device.empty()) out << " (not plugged in)";
+        out << p.Name() << "\t" << place.path;
+        if (!place.link.empty() && place.link != place.device) out << " -> " << place.link;
+        if (!place.device.empty() && place.device != place.path) out << " -> " << place.device;
+        if (place.inMap && place.device.empty()) out << " (not plugged in)";
         if (!usbText.empty()) out << "\t" << usbText;
-        if (!opens) out << "\t" << why;
+        if (!p.opens) out << "\t" << p.reason;
         out << "\n";
     }
     return kExitPass;

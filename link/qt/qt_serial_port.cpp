@@ -3,7 +3,11 @@
 #include <QFileInfo>
 
 #ifdef __linux__
-#include "file_system.h"
+#include <sys/stat.h>
+#include <termios.h>
+
+#include <cerrno>
+
 #include "port_failure.h"
 #endif
 
@@ -20,14 +24,16 @@ const DeviceFacts& SystemFacts() {
 
 }  // namespace
 
-QtSerialPort::QtSerialPort(std::string programFolder, QObject* parent)
-    : QObject(parent),
-      programFolder_(std::move(programFolder))
+QtSerialPort::QtSerialPort(store::PortFolders folders, QObject* parent)
+    : QObject(parent)
 #ifdef __linux__
       ,
-      assigner_(programFolder_, SystemFacts())
+      names_(std::move(folders), SystemFacts())
 #endif
 {
+#ifndef __linux__
+    (void)folders;  // Windows names its ports itself
+#endif
     QObject::connect(&port_, &QSerialPort::readyRead, this,
                      [this] { NotifyReceive(CommEvent::Receive); });
     QObject::connect(&port_, &QSerialPort::errorOccurred, this,
@@ -44,7 +50,11 @@ void QtSerialPort::SetPortNumber(int n) {
 
 std::string QtSerialPort::DevicePath() const {
     if (!deviceOverride_.empty()) return deviceOverride_;
-    return DevicePathForPort(portNumber_, programFolder_);
+#ifdef __linux__
+    return names_.PathOf(portNumber_);
+#else
+    return FixedDevicePath(portNumber_);
+#endif
 }
 
 bool QtSerialPort::SetDtr(bool on) {
@@ -59,7 +69,7 @@ bool QtSerialPort::SetRts(bool on) {
 
 bool QtSerialPort::ApplyModemLine(bool dtr, bool on) {
     if (lost_) {
-        Fail(QStringLiteral("the device is gone"));
+        Fail(GoneText());
         return false;
     }
     // Before opening, the lines are remembered and raised by Open().
@@ -71,7 +81,7 @@ bool QtSerialPort::ApplyModemLine(bool dtr, bool on) {
         port_.clearError();
         return true;
     }
-    Fail(port_.errorString());
+    FailWhileOpen();
     return false;
 }
 
@@ -91,7 +101,7 @@ bool QtSerialPort::Open() {
     // at the device trees serves the whole pass (a look costs some 7 us,
     // which 255 times would double the time the port list takes to drop
     // down); any open of a lower or the same number starts a new one.
-    if (deviceOverride_.empty() && portNumber_ <= lastOpened_) assigner_.Refresh();
+    if (deviceOverride_.empty() && portNumber_ <= lastOpened_) names_.Refresh();
     lastOpened_ = portNumber_;
 #endif
     const QString path = QString::fromStdString(DevicePath());
@@ -116,9 +126,8 @@ bool QtSerialPort::Open() {
 #ifdef __linux__
     // An adapter with a COM name of its own is not offered again under the
     // fixed name of whatever tty it has today: one adapter, one name.
-    if (deviceOverride_.empty() &&
-        !store::fsys::EntryExists(programFolder_ + "/ports/COM" + std::to_string(portNumber_))) {
-        const int owner = assigner_.NumberOfDevice(canonical.toStdString());
+    if (deviceOverride_.empty() && !names_.EntryOf(portNumber_)) {
+        const int owner = names_.NumberOfDevice(canonical.toStdString());
         if (owner != 0 && owner != portNumber_) {
             Fail(QStringLiteral("%1 is COM%2 now: its COM name stays with the adapter")
                      .arg(canonical)
@@ -127,7 +136,8 @@ bool QtSerialPort::Open() {
         }
     }
 #endif
-    port_.setPortName(canonical.isEmpty() ? path : canonical);
+    const QString device = canonical.isEmpty() ? path : canonical;
+    port_.setPortName(device);
     port_.setBaudRate(QSerialPort::Baud4800);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
@@ -139,7 +149,6 @@ bool QtSerialPort::Open() {
 #ifdef __linux__
         // QSerialPort calls a lock held by another program a permission
         // error; the device's own permissions and its holder tell them apart.
-        const QString device = canonical.isEmpty() ? path : canonical;
         PortFailure failure = DiagnosePortFailure(device.toStdString(), SystemFacts(),
                                                   port_.error() == QSerialPort::PermissionError,
                                                   port_.errorString().toStdString());
@@ -160,6 +169,12 @@ bool QtSerialPort::Open() {
 #endif
         return false;
     }
+    openDevice_ = device.toStdString();
+    openNode_ = 0;
+#ifdef __linux__
+    struct stat st {};
+    if (::stat(openDevice_.c_str(), &st) == 0) openNode_ = st.st_rdev;
+#endif
     const bool linesOk = (dtrRequest < 0 || ApplyModemLine(true, dtrRequest == 1)) &&
                          (rtsRequest < 0 || ApplyModemLine(false, rtsRequest == 1));
     if (!linesOk) {
@@ -181,12 +196,12 @@ bool QtSerialPort::IsOpen() const {
 
 bool QtSerialPort::Write(const std::string& bytes) {
     if (lost_ || !port_.isOpen()) {
-        Fail(lost_ ? QStringLiteral("the device is gone") : QStringLiteral("the port is not open"));
+        Fail(lost_ ? GoneText() : QStringLiteral("the port is not open"));
         return false;
     }
     const qint64 written = port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
     if (written != static_cast<qint64>(bytes.size())) {
-        Fail(port_.errorString());
+        FailWhileOpen();
         return false;
     }
     // Hand the bytes to the device now, without waiting, so a tick's command
@@ -207,17 +222,7 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
         case QSerialPort::ResourceError:
         case QSerialPort::ReadError:
         case QSerialPort::WriteError:
-            if (port_.isOpen()) {
-                Fail(port_.errorString());
-                // Stop listening: a dead device would otherwise signal this
-                // error hundreds of thousands of times a second.
-                lost_ = true;
-                port_.close();
-                // Told after the handler that is running now (a write may be
-                // what noticed it), so the model sees one event at a time.
-                QMetaObject::invokeMethod(
-                    this, [this] { NotifyReceive(CommEvent::Lost); }, Qt::QueuedConnection);
-            }
+            if (port_.isOpen()) LoseDevice(DeviceGone() ? GoneText() : port_.errorString());
             break;
         default:
             break;
@@ -226,6 +231,57 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
 
 void QtSerialPort::Fail(const QString& reason) {
     lastError_ = reason.toStdString();
+}
+
+bool QtSerialPort::DeviceGone() const {
+#ifdef __linux__
+    if (openDevice_.empty()) return false;
+    struct stat st {};
+    if (::stat(openDevice_.c_str(), &st) != 0 || st.st_rdev != openNode_) return true;
+    // The node may outlive the device for a moment; the line is hung up
+    // from the first.
+    termios settings{};
+    const auto fd = static_cast<int>(port_.handle());
+    if (fd < 0 || ::tcgetattr(fd, &settings) == 0) return false;
+    return errno == EIO || errno == ENXIO || errno == ENODEV;
+#else
+    return false;
+#endif
+}
+
+void QtSerialPort::FailWhileOpen() {
+    // The failing call may have signalled the loss itself: its reason stands.
+    if (lost_) return;
+    if (DeviceGone()) {
+        LoseDevice(GoneText());
+    } else {
+        Fail(port_.errorString());
+    }
+}
+
+void QtSerialPort::LoseDevice(const QString& reason) {
+    if (lost_) return;
+    Fail(reason);
+    // Stop listening: a dead device would otherwise signal an error hundreds
+    // of thousands of times a second.
+    lost_ = true;
+    port_.close();
+    // Told after the handler that is running now (a write may be what
+    // noticed it), so the model sees one event at a time.
+    QMetaObject::invokeMethod(
+        this, [this] { NotifyReceive(CommEvent::Lost); }, Qt::QueuedConnection);
+}
+
+QString QtSerialPort::GoneText() const {
+#ifdef __linux__
+    PortFailure gone;
+    gone.problem = PortProblem::Gone;
+    gone.device = openDevice_;
+    return QString::fromStdString(PortFailureText(gone));
+#else
+    return QStringLiteral("%1: the device is gone; plug the adapter in again")
+        .arg(QString::fromStdString(openDevice_));
+#endif
 }
 
 }  // namespace wire

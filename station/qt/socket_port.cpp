@@ -5,9 +5,9 @@
 namespace station {
 
 std::unique_ptr<wire::QtSerialPort> OpenSocketPort(const std::string& name,
-                                                   const std::string& configFolder,
+                                                   const store::PortFolders& names,
                                                    std::string* error) {
-    auto port = std::make_unique<wire::QtSerialPort>(configFolder);
+    auto port = std::make_unique<wire::QtSerialPort>(names);
     if (name.find('/') != std::string::npos) {
         port->SetDeviceOverride(name);
     } else {

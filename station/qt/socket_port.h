@@ -13,7 +13,7 @@ namespace station {
 // device path, opened with DTR and RTS raised. nullptr with the reason in
 // *error ("COM3: ...") when it does not open.
 std::unique_ptr<wire::QtSerialPort> OpenSocketPort(const std::string& name,
-                                                   const std::string& configFolder,
+                                                   const store::PortFolders& names,
                                                    std::string* error);
 
 // What the port leads to now ("/dev/ttyUSB0", "/dev/pts/3"): the operator

@@ -17,7 +17,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSerialPortInfo>
 #include <QSettings>
 #include <QSysInfo>
 #include <QTimer>
@@ -27,6 +26,7 @@
 
 #include "frequency.h"
 #include "plan_picture.h"
+#include "port_survey.h"
 #include "qt_serial_port.h"
 #include "qt_timers.h"
 #include "qt_record.h"
@@ -372,25 +372,11 @@ bool StationWindow::LoadPlanFile(const std::string& path) {
 void StationWindow::RefreshPorts() {
     const std::vector<std::string> chosen = ChosenPorts();
     ports_->clear();
-    wire::QtSerialPort probe(places_.config);
-    const auto infos = QSerialPortInfo::availablePorts();
-    for (int n = 1; n <= 255; ++n) {
-        probe.SetPortNumber(n);
-        if (!probe.Open()) continue;
-        probe.Close();
-        const std::string device = probe.DevicePath();
-        const QString canonical = QFileInfo(Q(device)).canonicalFilePath();
-        QString tip = Q(device);
-        if (canonical != tip) tip += " -> " + canonical;
-        for (const QSerialPortInfo& info : infos) {
-            if (info.systemLocation() != canonical) continue;
-            for (const QString& fact :
-                 {info.description(), info.manufacturer(), info.serialNumber()}) {
-                if (!fact.isEmpty()) tip += "\n" + fact;
-            }
-        }
-        auto* item = new QListWidgetItem(QString("COM%1").arg(n), ports_);
-        item->setToolTip(tip);
+    wire::QtSerialPort probe(places_.ports);
+    for (const wire::SurveyedPort& p : wire::SurveyPorts(probe, probe.Names())) {
+        if (!p.opens) continue;
+        auto* item = new QListWidgetItem(Q(p.Name()), ports_);
+        item->setToolTip(Q(wire::PortDescription(p.place, p.Name())));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
     }
@@ -539,6 +525,14 @@ bool StationWindow::StartProduction() {
         SetMessage("Choose the sockets first", true);
         return false;
     }
+    // Two sockets on one device would fight over it: the second open fails
+    // as if the first were another program.
+    if (const std::string twice =
+            wire::NamesOfOneDevice(s.ports, wire::QtSerialPort(places_.ports).Names());
+        !twice.empty()) {
+        SetMessage(Q(twice), true);
+        return false;
+    }
     const std::string target = s.record;
     const std::string dataFolder = places_.data;
     stationRecord_ = std::make_unique<QtRecord>([target, dataFolder](std::string* why) {
@@ -556,7 +550,7 @@ bool StationWindow::StartProduction() {
         fixed && fixed->letter == 'T' ? "COM Not Open!!" : "COM Not Open!";
     for (const std::string& name : s.ports) {
         std::string why;
-        auto port = OpenSocketPort(name, places_.config, &why);
+        auto port = OpenSocketPort(name, places_.ports, &why);
         if (!port) {
             SetMessage(Q(comNotOpen + " (" + why + ")"), true);
             openPorts_.clear();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QListWidget>
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,7 @@
 #include "frequency.h"
 #include "recv_profile.h"
 #include "send_profile.h"
+#include "station_window.h"
 
 namespace fs = std::filesystem;
 
@@ -67,9 +69,10 @@ class Modsetup : public ::testing::Test {
         line += " >'" + folder + "/out' 2>'" + folder + "/err'";
         return {"/bin/sh", "-c", line};
     }
-    Result Run(const std::vector<std::string>& args, int timeoutMs = 60000) const {
+    Result Run(const std::vector<std::string>& args, int timeoutMs = 60000,
+               const std::vector<std::string>& environment = {}) const {
         Result r;
-        const pid_t pid = child::Spawn(Argv(args), {});
+        const pid_t pid = child::Spawn(Argv(args), environment);
         r.code = child::WaitExit(pid, timeoutMs);
         if (r.code < 0) kill(pid, SIGKILL);
         r.out = e2e::ReadFile(folder + "/out");
@@ -148,6 +151,52 @@ TEST_F(Modsetup, PortsListsEveryComNameThatOpensWithItsDevice) {
     const Result info = Run({"info"});
     EXPECT_EQ(info.code, 2);
     EXPECT_NE(info.err.find("several ports open (COM1, COM3)"), std::string::npos) << info.err;
+}
+
+// One map for the suite: a name modsetup gives an adapter is the name the
+// bench window and modstation offer for it, and one set for every user
+// wins over it.
+TEST_F(Modsetup, EveryProgramSeesTheNameItAssignsAndTheOneForEveryUserWins) {
+    const std::string elsewhere = e2e::TempFolder();
+    ModSim rx(elsewhere, "rx", {}, 1);
+    ModSim tx(elsewhere, "tx", {}, 2);
+    const std::string rxTty = fs::canonical(elsewhere + "/ports/COM1").string();
+    const std::string txTty = fs::canonical(elsewhere + "/ports/COM2").string();
+    store::FilePlaces places(folder, folder);
+    places.ports.system = folder + "/for-every-user";
+    const std::vector<std::string> env = {"SETUP_SYSTEM_PORTS=" + places.ports.system};
+    const struct {
+        std::vector<std::string> assign;
+        std::string tty, kind;
+    } cases[] = {
+        {{"ports", "--assign", "COM8", rxTty}, rxTty, "rx"},
+        {{"ports", "--assign", "--system", "COM8", txTty}, txTty, "tx"},
+    };
+    for (const auto& c : cases) {
+        const Result assigned = Run(c.assign, 60000, env);
+        ASSERT_EQ(assigned.code, 0) << assigned.err;
+        const std::string tip = "Device: " + c.tty;
+
+        e2e::Session bench(RecvSetupProfile(), places);
+        bench.Start();
+        const auto& items = bench.Model().Combo1.items;
+        const auto at = std::find(items.begin(), items.end(), "COM8");
+        ASSERT_NE(at, items.end()) << c.kind;
+        const auto i = static_cast<std::size_t>(at - items.begin());
+        EXPECT_EQ(bench.Model().Combo1.itemToolTips[i].rfind(tip, 0), 0u) << c.kind;
+
+        station::StationWindow station(places, "9.9.9");
+        station.RefreshPorts();
+        const auto listed =
+            station.findChild<QListWidget*>("Sockets")->findItems("COM8", Qt::MatchExactly);
+        ASSERT_EQ(listed.size(), 1) << c.kind;
+        EXPECT_TRUE(listed.front()->toolTip().startsWith(QString::fromStdString(tip))) << c.kind;
+
+        const Result info = Run({"info", "--port", "COM8", "--json"}, 60000, env);
+        EXPECT_EQ(info.code, 0) << info.err;
+        EXPECT_NE(info.out.find("\"kind\":\"" + c.kind + "\""), std::string::npos) << info.out;
+    }
+    fs::remove_all(elsewhere);
 }
 
 TEST_F(Modsetup, WriteSendsExactlyTheWindowsBytesAndLogsOnePass) {
@@ -347,6 +396,9 @@ TEST_F(Modsetup, NothingUnverifiedPassesAndEveryOutcomeHasItsStatusAndRow) {
          "neither COM1..COM255 nor a device path", "", false},
         {"an unwritable log writes nothing", {}, {"write", "--log", "/nonexistent/dir/log.csv"}, 2,
          "cannot open /nonexistent/dir/log.csv", "", false},
+        {"one device under two names is a usage error", {},
+         {"station", "--count", "1", "--port", "COM1", "--port", folder + "/ports/COM1"}, 2,
+         "COM1 and /", "", false},
     };
     for (const auto& c : cases) {
         Fresh();

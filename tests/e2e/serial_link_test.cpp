@@ -1,5 +1,8 @@
 // The real QSerialPort against modsim on a pseudo-terminal.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -8,6 +11,7 @@
 #include <filesystem>
 
 #include "e2e_support.h"
+#include "qt_serial_port.h"
 #include "recv_profile.h"
 #include "send_profile.h"
 
@@ -190,6 +194,38 @@ TEST_P(SerialLink, NamesThatAreNoPortAndBusyPortsFailToOpen) {
     s.Click("ComStart");
     EXPECT_FALSE(s.Port().IsOpen());
     EXPECT_EQ(s.Model().P_Message.text, message);
+}
+
+// A hub that drops takes every adapter on it at once; each port notices by
+// whatever it did next. The reason must read the same for all of them.
+TEST(LostDevice, GivesOneReasonHoweverItIsNoticed) {
+    const std::string folder = e2e::TempFolder();
+    for (const std::string first : {"a modem line", "a write", "the event loop"}) {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+        const std::string tty = ptsname(master);
+        wire::QtSerialPort port(store::FilePlaces(folder, folder).ports);
+        port.SetDeviceOverride(tty);
+        ASSERT_TRUE(port.Open()) << port.LastError();
+        int lost = 0;
+        port.SetReceiveHandler([&lost](wire::CommEvent e) { lost += e == wire::CommEvent::Lost; });
+        close(master);  // the hub drops
+        if (first == "a modem line") {
+            EXPECT_FALSE(port.SetRts(true));
+        } else if (first == "a write") {
+            EXPECT_FALSE(port.Write("/V\r"));
+        }
+        EXPECT_TRUE(WaitFor([&] { return lost > 0; }, 2000)) << first;
+        EXPECT_EQ(port.LastError(), tty + ": the device is gone; plug the adapter in again")
+            << first;
+        EXPECT_FALSE(port.SetRts(false));
+        EXPECT_FALSE(port.Write("/V\r"));
+        EXPECT_EQ(port.LastError(), tty + ": the device is gone; plug the adapter in again")
+            << first << ", asked again";
+        QTest::qWait(50);
+        EXPECT_EQ(lost, 1) << first;
+    }
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -38,8 +38,9 @@ TEST_P(EachTool, StartUpBuildsTheWindowInItsDesignState) {
     EXPECT_EQ(h.port.openAttempts.back(), 255);
     EXPECT_FALSE(h.port.open);
     EXPECT_EQ(m.Combo1.items, (std::vector<std::string>{"COM3", "COM17", "COM200"}));
-    EXPECT_EQ(m.Combo1.itemToolTips,
-              (std::vector<std::string>{"ttyFAKE3", "ttyFAKE17", "ttyFAKE200"}));
+    EXPECT_EQ(
+        m.Combo1.itemToolTips,
+        (std::vector<std::string>{"Device: ttyFAKE3", "Device: ttyFAKE17", "Device: ttyFAKE200"}));
     EXPECT_EQ(m.Combo1.text, "COM3");
 
     const char* defaults[4] = {"434.700", "434.600", "433.920", "434.075"};
@@ -89,7 +90,8 @@ TEST_P(EachTool, DroppingThePortListDownFindsThePortsAgain) {
     m.OnCombo1DropDown();
     EXPECT_EQ(h.port.openAttempts.size(), 255u);
     EXPECT_EQ(m.Combo1.items, (std::vector<std::string>{"COM5", "COM7"}));
-    EXPECT_EQ(m.Combo1.itemToolTips, (std::vector<std::string>{"ttyFAKE5", "ttyFAKE7"}));
+    EXPECT_EQ(m.Combo1.itemToolTips,
+              (std::vector<std::string>{"Device: ttyFAKE5", "Device: ttyFAKE7"}));
     EXPECT_EQ(m.Combo1.text, "COM9");
     EXPECT_FALSE(h.port.open);
 

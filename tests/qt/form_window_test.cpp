@@ -632,7 +632,7 @@ TEST_P(EachTool, ThePortListIsFoundAgainWhenItDropsDownAndTellsTheDevice) {
     combo->showPopup();
     ASSERT_EQ(combo->count(), 2);
     EXPECT_EQ(combo->itemText(1).toStdString(), "COM4");
-    EXPECT_EQ(combo->itemData(1, Qt::ToolTipRole).toString().toStdString(), "ttyFAKE4");
+    EXPECT_EQ(combo->itemData(1, Qt::ToolTipRole).toString().toStdString(), "Device: ttyFAKE4");
     EXPECT_EQ(combo->currentText().toStdString(), "COM99");
     EXPECT_EQ(q.h.model.Combo1.text, "COM99");
     combo->hidePopup();

@@ -117,12 +117,16 @@ class FakePlatform : public window::Platform {
     char DecimalSeparator() const override { return separator; }
     std::string DateText() const override { return date; }
     std::string TimeText() const override { return time; }
-    // "ttyFAKE<n>" for each port.
-    std::vector<std::string> DescribePorts(const std::vector<int>& numbers) const override {
-        std::vector<std::string> texts;
-        for (int n : numbers) texts.push_back("ttyFAKE" + std::to_string(n));
-        return texts;
-    }
+    // Each COMn leads to "ttyFAKE<n>".
+    struct FakeNames : wire::PortDirectory {
+        wire::PortPlace PlaceOf(int n) const override {
+            wire::PortPlace place;
+            place.path = place.device = "ttyFAKE" + std::to_string(n);
+            return place;
+        }
+    };
+    const wire::PortDirectory& PortNames() const override { return names; }
+    FakeNames names;
 
     std::string folder = "/nonexistent-program-folder";
     std::string dataFolder;  // empty: the same as folder

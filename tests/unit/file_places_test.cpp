@@ -19,10 +19,18 @@ store::EnvironmentReader Environment(std::map<std::string, std::string> variable
 }  // namespace
 
 TEST(FilePlaces, BesideTheProgramIgnoresTheEnvironment) {
-    const auto places = store::PlacesFor(FilePlacement::BesideProgram, "/opt/tools", "recvsetup",
-                                         Environment({{"HOME", "/home/op"}}));
+    auto places = store::PlacesFor(FilePlacement::BesideProgram, "/opt/tools", "recvsetup",
+                                   Environment({{"HOME", "/home/op"}}));
     EXPECT_EQ(places.config, "/opt/tools");
     EXPECT_EQ(places.data, "/opt/tools");
+#ifndef _WIN32
+    EXPECT_EQ(places.ports.user, "/opt/tools/ports");
+    EXPECT_EQ(places.ports.system, "");
+    // Only a folder for every user named on purpose counts.
+    places = store::PlacesFor(FilePlacement::BesideProgram, "/opt/tools", "recvsetup",
+                              Environment({{"SETUP_SYSTEM_PORTS", "/srv/ports"}}));
+    EXPECT_EQ(places.ports.system, "/srv/ports");
+#endif
 }
 
 #ifndef _WIN32
@@ -50,6 +58,16 @@ TEST(FilePlaces, PerUserFollowsTheXdgFolders) {
         EXPECT_EQ(places.config, c.config) << c.config;
         EXPECT_EQ(places.data, c.data) << c.data;
     }
+    // The COM names are the suite's, not the program's; the folder for
+    // every user first.
+    const auto places = store::PlacesFor(FilePlacement::PerUser, "/opt/tools", "recvsetup",
+                                         Environment({{"HOME", "/home/op"}}));
+    EXPECT_EQ(places.ports.system, "/etc/setuptools/ports");
+    EXPECT_EQ(places.ports.user, "/home/op/.config/setuptools/ports");
+    EXPECT_EQ(places.ports.earlier,
+              (std::vector<std::string>{
+                  "/home/op/.config/modstation/ports", "/home/op/.config/modsetup/ports",
+                  "/home/op/.config/recvsetup/ports", "/home/op/.config/sendsetup/ports"}));
 }
 #else
 TEST(FilePlaces, PerUserUsesTheApplicationDataFolders) {

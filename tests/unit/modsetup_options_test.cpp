@@ -55,6 +55,7 @@ TEST(ModsetupOptions, BadLinesAreRefusedWithAReason) {
         {"ports --assign /dev/ttyUSB0 COM7", "--assign needs a COM name (COM1 to COM255)"},
         {"info --forget COM3", "--forget belongs to ports"},
         {"ports --forget COM3 --assign COM4 /dev/ttyUSB0", "either --forget or --assign"},
+        {"ports --system", "--system belongs to ports --assign or --forget"},
     };
     for (const auto& c : cases) {
         const ParsedOptions p = ParseOptions(Words(c.line));

@@ -18,6 +18,7 @@
 
 #include "device_facts.h"
 #include "port_failure.h"
+#include "port_survey.h"
 #include "ports_command.h"
 #include "scratch_folder.h"
 #include "serial_port.h"
@@ -42,7 +43,12 @@ class FakeTree {
     }
 
     const std::string& Root() const { return root_; }
-    std::string Config() const { return root_ + "/config"; }
+    // The COM name folders: for every user, the user's own, two earlier
+    // programs' own.
+    store::PortFolders Folders() const {
+        return {root_ + "/system", User(), {root_ + "/old-a", root_ + "/old-b"}};
+    }
+    std::string User() const { return root_ + "/user"; }
     const wire::DeviceFacts& Facts() const { return facts_; }
 
     std::string ById(const Adapter& a) const {
@@ -128,23 +134,28 @@ const FakeTree::Adapter kCp2102{"10c4", "ea60", "0001", "Silicon_Labs_CP2102"};
 const FakeTree::Adapter kCh340{"1a86", "7523", "", "1a86_USB_Serial"};
 const FakeTree::Adapter kDualChip{"0403", "6010", "FT0001", "FTDI_Dual_RS232"};
 
-std::map<int, std::string> Links(const std::string& config) {
+std::map<int, std::string> Links(const std::string& folder) {
     std::map<int, std::string> links;
-    for (const wire::PortEntry& e : wire::ReadPortEntries(config)) links[e.number] = e.target;
+    for (const wire::PortEntry& e : wire::ReadPortFolder(folder)) links[e.number] = e.target;
     return links;
+}
+
+void MakeLink(const std::string& folder, const std::string& name, const std::string& target) {
+    fs::create_directories(folder);
+    fs::create_symlink(target, folder + "/" + name);
 }
 
 TEST(ComNameAssignment, StaysWithTheAdapter) {
     struct Case {
         const char* name;
         std::function<void(FakeTree&)> run;
-        // COMn -> what ports/COMn must link to, and (where plugged) the USB
-        // port of the adapter it must reach now.
+        // COMn -> what the user's COMn must link to, and (where plugged)
+        // the USB port of the adapter the name must reach now.
         std::function<std::map<int, std::string>(const FakeTree&)> links;
         std::map<int, std::string> reaches;
     };
     const auto assign = [](FakeTree& t) {
-        EXPECT_EQ(wire::AssignNewAdapters(t.Config(), t.Facts()).error, "");
+        EXPECT_EQ(wire::AssignNewAdapters(t.Folders(), t.Facts()).error, "");
     };
     const Case cases[] = {
         {"first sight: the lowest free name from COM3 up, by id",
@@ -201,9 +212,8 @@ TEST(ComNameAssignment, StaysWithTheAdapter) {
          [&](FakeTree& t) {
              t.Plug("1", kFtdi);
              t.Plug("2", kCp2102);
-             fs::create_directories(t.Config() + "/ports");
-             fs::create_symlink(t.Tty("1"), t.Config() + "/ports/COM3");
-             fs::create_symlink("/dev/gone-for-now", t.Config() + "/ports/COM4");
+             MakeLink(t.User(), "COM3", t.Tty("1"));
+             MakeLink(t.User(), "COM4", "/dev/gone-for-now");
              assign(t);
          },
          [](const FakeTree& t) {
@@ -211,6 +221,44 @@ TEST(ComNameAssignment, StaysWithTheAdapter) {
                  {3, t.Tty("1")}, {4, "/dev/gone-for-now"}, {5, t.ById(kCp2102)}};
          },
          {{3, "1"}, {5, "2"}}},
+        {"adapters seen together: in the order of their USB ports, 1.2 before 1.10",
+         [&](FakeTree& t) {
+             t.Plug("1.10", kFtdi);
+             t.Plug("1.2", kCp2102);
+             assign(t);
+         },
+         [](const FakeTree& t) {
+             return std::map<int, std::string>{{3, t.ById(kCp2102)}, {4, t.ById(kFtdi)}};
+         },
+         {{3, "1.2"}, {4, "1.10"}}},
+        {"the folder for every user wins: its names are taken, its adapters named",
+         [&](FakeTree& t) {
+             t.Plug("1", kFtdi);
+             t.Plug("2", kCp2102);
+             MakeLink(t.Folders().system, "COM3", t.ById(kFtdi));
+             assign(t);
+         },
+         [](const FakeTree& t) {
+             return std::map<int, std::string>{{4, t.ById(kCp2102)}};
+         },
+         {{3, "1"}, {4, "2"}}},
+        {"earlier programs' links are taken over once; the first program's wins a clash",
+         [&](FakeTree& t) {
+             MakeLink(t.Root() + "/old-a", "COM5", t.ById(kFtdi));
+             MakeLink(t.Root() + "/old-a", "COM3", "/dev/pts/77");  // a simulator's
+             MakeLink(t.Root() + "/old-b", "COM5", t.ById(kCp2102));
+             MakeLink(t.Root() + "/old-b", "COM6", t.ById(kFtdi));
+             MakeLink(t.Root() + "/old-b", "COM7", t.ByPath("9"));
+             EXPECT_EQ(wire::TakeOverEarlierLinks(t.Folders()).size(), 2u);
+             MakeLink(t.Root() + "/old-b", "COM8", t.ById(kCh340));
+             EXPECT_TRUE(wire::TakeOverEarlierLinks(t.Folders()).empty());
+             t.Plug("1", kFtdi);
+             assign(t);
+         },
+         [](const FakeTree& t) {
+             return std::map<int, std::string>{{5, t.ById(kFtdi)}, {7, t.ByPath("9")}};
+         },
+         {{5, "1"}}},
         {"a pseudo-terminal in the tree is not a USB adapter: no name",
          [&](FakeTree& t) {
              t.LinkBareTerminal("usb-not-really-if00");
@@ -223,9 +271,9 @@ TEST(ComNameAssignment, StaysWithTheAdapter) {
         SCOPED_TRACE(c.name);
         FakeTree t;
         c.run(t);
-        EXPECT_EQ(Links(t.Config()), c.links(t));
+        EXPECT_EQ(Links(t.User()), c.links(t));
         for (const auto& [n, usbPort] : c.reaches) {
-            EXPECT_EQ(wire::ResolvedDevice(wire::DevicePathForPort(n, t.Config())), t.Tty(usbPort))
+            EXPECT_EQ(wire::ResolvedDevice(wire::PortPath(t.Folders(), n)), t.Tty(usbPort))
                 << "COM" << n;
         }
     }
@@ -236,38 +284,65 @@ TEST(ComNameAssignment, AFolderThatCannotBeWrittenKeepsTheFixedNames) {
     t.Plug("1", kFtdi);
     // A file where the folder would be: also as root nothing can be made.
     std::ofstream(t.Root() + "/file") << "x";
-    const std::string config = t.Root() + "/file/config";
-    const wire::AssignOutcome out = wire::AssignNewAdapters(config, t.Facts());
+    const store::PortFolders folders{"", t.Root() + "/file/ports", {}};
+    const wire::AssignOutcome out = wire::AssignNewAdapters(folders, t.Facts());
     EXPECT_TRUE(out.made.empty());
     EXPECT_NE(out.error, "");
-    EXPECT_EQ(wire::DevicePathForPort(3, config), "/dev/ttyS2");
-    EXPECT_EQ(wire::DevicePathForPort(5, config), "/dev/ttyUSB0");
+    EXPECT_EQ(wire::PortPath(folders, 3), "/dev/ttyS2");
+    EXPECT_EQ(wire::PortPath(folders, 5), "/dev/ttyUSB0");
 }
+
+// The programs' own open, played on the fake tree: a name with an entry
+// opens when its device is there; fixed names are left alone.
+class TreeProbe : public wire::SerialPort {
+  public:
+    explicit TreeProbe(wire::PortNames& names) : names_(names) {}
+    void SetPortNumber(int n) override { n_ = n; }
+    bool SetDtr(bool) override { return true; }
+    bool SetRts(bool) override { return true; }
+    bool Open() override {
+        if (n_ == 1) names_.Refresh();  // each pass starts with a fresh look
+        const wire::PortPlace place = names_.PlaceOf(n_);
+        open_ = place.inMap && !place.device.empty();
+        why_ = open_ ? "" : place.path + ": no such device";
+        return open_;
+    }
+    void Close() override { open_ = false; }
+    bool IsOpen() const override { return open_; }
+    bool Write(const std::string&) override { return false; }
+    std::string ReadAll() override { return {}; }
+    wire::LineSettings Settings() const override { return {}; }
+    std::string LastError() const override { return why_; }
+
+  private:
+    wire::PortNames& names_;
+    int n_ = 1;
+    bool open_ = false;
+    std::string why_;
+};
 
 TEST(PortsCommand, ShowsAndChangesTheAssignment) {
     FakeTree t;
     t.Plug("1", kFtdi);
     t.LinkBareTerminal("not-usb");  // what modsim links by hand
-    fs::create_directories(t.Config() + "/ports");
-    fs::create_symlink(wire::ResolvedDevice(t.Root() + "/dev/serial/by-id/not-usb"),
-                       t.Config() + "/ports/COM1");
-    fs::create_symlink("/dev/serial/by-id/usb-gone-if00-port0", t.Config() + "/ports/COM9");
-    // The programs' own open, played: a ports/ entry opens when its device is there.
-    const modsetup::PortProbe probe = [&t](int n, std::string* why) {
-        const std::string path = t.Config() + "/ports/COM" + std::to_string(n);
-        if (!wire::ResolvedDevice(path).empty()) return true;
-        *why = path + ": no such device";
-        return false;
-    };
+    MakeLink(t.User(), "COM1", wire::ResolvedDevice(t.Root() + "/dev/serial/by-id/not-usb"));
+    MakeLink(t.User(), "COM9", "/dev/serial/by-id/usb-gone-if00-port0");
+    std::ofstream(t.Root() + "/file") << "root:x:0:0";
+    const store::PortFolders folders = t.Folders();
     const auto run = [&](modsetup::PortsRequest request, std::string* out, std::string* err) {
+        wire::PortNames names(folders, t.Facts());
+        TreeProbe probe(names);
         std::ostringstream o, e;
-        const int status =
-            modsetup::RunPortsCommand(request, t.Config(), false, o, e, probe, t.Facts());
+        const int status = modsetup::RunPortsCommand(
+            request, folders, false, o, e, [&] { return wire::SurveyPorts(probe, names); },
+            t.Facts());
         *out = o.str();
         *err = e.str();
         return status;
     };
-    const std::string ports = t.Config() + "/ports/";
+    const std::string ports = folders.user + "/";
+    const std::string system = folders.system + "/";
+    const std::string ftdi = "\tFTDI_FT232R_USB_UART, maker 0403, A10K1234";
     struct Case {
         modsetup::PortsRequest request;
         int status;
@@ -278,8 +353,7 @@ TEST(PortsCommand, ShowsAndChangesTheAssignment) {
         {{},
          0,
          "COM1\t" + ports + "COM1 -> " + t.Tty("bare") + "\n" + "COM3\t" + ports + "COM3 -> " +
-             t.ById(kFtdi) + " -> " + t.Tty("1") +
-             "\tFTDI_FT232R_USB_UART, maker 0403, A10K1234\n" + "COM9\t" + ports +
+             t.ById(kFtdi) + " -> " + t.Tty("1") + ftdi + "\n" + "COM9\t" + ports +
              "COM9 -> /dev/serial/by-id/usb-gone-if00-port0 (not plugged in)\t" + ports +
              "COM9: no such device\n",
          ""},
@@ -293,11 +367,37 @@ TEST(PortsCommand, ShowsAndChangesTheAssignment) {
          3,
          "",
          "modsetup: ports --assign: /dev/no-such-tty: no such device\n"},
+        {{"", "COM8", t.Root() + "/file"},
+         2,
+         "",
+         "modsetup: ports --assign: " + t.Root() +
+             "/file is no serial device: give a character device (/dev/ttyUSB0) or a path "
+             "under " +
+             t.Root() + "/dev/serial\n"},
         {{"COM9", "", ""}, 0, "COM9 forgotten\n", ""},
         {{"COM9", "", ""},
          2,
          "",
          "modsetup: ports --forget: COM9 is not assigned (" + ports + "COM9 is missing)\n"},
+        // The adapter is still there: it gets a name again.
+        {{"COM7", "", ""},
+         0,
+         "COM7 forgotten\n",
+         "modsetup: the adapter is plugged in (" + t.Tty("1") +
+             ") and gets the lowest free COM name when the ports are next looked up; --assign "
+             "COMn DEVICE gives it a name of your choice\n"},
+        // For every user: it wins over the user's own name for the adapter.
+        {{"", "COM8", t.Tty("1"), true}, 0, "COM8 -> " + t.ById(kFtdi) + "\n", ""},
+        {{},
+         0,
+         "COM1\t" + ports + "COM1 -> " + t.Tty("bare") + "\n" + "COM8\t" + system + "COM8 -> " +
+             t.ById(kFtdi) + " -> " + t.Tty("1") + ftdi + "\n",
+         ""},
+        {{"COM8", "", ""},
+         2,
+         "",
+         "modsetup: ports --forget: COM8 is set for every user (" + system +
+             "COM8); modsetup ports --forget --system COM8 frees it\n"},
     };
     for (const Case& c : cases) {
         std::string out, err;
@@ -305,11 +405,6 @@ TEST(PortsCommand, ShowsAndChangesTheAssignment) {
         EXPECT_EQ(out, c.out);
         EXPECT_EQ(err, c.err);
     }
-    // Forgetting an adapter that is plugged in says it comes back.
-    std::string out, err;
-    EXPECT_EQ(run({"COM7", "", ""}, &out, &err), 0);
-    EXPECT_EQ(out, "COM7 forgotten\n");
-    EXPECT_NE(err.find("is plugged in"), std::string::npos) << err;
 }
 
 TEST(PortFailure, SaysTheReasonAndTheFix) {
@@ -347,6 +442,8 @@ TEST(PortFailure, SaysTheReasonAndTheFix) {
         {failure(P::InUse, "", false, 42, "recvsetup", true),
          "/dev/ttyUSB0: already open in this program (recvsetup, process 42); close it there "
          "first"},
+        {failure(P::Gone, "", false, 0, "", false),
+         "/dev/ttyUSB0: the device is gone; plug the adapter in again"},
     };
     for (const Case& c : cases) EXPECT_EQ(wire::PortFailureText(c.failure), c.text);
 }

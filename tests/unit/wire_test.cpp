@@ -12,6 +12,9 @@
 #include "reply_lines.h"
 #include "scratch_folder.h"
 #include "serial_port.h"
+#ifndef _WIN32
+#include "port_assignment.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -175,7 +178,7 @@ class DevicePath : public ::testing::Test {
 TEST_F(DevicePath, WindowsNamesAreTheSystemsOwn) {
     fs::create_directory(fs::path(dir_) / "ports");
     for (int n : {1, 4, 10, 255}) {
-        EXPECT_EQ(wire::DevicePathForPort(n, dir_), "COM" + std::to_string(n)) << n;
+        EXPECT_EQ(wire::FixedDevicePath(n), "COM" + std::to_string(n)) << n;
     }
 }
 #else
@@ -191,22 +194,39 @@ TEST_F(DevicePath, FixedFamiliesWithoutALink) {
         {19, "/dev/ttyACM4"},   {20, "/dev/ttyS5"},   {21, "/dev/ttyUSB9"}, {22, "/dev/ttyACM5"},
         {255, "/dev/ttyUSB87"},
     };
-    for (const Case& c : cases) EXPECT_EQ(wire::DevicePathForPort(c.n, dir_), c.device) << c.n;
+    for (const Case& c : cases) EXPECT_EQ(wire::FixedDevicePath(c.n), c.device) << c.n;
 }
 
-TEST_F(DevicePath, ALinkInPortsWins) {
-    fs::create_directory(fs::path(dir_) / "ports");
-    fs::create_symlink("/dev/null", fs::path(dir_) / "ports" / "COM3");
-    fs::create_symlink("/dev/ttyUSB0", fs::path(dir_) / "ports" / "COM20");
-    // A link whose device has gone still names the port: opening it fails
-    // rather than falling back on some other device.
-    fs::create_symlink(fs::path(dir_) / "gone", fs::path(dir_) / "ports" / "COM1");
-
-    EXPECT_EQ(wire::DevicePathForPort(3, dir_), dir_ + "/ports/COM3");
-    EXPECT_EQ(wire::DevicePathForPort(20, dir_), dir_ + "/ports/COM20");
-    EXPECT_EQ(wire::DevicePathForPort(1, dir_), dir_ + "/ports/COM1");
-    EXPECT_EQ(wire::DevicePathForPort(4, dir_), "/dev/ttyS3");
-    EXPECT_EQ(wire::DevicePathForPort(30, dir_), "/dev/ttyUSB12");
+// A name's entry in the folder for every user wins; so does its word on a
+// device: the user's own name for that device is overruled too.
+TEST_F(DevicePath, AnEntryWinsAndTheFolderForEveryUserFirst) {
+    const store::PortFolders folders{dir_ + "/system", dir_ + "/user", {}};
+    struct Link {
+        std::string folder, name, target;
+    };
+    const Link links[] = {
+        {folders.system, "COM3", "/dev/null"},
+        {folders.system, "COM7", "/dev/ttyUSB0"},
+        {folders.user, "COM3", "/dev/zero"},
+        {folders.user, "COM9", "/dev/null"},
+        {folders.user, "COM20", "/dev/ttyUSB0"},
+        // A link whose device has gone still names the port: opening it
+        // fails rather than falling back on some other device.
+        {folders.user, "COM1", dir_ + "/gone"},
+    };
+    for (const Link& link : links) {
+        fs::create_directories(link.folder);
+        fs::create_symlink(link.target, link.folder + "/" + link.name);
+    }
+    const std::pair<int, std::string> cases[] = {
+        {3, folders.system + "/COM3"},
+        {7, folders.system + "/COM7"},
+        {1, folders.user + "/COM1"},
+        {9, "/dev/ttyUSB4"},
+        {20, "/dev/ttyS5"},
+        {4, "/dev/ttyS3"},
+    };
+    for (const auto& [n, path] : cases) EXPECT_EQ(wire::PortPath(folders, n), path) << n;
 }
 #endif
 

@@ -1,6 +1,6 @@
 // modsim: plays a 434 MHz receiver or transmitter module on a pseudo-terminal
-// linked as <folder>/ports/COM<n>, so recvsetup and sendsetup can be tried
-// and tested without hardware.
+// linked as COM<n> among the suite's COM names (or <folder>/ports/COM<n>),
+// so the programs can be tried and tested without hardware.
 
 #include <fcntl.h>
 #include <getopt.h>
@@ -24,7 +24,9 @@
 #include <utility>
 #include <vector>
 
+#include "file_places.h"
 #include "module_engine.h"
+#include "port_assignment.h"
 #include "pty_link.h"
 
 namespace {
@@ -47,12 +49,13 @@ constexpr int kLastReplyWaitMs = 1000;
 constexpr int kHandOverMs = 100;
 
 const char kUsage[] =
-    "usage: modsim --kind rx|tx --folder DIR [options]\n"
+    "usage: modsim --kind rx|tx [--folder DIR] [options]\n"
     "Plays a receiver (rx) or transmitter (tx) module on a pseudo-terminal\n"
-    "linked as DIR/ports/COM<n>.\n"
+    "linked as COM<n> in the COM names every program of the suite reads.\n"
     "\n"
     "  --kind rx|tx          module to play (required)\n"
-    "  --folder DIR          program folder; the link is DIR/ports/COM<n> (required)\n"
+    "  --folder DIR          link DIR/ports/COM<n> instead [the suite's folder:\n"
+    "                        ports/ beside the programs, or ~/.config/setuptools/ports]\n"
     "  --com N               port number [1]\n"
     "  --serial HEX6         serial number, six hex digits [012345]\n"
     "  --version TEXT        version, five characters [R1.05 / T2.10]\n"
@@ -97,7 +100,7 @@ struct Fixture {
 struct Settings {
     EngineOptions engine;
     bool kindGiven = false;
-    std::string folder;
+    std::string ports;  // the folder the link is made in
     int com = 1;
     std::string storePath;
     std::string recordPath;
@@ -134,6 +137,24 @@ bool IsHex(const std::string& text) {
 int UsageError(const std::string& message) {
     std::cerr << "modsim: " << message << "\n(see modsim --help)\n";
     return kUsageError;
+}
+
+// The user's COM names, which every program of the suite reads: beside the
+// programs in a source build, else the per-user folder (the earlier
+// per-program links taken over first, as the programs would).
+std::string SuitePortsFolder() {
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    std::string folder = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : ".";
+    folder = folder.substr(0, std::max<std::size_t>(folder.rfind('/'), 1));
+#ifdef SETUP_PER_USER_FILES
+    const store::FilePlaces places =
+        store::PlacesFor(store::FilePlacement::PerUser, folder, "modsim");
+    wire::TakeOverEarlierLinks(places.ports);
+    return places.ports.user;
+#else
+    return store::PlacesFor(store::FilePlacement::BesideProgram, folder, "modsim").ports.user;
+#endif
 }
 
 // Returns -1 when the program should go on, else the exit status.
@@ -215,7 +236,7 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
                 break;
             case kFolder:
                 if (value.empty()) return UsageError("--folder must not be empty");
-                settings->folder = value;
+                settings->ports = value + "/ports";
                 break;
             case kCom:
                 if (!ParseNumber(optarg, 1, 255, &settings->com)) {
@@ -341,7 +362,7 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
     }
     if (optind < argc) return UsageError(std::string("unexpected argument ") + argv[optind]);
     if (!settings->kindGiven) return UsageError("--kind is required");
-    if (settings->folder.empty()) return UsageError("--folder is required");
+    if (settings->ports.empty()) settings->ports = SuitePortsFolder();
     return -1;
 }
 
@@ -486,7 +507,7 @@ int Run(const Settings& settings) {
     std::string error;
     std::unique_ptr<modsim::PtyLink> link;
     if (!relinkAt) {
-        link = modsim::PtyLink::Create(settings.folder, settings.com, &error);
+        link = modsim::PtyLink::Create(settings.ports, settings.com, &error);
         if (!link) {
             std::cerr << "modsim: " << error << "\n";
             return 1;
@@ -509,8 +530,8 @@ int Run(const Settings& settings) {
         std::printf("modsim ready %s %s -> %s\n", kindName, link->LinkPath().c_str(),
                     link->SlavePath().c_str());
     } else {
-        std::printf("modsim ready %s %s/ports/COM%d -> (not linked yet)\n", kindName,
-                    settings.folder.c_str(), settings.com);
+        std::printf("modsim ready %s %s/COM%d -> (not linked yet)\n", kindName,
+                    settings.ports.c_str(), settings.com);
     }
     std::fflush(stdout);
 
@@ -552,7 +573,7 @@ int Run(const Settings& settings) {
         }
         if (relinkAt && now >= *relinkAt) {
             relinkAt.reset();
-            link = modsim::PtyLink::Create(settings.folder, settings.com, &error);
+            link = modsim::PtyLink::Create(settings.ports, settings.com, &error);
             if (!link) {
                 std::cerr << "modsim: " << error << "\n";
                 return 1;

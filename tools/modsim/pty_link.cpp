@@ -22,7 +22,7 @@ std::string Reason(const std::string& what) {
 
 }  // namespace
 
-std::unique_ptr<PtyLink> PtyLink::Create(const std::string& folder, int com, std::string* error) {
+std::unique_ptr<PtyLink> PtyLink::Create(const std::string& ports, int com, std::string* error) {
     std::unique_ptr<PtyLink> link(new PtyLink);
 
     link->master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -69,7 +69,6 @@ std::unique_ptr<PtyLink> PtyLink::Create(const std::string& folder, int com, std
 
     // The folder itself may not exist yet either: an installed tool makes
     // its per-user folder only when it first starts.
-    const std::string ports = folder + "/ports";
     if (const int err = store::fsys::MakeFolders(ports)) {
         errno = err;
         *error = Reason("creating " + ports);

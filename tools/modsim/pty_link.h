@@ -6,14 +6,14 @@
 
 namespace modsim {
 
-// A pseudo-terminal whose slave side is reachable as <folder>/ports/COM<n>,
-// the place the tools look for COMn before anything else.
+// A pseudo-terminal whose slave side is reachable as <ports>/COM<n>, in a
+// folder of COM names the tools look COMn up in before anything else.
 class PtyLink {
   public:
     // Opens the terminal, puts it in raw mode and makes the link (creating
-    // ports/ when missing and replacing a stale link). Nothing on failure,
+    // the folder when missing and replacing a stale link). Nothing on failure,
     // with the reason in *error.
-    static std::unique_ptr<PtyLink> Create(const std::string& folder, int com, std::string* error);
+    static std::unique_ptr<PtyLink> Create(const std::string& ports, int com, std::string* error);
 
     ~PtyLink();
     PtyLink(const PtyLink&) = delete;

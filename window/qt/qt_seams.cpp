@@ -2,17 +2,13 @@
 
 #include <QDate>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
-#include <QSerialPortInfo>
 #include <QTime>
 
-#include "serial_port.h"
 #include "twips.h"
 
 namespace window {
@@ -113,8 +109,9 @@ bool QtDialogs::AskOkCancel(const std::string& title, const std::string& text) {
     return box.exec() == QMessageBox::Ok;
 }
 
-QtPlatform::QtPlatform(store::FilePlaces places, std::string programName)
-    : places_(std::move(places)), name_(std::move(programName)) {}
+QtPlatform::QtPlatform(store::FilePlaces places, std::string programName,
+                       const wire::PortDirectory& names)
+    : places_(std::move(places)), name_(std::move(programName)), names_(names) {}
 
 ProgramVersion QtPlatform::Version() const {
     return {SETUP_VERSION_MAJOR, SETUP_VERSION_MINOR, SETUP_VERSION_PATCH};
@@ -152,79 +149,6 @@ std::string QtPlatform::TimeText() const {
         if (minutes >= 0) format.insert(minutes + 2, QStringLiteral(":ss"));
     }
     return QLocale::system().toString(QTime::currentTime(), format).toStdString();
-}
-
-}  // namespace window
-
-namespace window {
-
-namespace {
-
-QString ReadLine(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QString();
-    return QString::fromUtf8(file.readLine(256)).trimmed();
-}
-
-// What the system knows of the USB device behind a tty. On Linux sysfs
-// answers directly: the whole system port list takes some 15 ms to build,
-// which the operator would feel each time the list drops down.
-QStringList UsbFacts(const QString& device, const QList<QSerialPortInfo>& known) {
-    QString description, manufacturer, serial;
-#ifdef Q_OS_LINUX
-    (void)known;
-    QString dir =
-        QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(QFileInfo(device).fileName()))
-            .canonicalFilePath();
-    // The tty's interface sits a level or two below the USB device itself.
-    for (int up = 0; !dir.isEmpty() && dir != QStringLiteral("/") && up < 4; ++up) {
-        if (QFileInfo::exists(dir + QStringLiteral("/idVendor"))) {
-            description = ReadLine(dir + QStringLiteral("/product"));
-            manufacturer = ReadLine(dir + QStringLiteral("/manufacturer"));
-            serial = ReadLine(dir + QStringLiteral("/serial"));
-            break;
-        }
-        dir = QFileInfo(dir).path();
-    }
-#else
-    for (const QSerialPortInfo& port : known) {
-        if (port.systemLocation() != device && port.portName() != device) continue;
-        description = port.description();
-        manufacturer = port.manufacturer();
-        serial = port.serialNumber();
-    }
-#endif
-    QStringList lines;
-    if (!description.isEmpty()) lines << QStringLiteral("Description: %1").arg(description);
-    if (!manufacturer.isEmpty()) lines << QStringLiteral("Manufacturer: %1").arg(manufacturer);
-    if (!serial.isEmpty()) lines << QStringLiteral("Serial number: %1").arg(serial);
-    return lines;
-}
-
-}  // namespace
-
-std::vector<std::string> QtPlatform::DescribePorts(const std::vector<int>& numbers) const {
-    std::vector<std::string> texts;
-    if (numbers.empty()) return texts;
-#ifdef Q_OS_LINUX
-    const QList<QSerialPortInfo> known;
-#else
-    const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
-#endif
-    for (int n : numbers) {
-        const QString path = QString::fromStdString(wire::DevicePathForPort(n, places_.config));
-        const QFileInfo info(path);
-        const QString device = info.canonicalFilePath().isEmpty() ? path : info.canonicalFilePath();
-        QStringList lines;
-        lines << QStringLiteral("Device: %1").arg(device);
-        if (info.isSymLink()) {
-            lines << QStringLiteral("Linked as ports/%1 -> %2")
-                         .arg(info.fileName(), info.symLinkTarget());
-        }
-        lines << UsbFacts(device, known);
-        texts.push_back(lines.join('\n').toStdString());
-    }
-    return texts;
 }
 
 }  // namespace window

@@ -32,7 +32,8 @@ class QtDialogs : public Dialogs {
 // Facts about the program and the system, from Qt.
 class QtPlatform : public Platform {
   public:
-    QtPlatform(store::FilePlaces places, std::string programName);
+    // names: the map the window's port opens through.
+    QtPlatform(store::FilePlaces places, std::string programName, const wire::PortDirectory& names);
     std::string ProgramName() const override { return name_; }
     std::string ConfigFolder() const override { return places_.config; }
     std::string DataFolder() const override { return places_.data; }
@@ -42,11 +43,12 @@ class QtPlatform : public Platform {
     char DecimalSeparator() const override;
     std::string DateText() const override;
     std::string TimeText() const override;
-    std::vector<std::string> DescribePorts(const std::vector<int>& numbers) const override;
+    const wire::PortDirectory& PortNames() const override { return names_; }
 
   private:
     store::FilePlaces places_;
     std::string name_;
+    const wire::PortDirectory& names_;
 };
 
 // "Freq. Table File(*.tbl)|*.tbl|All File|*.*|" -> Qt's "name (*.tbl);;..." form.

@@ -9,7 +9,7 @@ namespace window {
 
 ToolSession::ToolSession(const ToolProfile& profile, const store::FilePlaces& places,
                          const std::string& programName)
-    : platform_(places, programName), port_(places.config) {
+    : port_(places.ports), platform_(places, programName, port_.Names()) {
     model_ = std::make_unique<FormModel>(profile, port_, timers_, dialogs_, platform_);
     window_ = std::make_unique<FormWindow>(*model_);
     dialogs_.SetParent(window_.get());

@@ -28,8 +28,8 @@ class ToolSession {
     wire::QtSerialPort& Port() { return port_; }
 
   private:
-    QtPlatform platform_;
     wire::QtSerialPort port_;
+    QtPlatform platform_;  // lists the COM names the port opens by
     module::QtTimers timers_;
     QtDialogs dialogs_;
     std::unique_ptr<FormModel> model_;

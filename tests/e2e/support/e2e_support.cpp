@@ -205,7 +205,10 @@ std::string RunOnDisplay(const VirtualDisplay& display, const std::string& comma
 }
 
 Session::Session(const window::ToolProfile& profile, const std::string& folder)
-    : session_(profile, store::FilePlaces{folder, folder}, profile.programName) {}
+    : Session(profile, store::FilePlaces(folder, folder)) {}
+
+Session::Session(const window::ToolProfile& profile, const store::FilePlaces& places)
+    : session_(profile, places, profile.programName) {}
 
 void Session::Click(const std::string& name) {
     auto* button = qobject_cast<QAbstractButton*>(Widget(name));

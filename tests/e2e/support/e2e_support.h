@@ -80,6 +80,7 @@ std::string RunOnDisplay(const VirtualDisplay& display, const std::string& comma
 class Session {
   public:
     Session(const window::ToolProfile& profile, const std::string& folder);
+    Session(const window::ToolProfile& profile, const store::FilePlaces& places);
     void Start() { session_.Start(); }
     window::FormModel& Model() { return session_.Model(); }
     window::FormWindow& Window() { return session_.Window(); }
