@@ -109,6 +109,7 @@ void Engine::SetMessage(Line line, const std::string& text) {
 void Engine::Begin(Sequence sequence) {
     state_.seqStep = 0;
     abandoned_ = false;
+    late_ = false;
     wrongKind_ = false;
     if (sequence == Sequence::Check || sequence == Sequence::Write) confirmed_ = {};
 }
@@ -127,11 +128,10 @@ bool Engine::Send(const std::string& bytes) {
 void Engine::Fail() {
     Sequence running = Sequence::Identity;
     bool wasRunning = false;
-    for (auto [timer, sequence] :
-         {std::pair<Timer*, Sequence>{&GetInfoTimer, Sequence::Identity},
-          {&TestTimer, Sequence::Test},
-          {&ReadAllTimer, Sequence::Check},
-          {&WriteAllTimer, Sequence::Write}}) {
+    for (auto [timer, sequence] : {std::pair<Timer*, Sequence>{&GetInfoTimer, Sequence::Identity},
+                                   {&TestTimer, Sequence::Test},
+                                   {&ReadAllTimer, Sequence::Check},
+                                   {&WriteAllTimer, Sequence::Write}}) {
         if (timer->Enabled() && !wasRunning) {
             running = sequence;
             wasRunning = true;
@@ -159,16 +159,15 @@ void Engine::Finish(Sequence sequence, Timer& timer) {
     r.sequence = sequence;
     r.channel = state_.curChannel;
     r.abandoned = abandoned_;
+    r.late = late_;
     r.confirmed = confirmed_;
     // Each sequence answers for the lines it clears when it starts: the
     // identity read leaves the channel line as an earlier check left it.
     const std::string none;
-    const std::string& channels = sequence == Sequence::Identity
-                                      ? none
-                                      : messages_[static_cast<std::size_t>(Line::Channels)];
-    const std::string& identity = sequence == Sequence::Test
-                                      ? none
-                                      : messages_[static_cast<std::size_t>(Line::Identity)];
+    const std::string& channels =
+        sequence == Sequence::Identity ? none : messages_[static_cast<std::size_t>(Line::Channels)];
+    const std::string& identity =
+        sequence == Sequence::Test ? none : messages_[static_cast<std::size_t>(Line::Identity)];
     r.message = !channels.empty() ? channels : identity;
     bool allConfirmed = true;
     for (int c = 0; c < kind_->channelCount && c < kMaxChannels; ++c) {
@@ -304,8 +303,8 @@ void Engine::OnReadAllTick() {
         return;
     }
     state_.replyFlag = 0;
-    const std::string command =
-        state_.seqStep < first ? wire::ReadCommonCommand() : wire::ReadCommand(state_.seqStep - first);
+    const std::string command = state_.seqStep < first ? wire::ReadCommonCommand()
+                                                       : wire::ReadCommand(state_.seqStep - first);
     if (!Send(command)) return;
     ++state_.seqStep;
 }
@@ -423,6 +422,7 @@ void Engine::OnPortEvent(wire::CommEvent event) {
 // The order in which a line is offered to the handlers; false stops the
 // line loop.
 bool Engine::Dispatch(const std::string& line) {
+    if (abandoned_) late_ = true;
     if (StartsWith(line, "*C")) OnFlashClearReply(line);
     if (StartsWith(line, "*D")) OnIdentityReply(line);
     if (kind_->hasCommonParam && StartsWith(line, "*M")) OnCommonParamReply(line);
@@ -526,7 +526,7 @@ bool Engine::OnVersionReply(const std::string& line) {
 bool Engine::OnWriteReply(const std::string& line) {
     const std::string_view field = wire::Field(line, 4, 5);
     const int c = kind_->writeChannelHex ? HexChannel(field, kind_->channelCount)
-                                          : DecimalChannel(field, kind_->channelCount);
+                                         : DecimalChannel(field, kind_->channelCount);
     if (c < 0) return false;
     state_.replyFlag = 1;
     const std::vector<std::string> planned = rows_(state_.curChannel);

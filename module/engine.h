@@ -46,6 +46,8 @@ struct Result {
     int channel = -1;  // the channel a test ran on
     // A reply check gave up on the module (the sequence went to its finish).
     bool abandoned = false;
+    // ... and an answer came after all, too late to count.
+    bool late = false;
     // What went wrong, as the module's messages say it ("Flash Write Error!!").
     std::string message;
     std::array<bool, kMaxChannels> confirmed{};  // channels echoed or read back as planned
@@ -177,6 +179,7 @@ class Engine {
     // Set when a reply check gave up on the module (SeqStep set to 100): the
     // finish must report no response even if the answer turns up meanwhile.
     bool abandoned_ = false;
+    bool late_ = false;  // a reply arrived after the sequence gave up
     bool wrongKind_ = false;
 
     std::string version_;

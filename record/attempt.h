@@ -15,7 +15,7 @@ enum class Result { Running, Pass, Fail, Interrupted, Skipped, NotRecorded };
 // read-back), "write-unverified" (--no-check), "check", "test".
 enum class Operation { Info, Write, WriteUnverified, Check, Test };
 // Where a failed attempt stopped; None on a pass.
-enum class Step { None, Identity, Write, Check, Serial, Port, Record, Test };
+enum class Step { None, Identity, Write, Check, Serial, Port, Record, Test, Plan };
 
 // The texts the records, the wire and the screens show ("pass",
 // "write-unverified", "identity", "" for Step::None), and back; nothing for

@@ -290,9 +290,12 @@ void Socket::OnFinished(const module::Result& r) {
         case Step::Write:
             if (r.outcome != Outcome::Ok) {
                 const std::string unstored = FirstUnconfirmed(r, channels);
+                const std::string why = unstored.empty() ? "refused"
+                                        : r.late
+                                            ? unstored + " not stored: its answer came too late"
+                                            : unstored + " not stored";
                 FinishAttempt(record::Result::Fail, record::Step::Write,
-                              WhatFailed(r) + " (write: " +
-                                  (unstored.empty() ? "refused" : unstored + " not stored") + ")");
+                              WhatFailed(r) + " (write: " + why + ")");
                 return;
             }
             if (config_.verify) {
@@ -307,9 +310,15 @@ void Socket::OnFinished(const module::Result& r) {
             return;
         case Step::Check:
             if (r.outcome != Outcome::Ok) {
+                const std::string channel = FirstUnconfirmed(r, channels);
+                // A reply that came after its tick had given up is no
+                // discrepancy of the module's memory: say what happened.
+                const std::string why = r.late ? channel + "'s answer came too late"
+                                        : r.outcome == Outcome::NoResponse
+                                            ? channel + " did not answer in time"
+                                            : channel + " does not read back as planned";
                 FinishAttempt(record::Result::Fail, record::Step::Check,
-                              WhatFailed(r) + " (check: " + FirstUnconfirmed(r, channels) +
-                                  " does not read back as planned)");
+                              WhatFailed(r) + " (check: " + why + ")");
                 return;
             }
             if (config_.job == Job::Check) {
@@ -461,7 +470,10 @@ void Socket::OnWrongKind() {
     const bool known = step_ == Step::OtherKind && engine_.HasSerial();
     engine_.SetKind(*ownKind_);
     const std::string seen = "other:" + (known ? id.serial : otherVersion_);
-    if (config_.job == Job::Station && seen == present_) {
+    // A module of the other kind whose serial did not come this time (taken
+    // out halfway through the read) is the one already failed, not another.
+    const bool stillThere = !known && present_.rfind("other:", 0) == 0;
+    if (config_.job == Job::Station && (seen == present_ || stillThere)) {
         SchedulePoll();
         return;
     }
@@ -486,7 +498,20 @@ void Socket::OnModule() {
     const bool writes = config_.job == Job::Write || station;
     if (config_.job != Job::Info && !acceptedKinds_.count(kind.letter)) {
         if (!observer_.AcceptPlan(*this, kind)) {
-            EndJob(JobEnd::PlanRefused);
+            if (!station) {
+                EndJob(JobEnd::PlanRefused);
+                return;
+            }
+            // A station's other sockets may hold modules of a kind the plan
+            // suits: this module fails with the reason, and the socket goes on.
+            std::string why;
+            for (const std::string& p : PlanProblems(kind, config_.plan)) {
+                why += (why.empty() ? "" : "; ") + p;
+            }
+            BeginAttempt(operation, [this, why] {
+                FinishAttempt(record::Result::Fail, record::Step::Plan,
+                              "plan refused for this kind: " + why);
+            });
             return;
         }
         acceptedKinds_.insert(kind.letter);
@@ -554,7 +579,9 @@ void Socket::BeginAttempt(record::Operation operation, std::function<void()> go,
     attempt_.port = config_.port;
     attempt_.device = config_.device;
     attempt_.kind = engine_.ModuleKind().name;
-    attempt_.serial = engine_.HasSerial() ? id.serial : std::string();
+    // A serial that was not read (a reply without six hex digits) is none:
+    // the digits the windows show for it are no module's number.
+    attempt_.serial = engine_.HasSerial() && id.serialValid ? id.serial : std::string();
     attempt_.version = engine_.Version();
     if (operation != record::Operation::Info) attempt_.channels = config_.plan;
     attempt_.operation = operation;

@@ -140,6 +140,7 @@ class Programmer : public station::StationObserver {
     void OnAttempt(const station::Socket& socket, const record::Attempt& a, bool logged,
                    const std::string& recordError) override;
     void OnPhase(const station::Socket& socket) override;
+    void OnAdapter(const station::Socket& socket, bool present, const std::string& reason) override;
     void OnStationEnded(const station::Station& station) override;
     // The live table of a station on a terminal: a line per socket, totals,
     // redrawn at most every kRedrawEvery and only where it changed.
@@ -160,7 +161,7 @@ class Programmer : public station::StationObserver {
     std::unique_ptr<station::Station> line_;
     bool stopped_ = false;
     bool outputClosed_ = false;
-    bool table_ = false;  // a live table instead of result lines
+    bool table_ = false;        // a live table instead of result lines
     bool logOnScreen_ = false;  // standard error scrolls above it
     LiveTable live_;
     QTimer drawTimer_;
@@ -462,6 +463,8 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
                       << "\":" << record::JsonText(plan_[static_cast<std::size_t>(i)]);
         }
         std::cout << ",\"socket\":" << a.socket << ",\"port\":" << record::JsonText(a.port)
+                  << ",\"attempt_id\":" << record::JsonText(a.attemptId)
+                  << ",\"started_at\":" << record::JsonText(a.startedAt)
                   << ",\"message\":" << record::JsonText(message)
                   << ",\"duration_ms\":" << a.durationMs
                   << ",\"unsent\":" << record_->Worker().State().unsent << "}\n";
@@ -501,6 +504,24 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
     if (!std::cout.good() && !outputClosed_) {
         outputClosed_ = true;
         line_->RequestStop();
+    }
+}
+
+void Programmer::OnAdapter(const station::Socket& socket, bool present, const std::string& reason) {
+    // Off a terminal too: a station whose hub dropped must not sit silent.
+    const station::SocketConfig& c = socket.Config();
+    if (o_.json) {
+        std::cout << "{\"command\":\"adapter\",\"socket\":" << c.number
+                  << ",\"port\":" << record::JsonText(c.port)
+                  << ",\"present\":" << (present ? "true" : "false")
+                  << ",\"reason\":" << record::JsonText(reason) << "}\n";
+        std::cout.flush();
+    }
+    const std::string where = "socket " + std::to_string(c.number) + " " + c.port + ": ";
+    if (present) {
+        Say(where + "adapter back");
+    } else {
+        Error(where + "adapter missing (" + reason + "); waiting for it");
     }
 }
 
@@ -574,6 +595,9 @@ void Programmer::OnStationEnded(const station::Station& line) {
         }
     }
     exitCode_ = line.ExitStatus();
+    if (line.RecordFailed()) {
+        Error(line.RecordError() + "; no module was taken after it");
+    }
     if (o_.command == "station") Summary();
     QCoreApplication::exit(exitCode_);
 }
@@ -581,15 +605,24 @@ void Programmer::OnStationEnded(const station::Station& line) {
 void Programmer::Summary() {
     const station::Station& line = *line_;
     const auto text = [](const station::Counts& c) {
-        return std::to_string(c.written) + " written, " + std::to_string(c.passed) + " passed, " +
-               std::to_string(c.failed) + " failed, " + std::to_string(c.skipped) + " skipped";
+        std::string t = std::to_string(c.written) + " written, " + std::to_string(c.passed) +
+                        " passed, " + std::to_string(c.failed) + " failed, " +
+                        std::to_string(c.skipped) + " skipped";
+        if (c.notRecorded > 0) t += ", " + std::to_string(c.notRecorded) + " not recorded";
+        if (c.adapterLosses > 0) {
+            t += ", adapter lost " + std::to_string(c.adapterLosses) +
+                 (c.adapterLosses == 1 ? " time" : " times");
+        }
+        return t;
     };
     if (o_.json) {
         const auto json = [](const station::Counts& c) {
             return "\"written\":" + std::to_string(c.written) +
                    ",\"passed\":" + std::to_string(c.passed) +
                    ",\"failed\":" + std::to_string(c.failed) +
-                   ",\"skipped\":" + std::to_string(c.skipped);
+                   ",\"skipped\":" + std::to_string(c.skipped) +
+                   ",\"not_recorded\":" + std::to_string(c.notRecorded) +
+                   ",\"adapter_losses\":" + std::to_string(c.adapterLosses);
         };
         std::cout << "{\"command\":\"summary\"," << json(line.Total()) << ",\"sockets\":[";
         for (const auto& s : line.Sockets()) {
@@ -598,6 +631,7 @@ void Programmer::Summary() {
                       << json(line.OfSocket(s->Config().number)) << "}";
         }
         std::cout << "],\"unsent\":" << record_->Worker().State().unsent
+                  << ",\"record_error\":" << record::JsonText(line.RecordError())
                   << ",\"exit\":" << exitCode_ << "}\n";
         std::cout.flush();
     }

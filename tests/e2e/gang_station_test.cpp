@@ -63,9 +63,11 @@ class GangStation : public ::testing::Test {
   protected:
     void TearDown() override { fs::remove_all(folder); }
     pid_t Start() {
-        std::string line = "exec '" + e2e::BinDir() + "/modsetup' station --station gang --log '" +
-                           folder + "/log.csv' --channels " + kPlan;
-        for (int s = 1; s <= kSockets; ++s) line += " --port '" + folder + "/ports/COM" + std::to_string(s) + "'";
+        std::string line = "exec '" + e2e::BinDir() +
+                           "/modsetup' station --json --station gang --log '" + folder +
+                           "/log.csv' --channels " + kPlan;
+        for (int s = 1; s <= kSockets; ++s)
+            line += " --port '" + folder + "/ports/COM" + std::to_string(s) + "'";
         line += " >'" + folder + "/out' 2>'" + folder + "/err'";
         return child::Spawn({"/bin/sh", "-c", line}, {});
     }
@@ -93,8 +95,8 @@ TEST_F(GangStation, EverySocketGoesItsOwnWayIntoOneLog) {
         sims.push_back(std::make_unique<ModSim>(folder, "rx", options, s));
     }
     const pid_t pid = Start();
-    ASSERT_TRUE(e2e::WaitFor([&] { return sims[2]->Recorded().find("/W 02\r") != std::string::npos; },
-                             20000));
+    ASSERT_TRUE(e2e::WaitFor(
+        [&] { return sims[2]->Recorded().find("/W 02\r") != std::string::npos; }, 20000));
     sims[2]->Kill();
     // The other seven pass; socket 3 records the loss.
     ASSERT_TRUE(e2e::WaitFor([&] { return Count("pass") == 7 && Count("fail", 3) == 1; }, 30000))
@@ -109,7 +111,8 @@ TEST_F(GangStation, EverySocketGoesItsOwnWayIntoOneLog) {
         }
     }
     // Its device comes back with another module in it: a new attempt.
-    sims[2] = std::make_unique<ModSim>(folder, "rx", std::vector<std::string>{"--serial", Serial(3, 1)}, 3);
+    sims[2] = std::make_unique<ModSim>(folder, "rx",
+                                       std::vector<std::string>{"--serial", Serial(3, 1)}, 3);
     ASSERT_TRUE(e2e::WaitFor([&] { return Count("pass", 3) == 1; }, 20000))
         << e2e::ReadFile(folder + "/log.csv");
     // Each module was written exactly once (socket 3 had two, one record).
@@ -122,9 +125,27 @@ TEST_F(GangStation, EverySocketGoesItsOwnWayIntoOneLog) {
         }
         EXPECT_EQ(writes, s == 3 ? 2u : 1u) << "socket " << s;
     }
+    // Socket 1's adapter goes while it only waits for its module to be taken
+    // out: said on standard error and as a JSON event, off a terminal too.
+    sims[0]->Kill();
+    ASSERT_TRUE(e2e::WaitFor(
+        [&] {
+            return e2e::ReadFile(folder + "/out").find("{\"command\":\"adapter\",\"socket\":1,") !=
+                   std::string::npos;
+        },
+        10000))
+        << e2e::ReadFile(folder + "/out");
+    EXPECT_NE(e2e::ReadFile(folder + "/err").find("socket 1 "), std::string::npos);
+    EXPECT_NE(e2e::ReadFile(folder + "/err").find(": adapter missing ("), std::string::npos)
+        << e2e::ReadFile(folder + "/err");
     kill(pid, SIGTERM);
     EXPECT_EQ(child::WaitExit(pid, 10000), 1);  // socket 3 failed once
     EXPECT_EQ(Log().size(), 9u);
+    // The summary counts each socket's losses.
+    const std::string err = e2e::ReadFile(folder + "/err");
+    EXPECT_NE(err.find("1 passed, 0 failed, 0 skipped, adapter lost 1 time"), std::string::npos)
+        << err;
+    EXPECT_NE(e2e::ReadFile(folder + "/out").find("\"adapter_losses\":2"), std::string::npos);
 }
 
 TEST_F(GangStation, SigtermLeavesEightWholeInterruptedRows) {
@@ -149,7 +170,8 @@ TEST_F(GangStation, SigtermLeavesEightWholeInterruptedRows) {
     EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
     EXPECT_EQ(Count("interrupted"), kSockets) << log;
     EXPECT_EQ(Log().size(), static_cast<std::size_t>(kSockets)) << log;
-    EXPECT_NE(e2e::ReadFile(folder + "/err").find("8 written, 0 passed, 8 failed"), std::string::npos)
+    EXPECT_NE(e2e::ReadFile(folder + "/err").find("8 written, 0 passed, 8 failed"),
+              std::string::npos)
         << e2e::ReadFile(folder + "/err");
 }
 

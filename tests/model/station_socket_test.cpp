@@ -6,10 +6,10 @@
 #include <memory>
 
 #include "csv_sink.h"
-#include "record_worker.h"
 #include "fakes.h"
 #include "frequency.h"
 #include "module_engine.h"
+#include "record_worker.h"
 #include "station.h"
 
 namespace {
@@ -82,7 +82,7 @@ struct Bench : station::StationObserver {
         return n;
     }
 
-    bool AcceptPlan(const station::Socket&, const module::Kind&) override { return true; }
+    bool AcceptPlan(const station::Socket&, const module::Kind&) override { return !refusePlan; }
     void OnAttempt(const station::Socket&, const record::Attempt& a, bool logged,
                    const std::string&) override {
         EXPECT_EQ(logged, !unloggable) << record::ToText(a.result);
@@ -103,6 +103,7 @@ struct Bench : station::StationObserver {
     std::vector<record::Attempt> attempts;
     bool ended = false;
     bool unloggable = false;  // the disk fills up before the row is kept
+    bool refusePlan = false;  // the plan is no good for the kind that answers
 };
 
 TEST(StationSocket, PassesOnlyWhatItVerifiedAndRetriesWhatIsPutBack) {
@@ -112,6 +113,7 @@ TEST(StationSocket, PassesOnlyWhatItVerifiedAndRetriesWhatIsPutBack) {
         // result:failedStep per attempt, in order
         std::vector<std::string> expected;
         int writes;  // "/W 00" commands sent
+        std::function<void(const Bench&)> check = nullptr;
     };
     const Case cases[] = {
         {"a verified module passes", [](Bench& b) { b.Put(Module()); }, {"pass:"}, 1},
@@ -142,7 +144,41 @@ TEST(StationSocket, PassesOnlyWhatItVerifiedAndRetriesWhatIsPutBack) {
              b.Put(o);
          },
          {"fail:identity"},
-         0},
+         0,
+         // ... and no serial is recorded or shown for it.
+         [](const Bench& b) {
+             EXPECT_EQ(b.attempts[0].serial, "");
+             EXPECT_EQ(b.socket->Serial(), "");
+         }},
+        {"a module of the other kind fails once, also as it is taken out",
+         [](Bench& b) {
+             modsim::EngineOptions tx = Module();
+             tx.kind = modsim::ModuleKind::Transmitter;
+             b.Put(tx);
+             b.onCommand = [&b](const std::string& c) {
+                 // Taken out between its version reply and its identity.
+                 if (c == "/D\r" && !b.attempts.empty()) b.inSocket.reset();
+             };
+         },
+         {"fail:identity"},
+         0,
+         [](const Bench& b) { EXPECT_EQ(b.attempts[0].serial, "00074565"); }},
+        {"a module of a kind the plan refuses fails with the reason; its socket goes on",
+         [](Bench& b) {
+             b.refusePlan = true;
+             b.Put(Module());
+             b.onCommand = [&b, polls = 0](const std::string& c) mutable {
+                 if (c != "\x80" || b.attempts.empty()) return;
+                 if (++polls == 1) b.inSocket.reset();
+                 if (polls == 2) b.Put(Module("012346"));
+             };
+         },
+         {"fail:plan", "fail:plan"},
+         0,
+         [](const Bench& b) {
+             EXPECT_FALSE(b.ended);
+             EXPECT_EQ(b.attempts[1].serial, "00074566");
+         }},
         {"a failed module put back is written again",
          [](Bench& b) {
              modsim::EngineOptions bad = Module();
@@ -170,6 +206,7 @@ TEST(StationSocket, PassesOnlyWhatItVerifiedAndRetriesWhatIsPutBack) {
                           record::ToText(a.failedStep));
         EXPECT_EQ(got, c.expected) << c.name;
         EXPECT_EQ(b.Count("/W 00\r"), c.writes) << c.name;
+        if (c.check && got.size() == c.expected.size()) c.check(b);
         if (got != c.expected) {
             std::string all;
             for (const auto& cmd : b.commands) all += cmd == "\x80" ? "<80>" : cmd;
@@ -285,3 +322,111 @@ TEST(StationSocket, AStopOrAVanishedAdapterEndsTheAttemptWithAWholeRow) {
 }
 
 }  // namespace
+
+namespace {
+
+// Several sockets on one station, each with its own port, clock and module.
+struct Line : station::StationObserver {
+    struct Place {
+        FakeSerialPort port;
+        VirtualClock clock;
+        std::unique_ptr<modsim::ModuleEngine> module;
+        int next = 0;       // modules put in so far
+        long emptyAt = -1;  // when the last one was taken out
+    };
+    Line(int sockets, int count)
+        : record(
+              [this](std::string*) -> std::unique_ptr<record::Sink> {
+                  auto csv = std::make_unique<record::CsvSink>(folder + "/log.csv");
+                  if (!csv->Open(nullptr)) return nullptr;
+                  return csv;
+              },
+              nullptr, record::RecordWorker::Mode::Inline),
+          line(record, *this, count) {
+        for (int i = 0; i < sockets; ++i) places.push_back(std::make_unique<Place>());
+        for (std::size_t i = 0; i < places.size(); ++i) {
+            Place& p = *places[i];
+            station::SocketConfig config;
+            config.port = "COM" + std::to_string(i + 1);
+            config.station = "line";
+            config.fixedKind = &module::Receiver();
+            for (std::size_t c = 0; c < 4; ++c) config.plan[c] = channel::kDefaultFrequencies[c];
+            station::Socket& s = line.AddSocket(config, p.port, p.clock);
+            p.clock.SetTickHandler([this, &p, &s](module::TimerId id) {
+                p.port.DeliverReplies();
+                s.OnTimer(id);
+                Answer();
+            });
+            p.port.SetReceiveHandler([&s](wire::CommEvent e) { s.OnPortEvent(e); });
+            p.port.responder = [&p](const std::string& bytes) {
+                return p.module ? p.module->Receive(bytes) : std::string();
+            };
+            p.port.Open();
+        }
+    }
+    ~Line() override { testing_support::RemoveFolder(folder); }
+    void Answer() {
+        do {
+            record.RunQueued();
+            record.Deliver();
+        } while (record.State().waiting > 0);
+    }
+    // A fixture per socket: a module is taken out once it has its result,
+    // and the next one put in 1.5 s later; the first one of socket n comes
+    // n * 1.3 s after the start, so the sockets work out of phase.
+    void Advance(long ms) {
+        for (std::size_t i = 0; i < places.size(); ++i) {
+            Place& p = *places[i];
+            const station::Phase phase = line.Sockets()[i]->CurrentPhase();
+            if (p.module && (phase == station::Phase::Passed || phase == station::Phase::Failed)) {
+                p.module.reset();
+                p.emptyAt = now;
+            }
+            const long due = p.next == 0 ? 1300 * static_cast<long>(i) : p.emptyAt + 1500;
+            if (!p.module && p.emptyAt >= -1 && now >= due && (p.next == 0 || p.emptyAt >= 0)) {
+                modsim::EngineOptions o;
+                char serial[8];
+                std::snprintf(serial, sizeof serial, "%02X%04X", static_cast<int>(i + 1), p.next++);
+                o.serial = serial;
+                p.module = std::make_unique<modsim::ModuleEngine>(o);
+                p.emptyAt = -2;  // in the socket
+            }
+            p.clock.Advance(ms);
+        }
+        now += ms;
+    }
+
+    bool AcceptPlan(const station::Socket&, const module::Kind&) override { return true; }
+    void OnAttempt(const station::Socket&, const record::Attempt& a, bool,
+                   const std::string&) override {
+        attempts.push_back(a);
+    }
+    void OnStationEnded(const station::Station&) override { ended = true; }
+
+    std::string folder = testing_support::MakeTempFolder();
+    record::RecordWorker record;
+    station::Station line;
+    std::vector<std::unique_ptr<Place>> places;
+    std::vector<record::Attempt> attempts;
+    long now = 0;
+    bool ended = false;
+};
+
+}  // namespace
+
+// --count N with sockets out of phase: once N are written or being written
+// no new module is begun, and none being written is cut off.
+TEST(StationSocket, ACountIsReachedWithoutInterruptingAnyWrite) {
+    Line l(3, 4);
+    l.record.Start([](const std::string&) {});
+    l.Answer();
+    l.line.Start();
+    for (long t = 0; t < 120000 && !l.ended; t += 10) l.Advance(10);
+    ASSERT_TRUE(l.ended);
+    EXPECT_EQ(l.line.Total().written, 4);
+    EXPECT_EQ(l.line.Total().passed, 4);
+    for (const record::Attempt& a : l.attempts) {
+        EXPECT_EQ(a.result, record::Result::Pass) << a.serial << " " << a.message;
+    }
+    EXPECT_EQ(l.line.ExitStatus(), 0);
+}
