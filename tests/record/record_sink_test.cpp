@@ -91,7 +91,8 @@ class Record : public ::testing::TestWithParam<const char*> {
             ASSERT_TRUE(cluster_) << why;
             // Each test starts from an empty record.
             cluster_->Psql(
-                "-c 'DROP TABLE IF EXISTS attempts, schema_version, stations CASCADE' "
+                "-c 'DROP TABLE IF EXISTS attempts, attempt_audit, schema_version, stations "
+                "CASCADE' "
                 "-c 'DROP ROLE IF EXISTS station_a' >/dev/null 2>&1");
             cluster_->Psql(
                 "-c 'DROP OWNED BY modsetup_station' -c 'DROP ROLE "
@@ -373,37 +374,6 @@ TEST_P(Line, AServerStoppedMidRunGetsEveryRowExactlyOnceWhenItIsBack) {
         EXPECT_EQ(r.message.find("decided offline") != std::string::npos, offline) << r.message;
     }
     for (const Attempt& a : all) EXPECT_EQ(ids.count(a.attemptId), 1u) << a.serial;
-}
-
-TEST_P(Line, TheStationRoleAddsAndFinishesItsOwnRowsAndCannotDelete) {
-    ASSERT_EQ(Modsetup({"db", "init", "--db", uri_}), 0);
-    ASSERT_EQ(cluster_->Psql("-f '" + std::string(SETUP_SOURCE_DIR) +
-                             "/record/sql/postgresql/station_role.sql'"),
-              0);
-    ASSERT_EQ(cluster_->Psql("-c \"CREATE ROLE station_a LOGIN PASSWORD '" +
-                             std::string(PgCluster::kPassword) + "' IN ROLE modsetup_station\""),
-              0);
-    auto owner = Open();
-    const Attempt others = MakeAttempt("owner", 1, "00070001");
-    ASSERT_TRUE(owner->Begin(others).ok);
-
-    uri_ = cluster_->Uri("station_a");
-    auto station = Open();
-    ASSERT_TRUE(station);
-    const Attempt mine = MakeAttempt("station a", 1, "00070002");
-    ASSERT_TRUE(station->Begin(mine).ok);
-    std::string error;
-    ASSERT_TRUE(station->Finish(Ended(mine, "pass"), &error)) << error;
-    EXPECT_TRUE(station->PassedBefore("rx", "00070002", kPlan));
-
-    EXPECT_FALSE(Raw("DELETE FROM attempts", "station_a", &error));
-    EXPECT_NE(error.find("permission denied"), std::string::npos) << error;
-    int changed = -1;
-    ASSERT_TRUE(Raw("UPDATE attempts SET result = 'pass' WHERE serial = '00070001'", "station_a",
-                    &error, &changed))
-        << error;
-    EXPECT_EQ(changed, 0);
-    EXPECT_EQ(Rows().size(), 2u);
 }
 
 // The libpq way: the server named by a service file, the password from the
