@@ -114,6 +114,10 @@ bool Load(const Parsed& p, const record::ReportFilter& filter, std::vector<recor
     return true;
 }
 
+std::string Count(long long n, const std::string& one, const std::string& many = "") {
+    return std::to_string(n) + " " + (n == 1 ? one : many.empty() ? one + "s" : many);
+}
+
 template <typename Usage>
 int RunDbCommand(const Parsed& p, std::ostream& out, std::ostream& err, const Usage& usage) {
     const std::string what = p.words.size() >= 2 ? p.words[1] : "";
@@ -143,14 +147,17 @@ int RunDbCommand(const Parsed& p, std::ostream& out, std::ostream& err, const Us
             return 2;
         }
         for (const auto& chain : report.chains) {
-            out << "chain \"" << chain.stationId << "\": " << chain.links << " links, head "
-                << (chain.head.empty() ? "none" : chain.head) << "\n";
+            out << "chain \"" << chain.stationId << "\": " << Count(chain.links, "link");
+            if (!chain.head.empty()) out << "; link " << chain.headLink << ": " << chain.head;
+            out << "\n";
         }
         for (const std::string& finding : report.findings) out << finding << "\n";
-        out << "modsetup: db verify: " << report.attempts << " finished attempts in "
-            << report.chains.size() << " chains, " << report.auditEntries << " audit entries: "
-            << (report.findings.empty() ? "all is well"
-                                        : std::to_string(report.findings.size()) + " findings")
+        out << "modsetup: db verify: " << Count(report.attempts, "finished attempt") << " in "
+            << Count(static_cast<long long>(report.chains.size()), "chain") << ", "
+            << Count(report.auditEntries, "audit entry", "audit entries") << ": "
+            << (report.findings.empty()
+                    ? "all is well"
+                    : Count(static_cast<long long>(report.findings.size()), "finding"))
             << "\n";
         return report.findings.empty() ? 0 : 1;
     }

@@ -108,7 +108,7 @@ bool WalkChains(QSqlDatabase db, VerifyReport* report, std::string* error) {
     while (q.next()) {
         const std::string stationId = S(q.value(kStationId).toString());
         if (!chain || chain->stationId != stationId) {
-            report->chains.push_back({stationId, 0, ""});
+            report->chains.push_back({stationId, 0, 0, ""});
             chain = &report->chains.back();
             expected = 1;
             lastHash = kNoLink;
@@ -156,6 +156,7 @@ bool WalkChains(QSqlDatabase db, VerifyReport* report, std::string* error) {
             }
             lastFinished = finished;
         }
+        chain->headLink = seq;
         chain->head = hash;
         lastHash = hash;
         expected = seq + 1;

@@ -47,7 +47,8 @@ struct VerifyReport {
     struct Chain {
         std::string stationId;
         long long links = 0;
-        std::string head;  // the last link's hash, to note down and compare later
+        long long headLink = 0;  // the last link's number and hash, to note
+        std::string head;        // down and compare later
     };
     std::vector<Chain> chains;
     long long attempts = 0;  // finished attempts in a chain

@@ -403,7 +403,7 @@ TEST_F(Rules, AStationsOwnLoginCannotRewriteHistoryYetEveryStatementOfAStationWo
                           "session_user_name = 'station_a' AND current_user_name = 'station_a'"),
               "7");
     EXPECT_EQ(Verify(&out), 0) << out;
-    EXPECT_TRUE(Has(out, "chain \"A\": 4 links")) << out;
+    EXPECT_TRUE(Has(out, "chain \"A\": 4 links; link 4: ")) << out;
     EXPECT_TRUE(Has(out, "all is well")) << out;
 }
 
