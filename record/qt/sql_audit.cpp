@@ -167,7 +167,7 @@ bool WalkChains(QSqlDatabase db, VerifyReport* report, std::string* error) {
 // Every row as its last audit entry left it, and every audit entry a step
 // the rules allow: a running row inserted (or a correction), finished once.
 bool CheckAudit(QSqlDatabase db, VerifyReport* report, std::string* error) {
-    const auto read = [&db, error](QSqlQuery& q, const QString& sql) {
+    const auto read = [error](QSqlQuery& q, const QString& sql) {
         q.setForwardOnly(true);
         if (q.exec(sql)) return true;
         *error = "cannot read the audit trail: " + Why(q.lastError());
