@@ -3,71 +3,35 @@
 // `db release`; on a throw-away cluster this program starts, where the owner
 // of the tables may not make roles. And what an SQLite file keeps of it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <cstdio>
 #include <fstream>
-#include <memory>
 
 #include "pg_cluster.h"
+#include "record_programs.h"
 #include "scratch_folder.h"
 
 namespace {
 
-std::string BinDir() {
-    const char* dir = std::getenv("SETUP_BIN_DIR");
-    return dir ? dir : "bin";
-}
-
 int Modsetup(const std::vector<std::string>& args, std::string* out = nullptr) {
-    std::string command = "'" + BinDir() + "/modsetup'";
-    for (const auto& a : args) command += " '" + a + "'";
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    char buffer[4096];
-    std::string text;
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, p)) text.append(buffer, n);
-    const int status = ::pclose(p);
-    if (out) *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return RunModsetup(args, out);
 }
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Qt finds its SQL drivers through the application object.
-void NeedApplication() {
-    if (QCoreApplication::instance()) return;
-    static int argc = 1;
-    static char name[] = "record_rules_test";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
-}
-
-// One cluster for the whole program, with an owner that has no CREATEROLE
-// and a role administrator that is no superuser.
-PgCluster* Cluster(std::string* why) {
-    static std::unique_ptr<PgCluster> cluster;
-    static std::string failed;
-    if (!cluster && failed.empty()) {
-        auto c = std::make_unique<PgCluster>();
-        if (c->Start(&failed)) cluster = std::move(c);
-        if (cluster) {
-            std::ofstream(cluster->Dir() + "/pgpass", std::ios::app)
-                << "127.0.0.1:" << cluster->Port() << ":*:*:" << PgCluster::kPassword << "\n";
-            const std::string pw = std::string(" PASSWORD '") + PgCluster::kPassword + "'";
-            cluster->Psql("-c \"CREATE ROLE line_owner LOGIN NOCREATEROLE" + pw +
-                          "\" -c \"CREATE "
-                          "ROLE line_admin LOGIN CREATEROLE" +
-                          pw + "\" >/dev/null");
-        }
-    }
-    *why = failed;
-    return cluster.get();
+// The cluster's owner of the line's tables has no CREATEROLE, and its role
+// administrator is no superuser; every login has the one password.
+void PrepareLine(PgCluster& cluster) {
+    std::ofstream(cluster.Dir() + "/pgpass", std::ios::app)
+        << "127.0.0.1:" << cluster.Port() << ":*:*:" << PgCluster::kPassword << "\n";
+    const std::string pw = std::string(" PASSWORD '") + PgCluster::kPassword + "'";
+    cluster.Psql("-c \"CREATE ROLE line_owner LOGIN NOCREATEROLE" + pw +
+                 "\" -c \"CREATE ROLE line_admin LOGIN CREATEROLE" + pw + "\" >/dev/null");
 }
 
 // A session of one login on the line's database.
@@ -180,7 +144,7 @@ class Rules : public ::testing::Test {
     void SetUp() override {
         NeedApplication();
         std::string why;
-        cluster_ = Cluster(&why);
+        cluster_ = SharedCluster(&why, PrepareLine);
         if (!cluster_ && PgCluster::BinDir().empty()) GTEST_SKIP() << why;
         ASSERT_TRUE(cluster_) << why;
         Reset();
