@@ -95,8 +95,8 @@ bool WalkChains(QSqlDatabase db, VerifyReport* report, std::string* error) {
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT %1 FROM attempts WHERE result <> 'running' OR chain_seq "
-                               "IS NOT NULL OR chain_hash IS NOT NULL ORDER BY station_id, "
-                               "chain_seq NULLS LAST, attempt_id")
+                               "IS NOT NULL OR chain_hash IS NOT NULL ORDER BY attempts.station_id, "
+                               "attempts.chain_seq NULLS LAST, attempts.attempt_id")
                     .arg(ChainColumns()))) {
         *error = "cannot read the attempts: " + Why(q.lastError());
         return false;

@@ -223,6 +223,11 @@ TEST_F(Rules, AStationsOwnLoginCannotRewriteHistoryYetEveryStatementOfAStationWo
     ASSERT_TRUE(other.Run(Begin(Id(1), "line 2", "B", "00020001"), &error)) << error;
     ASSERT_TRUE(other.Run(Finish(Id(1), "pass"), &error)) << error;
     ASSERT_TRUE(other.Run(Begin(Id(2), "line 2", "B", "00020002"), &error)) << error;
+    // A chain of more than ten links, walked in the order of their numbers.
+    for (int n = 100; n < 111; ++n) {
+        ASSERT_TRUE(other.Run(Begin(Id(n), "line 2", "B", "00020" + std::to_string(n)), &error));
+        ASSERT_TRUE(other.Run(Finish(Id(n), "fail", "Not Response!!"), &error)) << error;
+    }
 
     const struct {
         std::string sql;
@@ -371,6 +376,7 @@ TEST_F(Rules, AStationsOwnLoginCannotRewriteHistoryYetEveryStatementOfAStationWo
               "7");
     EXPECT_EQ(Verify(&out), 0) << out;
     EXPECT_TRUE(Has(out, "chain \"A\": 4 links; link 4: ")) << out;
+    EXPECT_TRUE(Has(out, "chain \"B\": 12 links; link 12: ")) << out;
     EXPECT_TRUE(Has(out, "all is well")) << out;
 }
 

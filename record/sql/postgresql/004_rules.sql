@@ -39,21 +39,51 @@ REVOKE ALL ON attempt_audit FROM PUBLIC;
 CREATE OR REPLACE FUNCTION attempt_micros(t timestamptz) RETURNS text
     LANGUAGE sql IMMUTABLE AS $$ SELECT (extract(epoch FROM t) * 1000000)::bigint::text $$;
 
--- What a finished attempt's hash is made of: its fields in a fixed order,
--- each with "\" written "\\" and "|" written "\|", NULL as "\N", joined by
--- "|". modsetup db verify builds the same text itself.
+-- One field of that text: "\" written "\\", "|" written "\|", NULL as "\N".
+CREATE OR REPLACE FUNCTION attempt_chain_field(v text) RETURNS text
+    LANGUAGE sql IMMUTABLE AS $$
+    SELECT coalesce(replace(replace(v, E'\\', E'\\\\'), '|', E'\\|'), E'\\N')
+$$;
+
+-- What a finished attempt's hash is made of: its fields in this order, each
+-- written as attempt_chain_field() does, joined by "|". modsetup db verify
+-- builds the same text itself.
 CREATE OR REPLACE FUNCTION attempt_chain_text(r attempts) RETURNS text
     LANGUAGE sql STABLE AS $$
-    SELECT string_agg(coalesce(replace(replace(f, E'\\', E'\\\\'), '|', E'\\|'), E'\\N'), '|'
-                      ORDER BY n)
-    FROM unnest(ARRAY[
-        'modsetup-chain-1', r.chain_seq::text, r.chain_prev, r.attempt_id::text, r.station_id,
-        r.station, r.db_user::text, r.socket::text, r.port, r.device, r.kind, r.serial,
-        r.version, r.ch0, r.ch1, r.ch2, r.ch3, r.rb0, r.rb1, r.rb2, r.rb3, r.operation,
-        r.result, r.failed_step, r.message, attempt_micros(r.started_at), r.duration_ms::text,
-        r.tool_version, r.operator, CASE WHEN r.recorded_offline THEN 't' ELSE 'f' END,
-        r.corrects::text, attempt_micros(r.received_at), attempt_micros(r.finished_at)])
-        WITH ORDINALITY AS u(f, n)
+    SELECT concat_ws('|',
+        'modsetup-chain-1',
+        attempt_chain_field(r.chain_seq::text),
+        attempt_chain_field(r.chain_prev),
+        attempt_chain_field(r.attempt_id::text),
+        attempt_chain_field(r.station_id),
+        attempt_chain_field(r.station),
+        attempt_chain_field(r.db_user::text),
+        attempt_chain_field(r.socket::text),
+        attempt_chain_field(r.port),
+        attempt_chain_field(r.device),
+        attempt_chain_field(r.kind),
+        attempt_chain_field(r.serial),
+        attempt_chain_field(r.version),
+        attempt_chain_field(r.ch0),
+        attempt_chain_field(r.ch1),
+        attempt_chain_field(r.ch2),
+        attempt_chain_field(r.ch3),
+        attempt_chain_field(r.rb0),
+        attempt_chain_field(r.rb1),
+        attempt_chain_field(r.rb2),
+        attempt_chain_field(r.rb3),
+        attempt_chain_field(r.operation),
+        attempt_chain_field(r.result),
+        attempt_chain_field(r.failed_step),
+        attempt_chain_field(r.message),
+        attempt_chain_field(attempt_micros(r.started_at)),
+        attempt_chain_field(r.duration_ms::text),
+        attempt_chain_field(r.tool_version),
+        attempt_chain_field(r.operator),
+        attempt_chain_field(CASE WHEN r.recorded_offline THEN 't' ELSE 'f' END),
+        attempt_chain_field(r.corrects::text),
+        attempt_chain_field(attempt_micros(r.received_at)),
+        attempt_chain_field(attempt_micros(r.finished_at)))
 $$;
 
 CREATE OR REPLACE FUNCTION attempt_chain_hash(r attempts) RETURNS text
@@ -252,26 +282,25 @@ BEGIN
     IF TG_OP IN ('INSERT', 'UPDATE') THEN
         new_v := to_jsonb(NEW);
     END IF;
-    EXECUTE format('INSERT INTO %I.attempt_audit (table_name, operation, attempt_id, station, '
-                   'session_user_name, current_user_name, old_values, new_values) '
-                   'VALUES ($1, $2, $3, $4, $5, $6, $7, $8)', TG_TABLE_SCHEMA)
-        USING TG_TABLE_NAME, TG_OP,
-              CASE WHEN TG_TABLE_NAME = 'attempts'
-                   THEN (coalesce(new_v, old_v) ->> 'attempt_id')::uuid END,
-              coalesce(new_v, old_v) ->> 'station', session_user, acting, old_v, new_v;
+    INSERT INTO attempt_audit (table_name, operation, attempt_id, station, session_user_name,
+                               current_user_name, old_values, new_values)
+        VALUES (TG_TABLE_NAME, TG_OP,
+                CASE WHEN TG_TABLE_NAME = 'attempts'
+                     THEN (coalesce(new_v, old_v) ->> 'attempt_id')::uuid END,
+                coalesce(new_v, old_v) ->> 'station', session_user, acting, old_v, new_v);
     RETURN NULL;
 END $$;
 
--- A station's own session must not bring tables of its own into these
--- functions: a temporary "stations" table would otherwise stand in for the
--- real one. Their schema comes first, the session's temporary one last.
+-- A station's own session must not bring tables of its own into the
+-- triggers: a temporary "stations" table would otherwise stand in for the
+-- real one. Their schema comes first, the session's temporary one last;
+-- the SQL functions above run with the path of the trigger that calls them
+-- (and, left without a path of their own, are inlined).
 DO $$
 DECLARE
     f text;
 BEGIN
-    FOREACH f IN ARRAY ARRAY['attempt_micros(timestamptz)', 'attempt_chain_text(attempts)',
-                             'attempt_chain_hash(attempts)', 'attempt_rules()',
-                             'station_rules()', 'record_audit()'] LOOP
+    FOREACH f IN ARRAY ARRAY['attempt_rules()', 'station_rules()', 'record_audit()'] LOOP
         EXECUTE format('ALTER FUNCTION %s SET search_path = pg_catalog, %I, pg_temp', f,
                        current_schema());
     END LOOP;
