@@ -95,6 +95,7 @@ $$;
 -- they ended, and are in the audit trail as they are now (times as UTC, the
 -- way the audit trigger writes them).
 SET LOCAL TimeZone = 'UTC';
+CREATE TEMPORARY TABLE chained (attempt_id uuid, seq bigint, prev text, hash text) ON COMMIT DROP;
 DO $$
 DECLARE
     r attempts;
@@ -114,11 +115,11 @@ BEGIN
         r.chain_prev := prev;
         r.chain_hash := attempt_chain_hash(r);
         prev := r.chain_hash;
-        UPDATE attempts SET chain_seq = r.chain_seq, chain_prev = r.chain_prev,
-                            chain_hash = r.chain_hash
-            WHERE attempt_id = r.attempt_id;
+        INSERT INTO chained VALUES (r.attempt_id, r.chain_seq, r.chain_prev, r.chain_hash);
     END LOOP;
 END $$;
+UPDATE attempts a SET chain_seq = c.seq, chain_prev = c.prev, chain_hash = c.hash
+    FROM chained c WHERE a.attempt_id = c.attempt_id;
 INSERT INTO attempt_audit (table_name, operation, attempt_id, station, session_user_name,
                            current_user_name, new_values)
     SELECT 'attempts', 'EXISTING', a.attempt_id, a.station, session_user, current_user, to_jsonb(a)
