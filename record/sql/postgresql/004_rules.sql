@@ -157,7 +157,11 @@ BEGIN
             RAISE EXCEPTION 'station "%" is not registered to % with station id %', NEW.station,
                 current_user, NEW.station_id USING ERRCODE = '42501';
         END IF;
-        IF NEW.result = 'running' AND NEW.corrects IS NULL THEN
+        IF NEW.result = 'running' THEN
+            IF NEW.corrects IS NOT NULL THEN
+                RAISE EXCEPTION 'only a finished not-recorded attempt takes back another'
+                    USING ERRCODE = '42501';
+            END IF;
             -- The station's own clock, for a row decided while the server was
             -- out of reach, may be hours behind; never ahead.
             IF NOT isfinite(NEW.started_at) OR NEW.started_at > now() + interval '1 minute'
