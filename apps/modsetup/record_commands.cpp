@@ -13,6 +13,8 @@ namespace modsetup {
 
 const char kRecordUsageText[] =
     "usage: modsetup db init --db URI [--to VERSION]\n"
+    "       modsetup db verify --db URI\n"
+    "       modsetup db release (SERIAL | --station NAME) --db URI\n"
     "       modsetup report (--db URI | --log FILE) [--since TIME] [--until TIME]\n"
     "                       [--station NAME] [--json] [--html FILE]\n"
     "       modsetup export --db URI --csv FILE [--since TIME] [--until TIME] [--station NAME]\n"
@@ -21,7 +23,9 @@ const char kRecordUsageText[] =
     "postgres:service=NAME. Passwords come from ~/.pgpass, PGPASSFILE or the service\n"
     "file, never from the URI. TIME: 2026-12-09, 2026-12-09T06:00 (local time) or with\n"
     "an offset (2026-12-09T06:00+01:00, ...Z). db init --to stops at an older schema\n"
-    "version.\n";
+    "version. db verify (PostgreSQL) exits 1 when the record was changed past its\n"
+    "rules; db release, run as the owner, ends a serial's running attempts as\n"
+    "interrupted or frees a station name (exit 1: nothing to release).\n";
 
 namespace {
 
@@ -110,6 +114,75 @@ bool Load(const Parsed& p, const record::ReportFilter& filter, std::vector<recor
     return true;
 }
 
+std::string Count(long long n, const std::string& one, const std::string& many = "") {
+    return std::to_string(n) + " " + (n == 1 ? one : many.empty() ? one + "s" : many);
+}
+
+template <typename Usage>
+int RunDbCommand(const Parsed& p, std::ostream& out, std::ostream& err, const Usage& usage) {
+    const std::string what = p.words.size() >= 2 ? p.words[1] : "";
+    const std::string uri = Value(p, "--db");
+    const bool release = what == "release";
+    if ((what != "init" && what != "verify" && !release) || (!release && p.words.size() != 2))
+        return usage("expected: db init, db verify or db release, with --db URI");
+    if (uri.empty()) return usage("db " + what + " needs --db URI");
+    std::string error;
+    if (what == "init") {
+        // --to N stops at an older schema version (to try a migration).
+        const int upTo = std::atoi(Value(p, "--to").c_str());
+        std::string done, note;
+        if (!record::InitDatabase(uri, upTo, &done, &error, &note)) {
+            err << "modsetup: db init: " << error << "\n";
+            return 2;
+        }
+        out << "modsetup: " << uri << ": "
+            << (done.empty() ? "schema already up to date" : "applied " + done) << "\n";
+        if (!note.empty()) out << "modsetup: " << note << "\n";
+        return 0;
+    }
+    if (what == "verify") {
+        record::VerifyReport report;
+        if (!record::VerifyRecord(uri, &report, &error)) {
+            err << "modsetup: db verify: " << error << "\n";
+            return 2;
+        }
+        for (const auto& chain : report.chains) {
+            out << "chain \"" << chain.stationId << "\": " << Count(chain.links, "link");
+            if (!chain.head.empty()) out << "; link " << chain.headLink << ": " << chain.head;
+            out << "\n";
+        }
+        for (const std::string& finding : report.findings) out << finding << "\n";
+        out << "modsetup: db verify: " << Count(report.attempts, "finished attempt") << " in "
+            << Count(static_cast<long long>(report.chains.size()), "chain") << ", "
+            << Count(report.auditEntries, "audit entry", "audit entries") << ": "
+            << (report.findings.empty()
+                    ? "all is well"
+                    : Count(static_cast<long long>(report.findings.size()), "finding"))
+            << "\n";
+        return report.findings.empty() ? 0 : 1;
+    }
+    const std::string station = Value(p, "--station");
+    if ((p.words.size() == 3) == !station.empty() || p.words.size() > 3)
+        return usage("db release takes a serial number or --station NAME");
+    std::vector<std::string> released;
+    std::string note;
+    const bool ok = station.empty()
+                        ? record::ReleaseSerial(uri, p.words[2], &released, &error)
+                        : record::ReleaseStation(uri, station, &released, &note, &error);
+    if (!ok) {
+        err << "modsetup: db release: " << error << "\n";
+        return 2;
+    }
+    for (const std::string& line : released) out << "modsetup: released " << line << "\n";
+    if (!note.empty()) err << "modsetup: " << note << "\n";
+    if (!released.empty()) return 0;
+    err << "modsetup: db release: "
+        << (station.empty() ? "no running attempt of serial " + p.words[2]
+                            : "no station \"" + station + "\" is registered")
+        << "\n";
+    return 1;
+}
+
 }  // namespace
 
 bool IsRecordCommand(const std::vector<std::string>& args) {
@@ -139,21 +212,7 @@ int RunRecordCommand(const std::vector<std::string>& args, std::ostream& out, st
     const std::string& command = p.words[0];
     std::string error;
 
-    if (command == "db") {
-        if (p.words.size() != 2 || p.words[1] != "init") return usage("expected: db init --db URI");
-        const std::string uri = Value(p, "--db");
-        if (uri.empty()) return usage("db init needs --db URI");
-        // --to N stops at an older schema version (to try a migration).
-        const int upTo = std::atoi(Value(p, "--to").c_str());
-        std::string done;
-        if (!record::InitDatabase(uri, upTo, &done, &error)) {
-            err << "modsetup: db init: " << error << "\n";
-            return 2;
-        }
-        out << "modsetup: " << uri << ": "
-            << (done.empty() ? "schema already up to date" : "applied " + done) << "\n";
-        return 0;
-    }
+    if (command == "db") return RunDbCommand(p, out, err, usage);
     if (p.words.size() != 1) return usage("unexpected " + p.words.back());
     record::ReportFilter filter;
     if (!Filter(p, &filter, &error)) return usage(error);

@@ -36,8 +36,39 @@ std::string SpoolPath(const std::string& folder);
 int LatestSchemaVersion();
 
 // `db init`: makes the schema or brings it up to upTo (0: the latest).
-// *done says what was applied.
-bool InitDatabase(const std::string& uri, int upTo, std::string* done, std::string* error);
+// *done says what was applied. On PostgreSQL it then grants the station
+// group (modsetup_station) what a station may do; *note (when given) says
+// so, or that the group does not exist yet.
+bool InitDatabase(const std::string& uri, int upTo, std::string* done, std::string* error,
+                  std::string* note = nullptr);
+
+// What `db verify` checked and found on a PostgreSQL record.
+struct VerifyReport {
+    struct Chain {
+        std::string stationId;
+        long long links = 0;
+        long long headLink = 0;  // the last link's number and hash, to note
+        std::string head;        // down and compare later
+    };
+    std::vector<Chain> chains;
+    long long attempts = 0;  // finished attempts in a chain
+    long long auditEntries = 0;
+    std::vector<std::string> findings;  // one line each; none when all is well
+};
+
+// `db verify`: walks each station id's hash chain and the audit trail. False
+// with *error when the record cannot be read (or is SQLite's).
+bool VerifyRecord(const std::string& uri, VerifyReport* report, std::string* error);
+
+// `db release SERIAL`: that serial's running attempts end as interrupted,
+// saying who released them; *released gets a line for each.
+bool ReleaseSerial(const std::string& uri, const std::string& serial,
+                   std::vector<std::string>* released, std::string* error);
+
+// `db release --station NAME` (PostgreSQL): the name's registration freed;
+// *released says what it was, *note that a station still holds the name.
+bool ReleaseStation(const std::string& uri, const std::string& name,
+                    std::vector<std::string>* released, std::string* note, std::string* error);
 
 // The attempts the report and the export read, in start order.
 bool LoadAttempts(const std::string& uri, const ReportFilter& filter, std::vector<Attempt>* rows,

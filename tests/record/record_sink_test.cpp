@@ -21,6 +21,7 @@
 #include "csv_sink.h"
 #include "db_uri.h"
 #include "pg_cluster.h"
+#include "record_programs.h"
 #include "report.h"
 #include "scratch_folder.h"
 #include "sql_record.h"
@@ -30,23 +31,6 @@ namespace {
 using record::Attempt;
 
 const std::array<std::string, 4> kPlan = {"434.700", "434.600", "433.920", "434.075"};
-
-std::string BinDir() {
-    const char* dir = std::getenv("SETUP_BIN_DIR");
-    return dir ? dir : "bin";
-}
-
-// One cluster for the whole program; started when the first test needs it.
-PgCluster* Cluster(std::string* why) {
-    static std::unique_ptr<PgCluster> cluster;
-    static std::string failed;
-    if (!cluster && failed.empty()) {
-        auto c = std::make_unique<PgCluster>();
-        if (c->Start(&failed)) cluster = std::move(c);
-    }
-    *why = failed;
-    return cluster.get();
-}
 
 Attempt MakeAttempt(const std::string& station, int socket, const std::string& serial) {
     Attempt a;
@@ -78,20 +62,16 @@ Attempt Ended(Attempt a, const std::string& result, const std::string& message =
 class Record : public ::testing::TestWithParam<const char*> {
   protected:
     void SetUp() override {
-        if (!QCoreApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "record_sink_test";
-            static char* argv[] = {name, nullptr};
-            new QCoreApplication(argc, argv);
-        }
+        NeedApplication();
         if (Postgres()) {
             std::string why;
-            cluster_ = Cluster(&why);
+            cluster_ = SharedCluster(&why);
             if (!cluster_ && PgCluster::BinDir().empty()) GTEST_SKIP() << why;
             ASSERT_TRUE(cluster_) << why;
             // Each test starts from an empty record.
             cluster_->Psql(
-                "-c 'DROP TABLE IF EXISTS attempts, schema_version, stations CASCADE' "
+                "-c 'DROP TABLE IF EXISTS attempts, attempt_audit, schema_version, stations "
+                "CASCADE' "
                 "-c 'DROP ROLE IF EXISTS station_a' >/dev/null 2>&1");
             cluster_->Psql(
                 "-c 'DROP OWNED BY modsetup_station' -c 'DROP ROLE "
@@ -144,15 +124,7 @@ class Record : public ::testing::TestWithParam<const char*> {
         return ok;
     }
     int Modsetup(const std::vector<std::string>& args, std::string* out = nullptr) {
-        std::string command = "'" + BinDir() + "/modsetup'";
-        for (const auto& a : args) command += " '" + a + "'";
-        FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-        char buffer[4096];
-        std::string text;
-        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, p)) text.append(buffer, n);
-        const int status = ::pclose(p);
-        if (out) *out = text;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return RunModsetup(args, out);
     }
 
     ScratchFolder scratch_{"record_test"};
@@ -373,37 +345,6 @@ TEST_P(Line, AServerStoppedMidRunGetsEveryRowExactlyOnceWhenItIsBack) {
         EXPECT_EQ(r.message.find("decided offline") != std::string::npos, offline) << r.message;
     }
     for (const Attempt& a : all) EXPECT_EQ(ids.count(a.attemptId), 1u) << a.serial;
-}
-
-TEST_P(Line, TheStationRoleAddsAndFinishesItsOwnRowsAndCannotDelete) {
-    ASSERT_EQ(Modsetup({"db", "init", "--db", uri_}), 0);
-    ASSERT_EQ(cluster_->Psql("-f '" + std::string(SETUP_SOURCE_DIR) +
-                             "/record/sql/postgresql/station_role.sql'"),
-              0);
-    ASSERT_EQ(cluster_->Psql("-c \"CREATE ROLE station_a LOGIN PASSWORD '" +
-                             std::string(PgCluster::kPassword) + "' IN ROLE modsetup_station\""),
-              0);
-    auto owner = Open();
-    const Attempt others = MakeAttempt("owner", 1, "00070001");
-    ASSERT_TRUE(owner->Begin(others).ok);
-
-    uri_ = cluster_->Uri("station_a");
-    auto station = Open();
-    ASSERT_TRUE(station);
-    const Attempt mine = MakeAttempt("station a", 1, "00070002");
-    ASSERT_TRUE(station->Begin(mine).ok);
-    std::string error;
-    ASSERT_TRUE(station->Finish(Ended(mine, "pass"), &error)) << error;
-    EXPECT_TRUE(station->PassedBefore("rx", "00070002", kPlan));
-
-    EXPECT_FALSE(Raw("DELETE FROM attempts", "station_a", &error));
-    EXPECT_NE(error.find("permission denied"), std::string::npos) << error;
-    int changed = -1;
-    ASSERT_TRUE(Raw("UPDATE attempts SET result = 'pass' WHERE serial = '00070001'", "station_a",
-                    &error, &changed))
-        << error;
-    EXPECT_EQ(changed, 0);
-    EXPECT_EQ(Rows().size(), 2u);
 }
 
 // The libpq way: the server named by a service file, the password from the

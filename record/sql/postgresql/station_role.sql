@@ -1,16 +1,19 @@
--- What a station may do on the line's record: read, add its attempts and
--- finish them; never delete, never change another station's rows.
--- Run once by the owner of the tables, after `modsetup db init`:
---     psql "service=line" -v ON_ERROR_STOP=1 -f station_role.sql
--- then give each station PC a login of its own in this role:
---     CREATE ROLE station_2 LOGIN IN ROLE modsetup_station;
---     \password station_2        (the station keeps it in ~/.pgpass)
-CREATE ROLE modsetup_station NOLOGIN;
-GRANT SELECT ON schema_version TO modsetup_station;
-GRANT SELECT, INSERT, UPDATE ON attempts TO modsetup_station;
-ALTER TABLE attempts ENABLE ROW LEVEL SECURITY;
-CREATE POLICY attempts_read ON attempts FOR SELECT TO modsetup_station USING (true);
-CREATE POLICY attempts_add_own ON attempts FOR INSERT TO modsetup_station
-    WITH CHECK (db_user = current_user);
-CREATE POLICY attempts_finish_own ON attempts FOR UPDATE TO modsetup_station
-    USING (db_user = current_user) WITH CHECK (db_user = current_user);
+-- The roles of a line's stations. Making roles needs a superuser or a role
+-- with CREATEROLE, which the owner of the tables need not have; everything
+-- else (the grants on the tables, row security, the triggers) is the
+-- owner's, done by `modsetup db init`. The order:
+--   1. a superuser (or a CREATEROLE role) runs this script once:
+--          psql "service=line_admin" -v ON_ERROR_STOP=1 -f station_role.sql
+--      and gives each station PC a login of its own in the group:
+--          CREATE ROLE station_2 LOGIN IN ROLE modsetup_station;
+--          \password station_2        (the station keeps it in ~/.pgpass)
+--   2. the owner runs `modsetup db init --db URI`, which grants the group
+--      what a station may do (run it again when the group was made after
+--      the schema).
+-- Running it again changes nothing.
+DO $$
+BEGIN
+    IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'modsetup_station') THEN
+        CREATE ROLE modsetup_station NOLOGIN;
+    END IF;
+END $$;
