@@ -15,11 +15,11 @@ std::optional<E> Find(const char* const (&texts)[N], std::string_view text) {
 }
 
 // In the order of the enums.
-constexpr const char* kResults[] = {"running", "pass",    "fail",
+constexpr const char* kResults[] = {"running",     "pass",    "fail",
                                     "interrupted", "skipped", "not-recorded"};
 constexpr const char* kOperations[] = {"info", "write", "write-unverified", "check", "test"};
-constexpr const char* kSteps[] = {"",       "identity", "write",  "check",
-                                  "serial", "port",     "record", "test", "plan"};
+constexpr const char* kSteps[] = {"",     "identity", "write", "check", "serial",
+                                  "port", "record",   "test",  "plan"};
 static_assert(std::size(kResults) == static_cast<std::size_t>(Result::NotRecorded) + 1);
 static_assert(std::size(kOperations) == static_cast<std::size_t>(Operation::Test) + 1);
 static_assert(std::size(kSteps) == static_cast<std::size_t>(Step::Plan) + 1);

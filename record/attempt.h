@@ -36,11 +36,11 @@ struct Attempt {
     std::string startedAt;  // ISO 8601 with the UTC offset
     std::string station;
     std::string stationId;  // the installation's UUID: two PCs under one name are told apart
-    int socket = 1;      // 1..N in the order the ports were given
-    std::string port;    // "COM7" or a device path, as given
-    std::string device;  // what the port opened
-    std::string kind;    // "rx" / "tx", empty when unknown
-    std::string serial;  // as the module reported it
+    int socket = 1;         // 1..N in the order the ports were given
+    std::string port;       // "COM7" or a device path, as given
+    std::string device;     // what the port opened
+    std::string kind;       // "rx" / "tx", empty when unknown
+    std::string serial;     // as the module reported it
     std::string version;
     std::array<std::string, 4> channels;  // the plan, MHz, Ch0 first; empty for info
     std::array<std::string, 4> readBack;  // register rows read back, values joined by ","

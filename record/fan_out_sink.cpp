@@ -36,9 +36,21 @@ BeginResult FanOutSink::Begin(const Attempt& attempt) {
         closed.failedStep = all.busyAt.empty() ? Step::Record : Step::None;
         closed.message = all.busyAt.empty() ? all.error : all.busyAt;
         for (std::size_t i = 0; i < sinks_.size(); ++i) {
-            if (i > stopped && !all.busyAt.empty() && !sinks_[i]->Begin(attempt).ok) continue;
-            if (i < stopped || (i > stopped && !all.busyAt.empty()))
-                sinks_[i]->Finish(closed, nullptr);
+            if (i < stopped) sinks_[i]->Finish(closed, nullptr);
+            if (i > stopped && !all.busyAt.empty()) sinks_[i]->Skip(closed, nullptr);
+        }
+    }
+    return all;
+}
+
+bool FanOutSink::Skip(const Attempt& skipped, std::string* error) {
+    // A skip claims nothing of the module: each record keeps it if it can.
+    bool all = true;
+    for (const auto& sink : sinks_) {
+        std::string why;
+        if (!sink->Skip(skipped, &why)) {
+            if (error && all) *error = why;
+            all = false;
         }
     }
     return all;

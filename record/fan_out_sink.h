@@ -17,6 +17,7 @@ class FanOutSink : public Sink {
 
     BeginResult Begin(const Attempt& attempt) override;
     bool Finish(const Attempt& attempt, std::string* error) override;
+    bool Skip(const Attempt& skipped, std::string* error) override;
     std::optional<PriorPass> PassedBefore(const std::string& kind, const std::string& serial,
                                           const std::array<std::string, 4>& plan) override;
     int Unsent() const override;

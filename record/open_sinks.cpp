@@ -17,7 +17,7 @@ std::unique_ptr<Sink> OpenSinks(const SinkOptions& options, const DatabaseSinkFa
             *error = "this program keeps no database record: give --log FILE";
             return nullptr;
         }
-        auto db = openDatabase(options.dbUri, options.spoolFolder, error);
+        auto db = openDatabase(options, error);
         if (!db) return nullptr;
         sinks.push_back(std::move(db));
     }

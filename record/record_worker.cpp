@@ -128,12 +128,14 @@ struct RecordWorker::Core {
         if (!sink) {
             fail("the production record is not open");
         } else {
-            // Stage 0: was it passed before? 1: its skip row begun; 2: the
-            // skip row kept; 3: the attempt's own row.
+            // Stage 0: was it passed before? 1: its skip row; 3: the
+            // attempt's own row; 4: answered.
             if (job.stage == 0) {
                 if (job.checkPassed && !job.attempt.serial.empty()) {
                     job.prior = sink->PassedBefore(job.attempt.kind, job.attempt.serial,
                                                    job.attempt.channels);
+                    // A locked record did not answer: not "never passed".
+                    if (!job.prior && sink->Retryable() && mayWait) return false;
                 }
                 job.stage = job.prior ? 1 : 3;
                 if (job.prior) {
@@ -142,25 +144,11 @@ struct RecordWorker::Core {
                 }
             }
             if (job.stage == 1) {
-                const BeginResult b = sink->Begin(job.skip);
-                if (!b.ok && b.busyAt.empty() && sink->Retryable() && mayWait) return false;
-                if (b.ok) {
-                    job.stage = 2;
-                } else if (!b.busyAt.empty()) {
-                    a.outcome = OpenAnswer::Outcome::Busy;
-                    a.busyAt = b.busyAt;
-                    job.stage = 4;
-                } else {
-                    fail(b.error);
-                    job.stage = 4;
-                }
-            }
-            if (job.stage == 2) {
                 Attempt skipped = job.skip;
                 skipped.result = Result::Skipped;
                 skipped.message = PassedBeforeMessage(skipped.serial, *job.prior);
                 std::string why;
-                if (!sink->Finish(skipped, &why)) {
+                if (!sink->Skip(skipped, &why)) {
                     if (sink->Retryable() && mayWait) return false;
                     fail(why);
                 } else {

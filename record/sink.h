@@ -43,6 +43,19 @@ class Sink {
     // False with the reason in *error when the row could not be kept.
     virtual bool Finish(const Attempt& attempt, std::string* error) = 0;
 
+    // A finished "skipped" row: the module was left alone (it passed before,
+    // or another station is writing it). By default begun and finished.
+    virtual bool Skip(const Attempt& skipped, std::string* error) {
+        Attempt running = skipped;
+        running.result = Result::Running;
+        BeginResult b = Begin(running);
+        if (!b.ok) {
+            if (error) *error = b.error.empty() ? b.busyAt : b.error;
+            return false;
+        }
+        return Finish(skipped, error);
+    }
+
     // A correction row (result NotRecorded, corrects set): this record kept
     // a result another could not, and takes it back. By default it is
     // written as any other attempt.

@@ -32,6 +32,7 @@
 #include "socket_port.h"
 #include "sql_record.h"
 #include "station.h"
+#include "station_id.h"
 #include "tool_version.h"
 
 namespace modsetup {
@@ -154,6 +155,7 @@ class Programmer : public station::StationObserver {
     std::string dataFolder_;
     std::string logPath_;
     std::string station_;
+    std::string stationId_;  // this installation's, from the data folder
     station::PlanTexts plan_;
     std::unique_ptr<station::QtRecord> record_;
     std::vector<std::unique_ptr<wire::QtSerialPort>> ports_;
@@ -308,7 +310,15 @@ int Programmer::ModuleCommand() {
     // A module written without its row would be lost to the records: the
     // record is opened before any port is touched.
     store::fsys::MakeFolders(dataFolder_);
+    std::string idError;
+    stationId_ = record::StationId(dataFolder_, &idError);
+    if (stationId_.empty()) {
+        Error(idError);
+        return kExitUsage;
+    }
     record::SinkOptions sinkOptions;
+    sinkOptions.station = station_;
+    sinkOptions.stationId = stationId_;
     sinkOptions.logPath = logPath_;
     sinkOptions.dbUri = o_.db;
     sinkOptions.spoolFolder = dataFolder_;
@@ -371,6 +381,7 @@ int Programmer::ModuleCommand() {
         config.port = names[i];
         config.device = station::SocketDevice(*ports_[i]);
         config.station = station_;
+        config.stationId = stationId_;
         config.operatorName = o_.operatorName;
         config.toolVersion = kToolVersion;
         config.fixedKind = fixed;

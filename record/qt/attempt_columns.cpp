@@ -8,16 +8,6 @@
 
 namespace record {
 
-namespace {
-
-// What a row's end may change: not who made it, where or when it started.
-constexpr const char* kFinishColumns[] = {
-    "port",   "device",      "kind",    "serial",      "version",      "ch0",     "ch1",
-    "ch2",    "ch3",         "rb0",     "rb1",         "rb2",          "rb3",     "operation",
-    "result", "failed_step", "message", "duration_ms", "tool_version", "operator"};
-
-}  // namespace
-
 std::string NowUtc() {
     return FormatUtcIso(QDateTime::currentMSecsSinceEpoch());
 }
@@ -38,6 +28,9 @@ std::vector<QVariant> AttemptValues(const Attempt& a, bool postgres, bool offlin
     v.emplace_back(static_cast<qlonglong>(a.durationMs));
     v.emplace_back(Q(a.toolVersion));
     v.emplace_back(Q(a.operatorName));
+    v.emplace_back(Q(a.stationId));
+    // A uuid column takes no empty text: no correction is NULL.
+    v.emplace_back(a.corrects.empty() ? QVariant(QMetaType(QMetaType::QString)) : Q(a.corrects));
     v.emplace_back(postgres ? QVariant(offline) : QVariant(offline ? 1 : 0));
     return v;
 }
@@ -54,20 +47,41 @@ QString AttemptPlaceholders() {
     return marks.join(QLatin1String(", "));
 }
 
-QString InsertRunning(bool ignoreRepeat) {
+QString InsertAttempt(bool serverTime, bool ignoreRepeat) {
+    QStringList marks;
+    for (int i = 0; i < kAttemptColumnCount; ++i) {
+        marks << (serverTime && i == kStartedAtColumn ? QStringLiteral("now()")
+                                                      : QStringLiteral("?"));
+    }
     return QStringLiteral("INSERT INTO attempts (%1) VALUES (%2)%3")
-        .arg(AttemptColumnList(), AttemptPlaceholders(),
+        .arg(AttemptColumnList(), marks.join(QLatin1String(", ")),
              ignoreRepeat ? QStringLiteral(" ON CONFLICT (attempt_id) DO NOTHING") : QString());
 }
 
-QString UpsertFinished() {
-    QStringList sets;
-    for (const char* c : kFinishColumns)
-        sets << QStringLiteral("%1 = excluded.%1").arg(QLatin1String(c));
+std::vector<QVariant> InsertValues(const Attempt& a, bool postgres, bool offline, bool serverTime) {
+    std::vector<QVariant> v = AttemptValues(a, postgres, offline);
+    if (serverTime) v.erase(v.begin() + kStartedAtColumn);
+    return v;
+}
+
+QString FinishAttempt(bool postgres) {
+    // The server stamps finished_at itself (with its rules); SQLite is given it.
     return QStringLiteral(
-               "INSERT INTO attempts (%1) VALUES (%2) ON CONFLICT (attempt_id) DO UPDATE SET %3 "
-               "WHERE attempts.result = 'running'")
-        .arg(AttemptColumnList(), AttemptPlaceholders(), sets.join(QLatin1String(", ")));
+               "UPDATE attempts SET result = ?, failed_step = ?, message = ?, duration_ms = ?, "
+               "rb0 = ?, rb1 = ?, rb2 = ?, rb3 = ?, version = ?%1 WHERE attempt_id = ? AND "
+               "result = 'running'")
+        .arg(postgres ? QString()
+                      : QStringLiteral(", finished_at = strftime('%Y-%m-%dT%H:%M:%fZ', 'now')"));
+}
+
+std::vector<QVariant> FinishValues(const Attempt& a) {
+    std::vector<QVariant> v = {QString::fromLatin1(ToText(a.result)),
+                               QString::fromLatin1(ToText(a.failedStep)), Q(a.message),
+                               static_cast<qlonglong>(a.durationMs)};
+    for (const auto& r : a.readBack) v.emplace_back(Q(r));
+    v.emplace_back(Q(a.version));
+    v.emplace_back(Q(a.attemptId));
+    return v;
 }
 
 QString StartedText(bool postgres) {
@@ -84,13 +98,16 @@ QString SelectedAttemptColumns(bool postgres) {
                                                                       : QLatin1String(col));
     }
     columns.removeLast();  // recorded_offline
-    if (postgres) columns[0] = QStringLiteral("attempt_id::text");
+    if (postgres) {
+        columns[0] = QStringLiteral("attempt_id::text");
+        columns[kCorrectsColumn] = QStringLiteral("corrects::text");
+    }
     return columns.join(QLatin1String(", "));
 }
 
-Attempt AttemptFromQuery(const QSqlQuery& q) {
+Attempt AttemptFromQuery(const QSqlQuery& q, int first) {
     Attempt a;
-    int i = 0;
+    int i = first;
     a.attemptId = S(q.value(i++).toString());
     a.station = S(q.value(i++).toString());
     a.socket = q.value(i++).toInt();
@@ -110,6 +127,8 @@ Attempt AttemptFromQuery(const QSqlQuery& q) {
     a.durationMs = q.value(i++).toLongLong();
     a.toolVersion = S(q.value(i++).toString());
     a.operatorName = S(q.value(i++).toString());
+    a.stationId = S(q.value(i++).toString());
+    a.corrects = S(q.value(i++).toString());
     return a;
 }
 

@@ -18,11 +18,15 @@ namespace record {
 
 // The columns an attempt row is written with, in binding order.
 inline constexpr const char* kAttemptColumns[] = {
-    "attempt_id", "station",     "socket",       "port",        "device",
-    "kind",       "serial",      "version",      "ch0",         "ch1",
-    "ch2",        "ch3",         "rb0",          "rb1",         "rb2",
-    "rb3",        "operation",   "result",       "failed_step", "message",
-    "started_at", "duration_ms", "tool_version", "operator",    "recorded_offline"};
+    "attempt_id",  "station",      "socket",
+    "port",        "device",       "kind",
+    "serial",      "version",      "ch0",
+    "ch1",         "ch2",          "ch3",
+    "rb0",         "rb1",          "rb2",
+    "rb3",         "operation",    "result",
+    "failed_step", "message",      "started_at",
+    "duration_ms", "tool_version", "operator",
+    "station_id",  "corrects",     "recorded_offline"};
 inline constexpr int kAttemptColumnCount = static_cast<int>(std::size(kAttemptColumns));
 
 // Where a column is in kAttemptColumns (and in AttemptValues); -1 when it is
@@ -34,6 +38,7 @@ constexpr int AttemptColumn(std::string_view name) {
     return -1;
 }
 inline constexpr int kStartedAtColumn = AttemptColumn("started_at");
+inline constexpr int kCorrectsColumn = AttemptColumn("corrects");
 inline constexpr int kRecordedOfflineColumn = AttemptColumn("recorded_offline");
 static_assert(kStartedAtColumn >= 0 && kRecordedOfflineColumn == kAttemptColumnCount - 1);
 
@@ -49,12 +54,18 @@ std::vector<QVariant> AttemptValues(const Attempt& a, bool postgres, bool offlin
 QString AttemptColumnList();
 QString AttemptPlaceholders();
 
-// The running row; with ignoreRepeat, a spooled one again is nothing new.
-QString InsertRunning(bool ignoreRepeat);
+// A new row. serverTime: started_at is the server's now() (a station that
+// is online), and its value is not bound; ignoreRepeat: a row sent again
+// from a spool is nothing new.
+QString InsertAttempt(bool serverTime, bool ignoreRepeat);
+// The values InsertAttempt binds.
+std::vector<QVariant> InsertValues(const Attempt& a, bool postgres, bool offline, bool serverTime);
 
-// The end of an attempt, also when its running row never arrived; an
-// attempt already ended stays as it was, so sending it twice changes nothing.
-QString UpsertFinished();
+// The end of a running attempt: only what its end decides (result, failed
+// step, message, duration, read-back, version) changes, and only while it
+// is running. Bound with FinishValues; the caller checks that one row changed.
+QString FinishAttempt(bool postgres);
+std::vector<QVariant> FinishValues(const Attempt& a);
 
 // started_at as ISO text in UTC, the way both databases give it back.
 QString StartedText(bool postgres);
@@ -63,7 +74,8 @@ QString StartedText(bool postgres);
 // column but recorded_offline, in the order of kAttemptColumns.
 QString SelectedAttemptColumns(bool postgres);
 
-// The attempt in the row q is on, selected with SelectedAttemptColumns.
-Attempt AttemptFromQuery(const QSqlQuery& q);
+// The attempt in the row q is on, selected with SelectedAttemptColumns
+// from column first on.
+Attempt AttemptFromQuery(const QSqlQuery& q, int first = 0);
 
 }  // namespace record

@@ -48,7 +48,46 @@ bool Exec(QSqlQuery& q, const QString& sql, const std::vector<QVariant>& values)
 
 Connection::Connection() : name_(NewConnectionName()) {}
 
-bool Connection::Open(const DbTarget& t, std::string* error) {
+Failure OpenFailure(const std::string& why) {
+    // libpq's own words (the server's are in English unless its lc_messages
+    // says otherwise).
+    for (const char* outOfReach :
+         {"Connection refused", "timeout expired", "Connection timed out",
+          "the database system is starting up", "the database system is shutting down",
+          "the database system is in recovery mode", "No route to host", "Network is unreachable",
+          "server closed the connection unexpectedly", "Connection reset by peer",
+          "could not receive data from server", "could not send data to server",
+          "no connection to the server", "terminating connection due to administrator command"}) {
+        if (why.find(outOfReach) != std::string::npos) return Failure::OutOfReach;
+    }
+    return Failure::Error;
+}
+
+Failure StatementFailure(const QSqlError& e, bool postgres) {
+    const QString code = e.nativeErrorCode();
+    if (!postgres) {
+        // SQLITE_BUSY (5) and SQLITE_LOCKED (6), also as extended codes.
+        bool number = false;
+        const int sqlite = code.toInt(&number);
+        if ((number && (sqlite % 256 == 5 || sqlite % 256 == 6)) ||
+            e.databaseText().contains(QLatin1String("database is locked"))) {
+            return Failure::Busy;
+        }
+        return Failure::Error;
+    }
+    // PostgreSQL: connection exceptions, a cancelled statement (our
+    // statement_timeout), a lock not had in time (lock_timeout), a server
+    // going down.
+    if (code.startsWith(QLatin1String("08")) || code == QLatin1String("57014") ||
+        code == QLatin1String("55P03") || code.startsWith(QLatin1String("57P"))) {
+        return Failure::OutOfReach;
+    }
+    if (e.type() == QSqlError::ConnectionError) return Failure::OutOfReach;
+    // A connection that broke under a statement says so only in words.
+    return OpenFailure(S(e.databaseText()) + " " + S(e.driverText()));
+}
+
+bool Connection::Open(const DbTarget& t, std::string* error, int busyMs) {
     NeedApplication();
     Close();
     const bool sqlite = t.kind == DbTarget::Kind::Sqlite;
@@ -65,7 +104,7 @@ bool Connection::Open(const DbTarget& t, std::string* error) {
         const std::size_t sep = store::fsys::LastSeparator(t.path);
         if (sep != std::string::npos && sep > 0) store::fsys::MakeFolders(t.path.substr(0, sep));
         db.setDatabaseName(Q(t.path));
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyMs));
     } else {
         if (!t.host.empty()) db.setHostName(Q(t.host));
         if (t.port > 0) db.setPort(t.port);

@@ -29,6 +29,21 @@ std::string Why(const QSqlError& e);
 // that never ended) writes the same serial.
 bool IsUniqueViolation(const QSqlError& e);
 
+// What a failure says of the database behind it.
+enum class Failure {
+    OutOfReach,  // not there now (refused, timed out, starting or stopping): spool
+    Busy,        // a lock held by another program (SQLite): ask again shortly
+    Error,       // the database refuses this station: a person must mend it
+};
+// A connection that did not open: only a refused or timed-out connection,
+// or a server that is starting or stopping, is out of reach; a wrong
+// password, a missing database or role, a missing grant, a host name that
+// does not resolve are errors.
+Failure OpenFailure(const std::string& why);
+// A statement that failed: the connection lost, a statement or lock timeout
+// (a server too slow to wait for) is out of reach; SQLite's lock is busy.
+Failure StatementFailure(const QSqlError& e, bool postgres);
+
 // Prepares sql, binds the values in order and runs it.
 bool Exec(QSqlQuery& q, const QString& sql, const std::vector<QVariant>& values);
 
@@ -42,7 +57,8 @@ class Connection {
 
     // An SQLite file (its folder made when missing, WAL, synchronous=FULL) or
     // a PostgreSQL server; false with the reason in *error.
-    bool Open(const DbTarget& t, std::string* error);
+    // busyMs: how long SQLite waits for a lock another program holds.
+    bool Open(const DbTarget& t, std::string* error, int busyMs = 10000);
     void Close();
     bool IsOpen() const;
     QSqlDatabase Db() const;

@@ -16,6 +16,9 @@ constexpr const char kPassedBefore[] =
     "SELECT station, socket, %1 FROM attempts WHERE serial = ? AND kind = ? AND ch0 = ? AND "
     "ch1 = ? AND ch2 = ? AND ch3 = ? AND operation = 'write' AND result = 'pass' "
     "ORDER BY started_at LIMIT 1";
+// A pass another record could not keep was taken back by a correction.
+constexpr const char kNotTakenBack[] =
+    " AND NOT EXISTS (SELECT 1 FROM attempts c WHERE c.corrects = attempts.attempt_id)";
 
 std::vector<QVariant> PassedArgs(const std::string& kind, const std::string& serial,
                                  const std::array<std::string, 4>& plan) {
@@ -32,14 +35,18 @@ PriorPass PassOf(const QSqlQuery& q) {
 
 std::optional<PriorPass> PassedWriteIn(QSqlDatabase db, bool postgres, const std::string& kind,
                                        const std::string& serial,
-                                       const std::array<std::string, 4>& plan, bool* failed) {
+                                       const std::array<std::string, 4>& plan, QSqlError* failed) {
     QSqlQuery q(db);
-    if (Exec(q, QString::fromLatin1(kPassedBefore).arg(StartedText(postgres)),
+    if (Exec(q,
+             QString::fromLatin1(kPassedBefore)
+                 .arg(StartedText(postgres))
+                 .replace(QLatin1String(" ORDER BY"),
+                          QLatin1String(kNotTakenBack) + QLatin1String(" ORDER BY")),
              PassedArgs(kind, serial, plan)) &&
         q.next()) {
         return PassOf(q);
     }
-    if (failed) *failed = q.lastError().isValid();
+    if (failed) *failed = q.lastError();
     return std::nullopt;
 }
 

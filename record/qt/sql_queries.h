@@ -5,6 +5,7 @@
 // the attempts a report reads (LoadAttempts).
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <array>
 #include <optional>
 #include <string>
@@ -14,11 +15,11 @@
 namespace record {
 
 // The first verified write ("write", "pass") of this serial with this kind
-// and plan in the attempts table. *failed says the statement itself could
-// not run (no row is no failure).
+// and plan in the attempts table that no correction took back. *failed is
+// the statement's error when it could not run (no row is no failure).
 std::optional<PriorPass> PassedWriteIn(QSqlDatabase db, bool postgres, const std::string& kind,
                                        const std::string& serial,
-                                       const std::array<std::string, 4>& plan, bool* failed);
+                                       const std::array<std::string, 4>& plan, QSqlError* failed);
 
 // The same among the rows a spool keeps for target, times as the station
 // gave them.

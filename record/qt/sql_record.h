@@ -21,13 +21,20 @@ std::unique_ptr<Sink> OpenSinks(const SinkOptions& options, std::string* error);
 
 // The database sink alone. spoolPath is the spool's file (PostgreSQL only).
 // retryMs: how long an unreachable server is left alone before the next try.
+// station: who writes (registered on the server, and the attempts a
+// station that stopped left running closed); empty for the record's own
+// commands.
+struct StationIdentity {
+    std::string name;
+    std::string id;
+};
 std::unique_ptr<Sink> OpenDatabaseSink(const std::string& uri, const std::string& spoolPath,
-                                       std::string* error, int retryMs = 2000);
+                                       std::string* error, int retryMs = 2000,
+                                       const StationIdentity& station = {});
 
 // The DatabaseSinkFactory for OpenSinks: OpenDatabaseSink with its spool in
 // spoolFolder, which is made when missing.
-std::unique_ptr<Sink> OpenSqlSink(const std::string& uri, const std::string& spoolFolder,
-                                  std::string* error);
+std::unique_ptr<Sink> OpenSqlSink(const SinkOptions& options, std::string* error);
 
 // The spool's file in a data folder.
 std::string SpoolPath(const std::string& folder);

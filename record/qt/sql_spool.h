@@ -19,14 +19,21 @@ namespace record {
 struct SpooledRow {
     long long seq = 0;   // the order the rows were put
     bool begin = false;  // the running row; else the attempt's end
-    // The values of kAttemptColumns, recorded_offline as a bool (the server
-    // takes no number for it).
-    std::vector<QVariant> values;
+    Attempt attempt;
+    bool offline = false;  // decided while the server was out of reach
 };
 
-// The rows for one server (target, its URI text) in a spool file, which
-// several servers' rows may share. A row the server refused stays with the
-// reason and is no longer read, until the spool is opened again.
+// Rows the spool keeps for a database other than the one given now.
+struct OtherTarget {
+    std::string target;   // the database's identity
+    std::string lastUri;  // how it was given when its rows were spooled
+    int attempts = 0;
+};
+
+// The rows for one database (target: its identity, or until it is known the
+// URI as written in a standard form) in a spool file, which several
+// databases' rows may share. A row the server refused stays with the reason
+// and is no longer read, until the spool is opened again.
 class Spool {
   public:
     enum class Phase { Begin, Finish };
@@ -35,8 +42,18 @@ class Spool {
         : path_(std::move(path)), target_(std::move(target)) {}
 
     // Opens (making) the file, and gives the rows refused in an earlier run
-    // another chance: the server may have been put right since.
+    // another chance: the server may have been put right since. A target
+    // whose identity an earlier run learnt is kept under that identity.
     bool Open(std::string* error);
+    const std::string& Target() const { return target_; }
+
+    // The database's identity is known now (the server answered): the rows
+    // kept under its provisional key or its old URI text move to it, and it
+    // is remembered for the next start. uri: how it is given now.
+    void Identify(const std::string& identity, const std::string& uri,
+                  const std::vector<std::string>& oldKeys);
+    // The databases other than this one with rows still in the spool.
+    std::vector<OtherTarget> OtherTargets() const;
 
     // Puts one row after the others. The start is kept as the station gave
     // it (PostgreSQL reads the offset).

@@ -11,11 +11,15 @@ std::string DefaultRecordPath(const std::string& dataFolder) {
 }
 
 std::unique_ptr<record::Sink> MakeRecordSink(const std::string& target,
-                                             const std::string& dataFolder, std::string* error) {
+                                             const std::string& dataFolder,
+                                             const std::string& station,
+                                             const std::string& stationId, std::string* error) {
     error->clear();
     store::fsys::MakeFolders(dataFolder);
     record::SinkOptions options;
     options.spoolFolder = dataFolder;
+    options.station = station;
+    options.stationId = stationId;
     std::string notUri;
     if (!target.empty() && record::ParseDbUri(target, &notUri)) {
         options.dbUri = target;

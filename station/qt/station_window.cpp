@@ -27,13 +27,14 @@
 #include "frequency.h"
 #include "plan_picture.h"
 #include "port_survey.h"
+#include "qt_record.h"
 #include "qt_serial_port.h"
 #include "qt_timers.h"
-#include "qt_record.h"
-#include "socket_port.h"
 #include "record_choice.h"
 #include "serial_port.h"
+#include "socket_port.h"
 #include "socket_tile.h"
+#include "station_id.h"
 
 namespace station {
 
@@ -535,9 +536,17 @@ bool StationWindow::StartProduction() {
     }
     const std::string target = s.record;
     const std::string dataFolder = places_.data;
-    stationRecord_ = std::make_unique<QtRecord>([target, dataFolder](std::string* why) {
-        return MakeRecordSink(target, dataFolder, why);
-    });
+    const std::string stationName = s.station.empty() ? S(QSysInfo::machineHostName()) : s.station;
+    std::string idError;
+    const std::string stationId = record::StationId(places_.data, &idError);
+    if (stationId.empty()) {
+        SetMessage(Q("Record: " + idError), true);
+        return false;
+    }
+    stationRecord_ =
+        std::make_unique<QtRecord>([target, dataFolder, stationName, stationId](std::string* why) {
+            return MakeRecordSink(target, dataFolder, stationName, stationId, why);
+        });
     std::string error;
     stationRecord_->Worker().Start([&error](const std::string& why) { error = why; });
     stationRecord_->Worker().Drain(120000);
@@ -563,13 +572,13 @@ bool StationWindow::StartProduction() {
     StationObserver& observer = *this;
     line_ = std::make_unique<Station>(stationRecord_->Worker(), observer, 0);
     LayoutTiles(static_cast<int>(s.ports.size()));
-    const std::string stationName = s.station.empty() ? S(QSysInfo::machineHostName()) : s.station;
     for (std::size_t i = 0; i < s.ports.size(); ++i) {
         SocketConfig config;
         config.number = static_cast<int>(i + 1);
         config.port = s.ports[i];
         config.device = SocketDevice(*openPorts_[i]);
         config.station = stationName;
+        config.stationId = stationId;
         config.operatorName = s.operatorName;
         config.toolVersion = toolVersion_;
         config.fixedKind = fixed;

@@ -37,6 +37,12 @@ Attempt MakeAttempt(const std::string& station, int socket, const std::string& s
     a.attemptId = record::NewAttemptId();
     a.startedAt = record::IsoTimeNow();
     a.station = station;
+    // One installation per station name, as a station's data folder keeps it.
+    char id[40];
+    std::snprintf(
+        id, sizeof id, "00000000-0000-4000-8000-%012llx",
+        static_cast<unsigned long long>(std::hash<std::string>{}(station)) & 0xffffffffffffull);
+    a.stationId = id;
     a.socket = socket;
     a.port = "COM" + std::to_string(socket);
     a.kind = "rx";
@@ -226,9 +232,10 @@ TEST_P(Record, OfTwoStationsMeetingOneSerialExactlyOneWrites) {
     ASSERT_TRUE(a->Finish(Ended(first, "pass"), nullptr));
     EXPECT_TRUE(b->Begin(MakeAttempt("B", 5, "00074999")).ok);
 
-    // A station restarted after being killed meets the module in the same
-    // socket: its old row can no longer be running, and ends as interrupted.
+    // A station killed during a write, then started again: its old row can
+    // no longer be running, and ends as interrupted.
     ASSERT_TRUE(a->Begin(MakeAttempt("A", 3, "00075000")).ok);
+    a.reset();
     auto restarted = Open();
     EXPECT_TRUE(restarted->Begin(MakeAttempt("A", 3, "00075000")).ok);
     int interrupted = 0;
@@ -265,7 +272,7 @@ TEST_P(Record, TheCsvLogAndTheDatabaseGetTheSameRowsAndTheExportIsFormulaSafe) {
     ASSERT_EQ(Modsetup({"db", "init", "--db", uri_}), 0);
     const std::string log = scratch_.Path() + "/log.csv";
     std::string error;
-    auto both = record::OpenSinks({log, uri_, scratch_.Path(), ""}, &error);
+    auto both = record::OpenSinks({log, uri_, scratch_.Path(), "", ""}, &error);
     ASSERT_TRUE(both) << error;
     Attempt a = MakeAttempt("=cmd|' /C calc'!A0", 1, "00074565");
     ASSERT_TRUE(both->Begin(a).ok);
@@ -306,13 +313,16 @@ TEST_P(Line, AServerStoppedMidRunGetsEveryRowExactlyOnceWhenItIsBack) {
     all.push_back(MakeAttempt("line 2", 4, "00090003"));
     ASSERT_TRUE(sink->Begin(all.back()).ok);
     ASSERT_TRUE(cluster_->StopServer());
-    ASSERT_TRUE(sink->Finish(Ended(all.back(), "fail", "Not Response!!"), nullptr));
+    std::string finishError;
+    ASSERT_TRUE(sink->Finish(Ended(all.back(), "fail", "Not Response!!"), &finishError))
+        << finishError;
     for (int i = 4; i < 6; ++i) {
         all.push_back(MakeAttempt("line 2", i + 1, "0009000" + std::to_string(i)));
         const record::BeginResult b = sink->Begin(all.back());
         ASSERT_TRUE(b.ok) << b.error;
         EXPECT_NE(b.note.find("decided offline"), std::string::npos) << b.note;
-        ASSERT_TRUE(sink->Finish(Ended(all.back(), "pass"), nullptr));
+        // The station puts the note in the row's message, once.
+        ASSERT_TRUE(sink->Finish(Ended(all.back(), "pass", b.note), nullptr));
     }
     // A row the server will refuse (a station's id that is no UUID) must not
     // hold up the others.
@@ -343,6 +353,7 @@ TEST_P(Line, AServerStoppedMidRunGetsEveryRowExactlyOnceWhenItIsBack) {
         EXPECT_NE(r.result, record::Result::Running) << r.serial;
         const bool offline = r.serial == "00090004" || r.serial == "00090005";
         EXPECT_EQ(r.message.find("decided offline") != std::string::npos, offline) << r.message;
+        EXPECT_EQ(r.message.find("decided offline"), r.message.rfind("decided offline"));
     }
     for (const Attempt& a : all) EXPECT_EQ(ids.count(a.attemptId), 1u) << a.serial;
 }

@@ -30,7 +30,7 @@ Attempt Row(const std::string& id, const std::string& serial, const std::string&
 }
 
 std::string IdOf(const SpooledRow& r) {
-    return r.values[record::AttemptColumn("attempt_id")].toString().toStdString();
+    return r.attempt.attemptId;
 }
 
 std::vector<SpooledRow> Batch(Spool& spool, int limit = 500) {
@@ -69,11 +69,9 @@ TEST(Spool, KeepsEachServersRowsInOrderUntilSentAndGivesRefusedOnesAnotherRun) {
     EXPECT_EQ(IdOf(rows[2]), "a2");
     EXPECT_LT(rows[0].seq, rows[1].seq);
     EXPECT_LT(rows[1].seq, rows[2].seq);
-    // The start as the station gave it, the offline mark as a truth value.
-    EXPECT_EQ(rows[0].values[record::kStartedAtColumn].toString().toStdString(),
-              "2026-12-09T06:05:00+01:00");
-    EXPECT_EQ(rows[0].values[record::kRecordedOfflineColumn].typeId(), QMetaType::Bool);
-    EXPECT_TRUE(rows[0].values[record::kRecordedOfflineColumn].toBool());
+    // The start as the station gave it, and the offline mark.
+    EXPECT_EQ(rows[0].attempt.startedAt, "2026-12-09T06:05:00+01:00");
+    EXPECT_TRUE(rows[0].offline);
     EXPECT_EQ(Batch(line, 2).size(), 2u);
 
     // A spooled pass counts before the server has it.

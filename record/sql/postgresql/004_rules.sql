@@ -157,7 +157,10 @@ BEGIN
             RAISE EXCEPTION 'station "%" is not registered to % with station id %', NEW.station,
                 current_user, NEW.station_id USING ERRCODE = '42501';
         END IF;
-        IF NEW.result = 'running' THEN
+        -- A skip claims nothing of the module (it passed before, or another
+        -- station is writing it): it is recorded finished at once, since the
+        -- running row of the writing station holds its serial.
+        IF NEW.result IN ('running', 'skipped') THEN
             IF NEW.corrects IS NOT NULL THEN
                 RAISE EXCEPTION 'only a finished not-recorded attempt takes back another'
                     USING ERRCODE = '42501';
