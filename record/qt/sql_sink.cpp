@@ -500,10 +500,12 @@ bool SqlSink::Finish(const Attempt& attempt, std::string* error) {
     // Never ahead of the rows still waiting: they may hold this very
     // attempt's running row.
     if (postgres_ && !SentUp()) {
-        if (!spool_.Put(Spool::Phase::Finish, attempt, offline, error)) return false;
+        // Not spooled either (a full disk): the attempt is no longer under
+        // way here, and its running row is closed once the server is back.
+        const bool kept = spool_.Put(Spool::Phase::Finish, attempt, offline, error);
         running_.erase(attempt.attemptId);
         offline_.erase(attempt.attemptId);
-        return true;
+        return kept;
     }
     std::string why;
     if (FinishRow(attempt, &why)) {
@@ -520,10 +522,10 @@ bool SqlSink::Finish(const Attempt& attempt, std::string* error) {
             return false;
         }
         if (postgres_ && Lost(lastError_)) {
-            if (!spool_.Put(Spool::Phase::Finish, attempt, offline, error)) return false;
+            const bool kept = spool_.Put(Spool::Phase::Finish, attempt, offline, error);
             running_.erase(attempt.attemptId);
             offline_.erase(attempt.attemptId);
-            return true;
+            return kept;
         }
     }
     running_.erase(attempt.attemptId);
