@@ -288,6 +288,7 @@ void Socket::OnFinished(const module::Result& r) {
             OnIdentityRead(r);
             return;
         case Step::Write:
+            writeMs_ = MsSince(writeStarted_);
             if (r.outcome != Outcome::Ok) {
                 const std::string unstored = FirstUnconfirmed(r, channels);
                 const std::string why = unstored.empty() ? "refused"
@@ -564,6 +565,7 @@ void Socket::OnModule() {
 void Socket::Write() {
     step_ = Step::Write;
     progress_ = 0;
+    writeStarted_ = std::chrono::steady_clock::now();
     SetPhase(Phase::Writing);
     engine_.StartWrite();
 }
@@ -596,6 +598,7 @@ void Socket::BeginAttempt(record::Operation operation, std::function<void()> go,
     }
     serial_ = attempt_.serial;
     attemptStarted_ = std::chrono::steady_clock::now();
+    writeMs_ = -1;
     note_.clear();
     go_ = std::move(go);
     step_ = Step::Opening;
@@ -678,6 +681,7 @@ void Socket::OnClosed(const record::Attempt& attempt, const record::CloseAnswer&
     if (step_ != Step::Closing) return;
     step_ = Step::Idle;
     last_ = attempt;
+    lastWriteMs_ = writeMs_;
     if (!a.kept) {
         // A module is good only once its row is kept: this one is neither
         // passed nor failed, and the station takes no more modules.

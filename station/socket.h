@@ -140,6 +140,10 @@ class Socket : private module::Listener {
     const std::string& Serial() const { return serial_; }
     // Channels echoed during the running write, 0..4.
     int Progress() const { return progress_; }
+    // How long the last write itself took, from its first command to its
+    // last answer (the line's timing, whatever the record did): -1 when the
+    // last attempt wrote nothing.
+    long long LastWriteMs() const { return lastWriteMs_; }
     // When the running attempt started, and the last one's result.
     const record::Attempt& LastAttempt() const { return last_; }
     bool AutoPort() const { return autoPort_; }
@@ -238,6 +242,9 @@ class Socket : private module::Listener {
     record::Attempt attempt_;
     record::Attempt last_;
     int progress_ = 0;
+    std::chrono::steady_clock::time_point writeStarted_;
+    long long writeMs_ = -1;      // of the running attempt
+    long long lastWriteMs_ = -1;  // of the last one the record answered for
     std::set<std::string> passedNow_;  // kind letter + serial
 };
 

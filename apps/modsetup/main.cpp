@@ -478,6 +478,7 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
                   << ",\"started_at\":" << record::JsonText(a.startedAt)
                   << ",\"message\":" << record::JsonText(message)
                   << ",\"duration_ms\":" << a.durationMs
+                  << ",\"write_ms\":" << socket.LastWriteMs()
                   << ",\"unsent\":" << record_->Worker().State().unsent << "}\n";
     } else if (a.result == record::Result::Skipped || table_) {
         // Said on standard error below, or shown in the table.

@@ -76,6 +76,9 @@ const char kUsage[] =
     "                        the next serial number and empty stored channels\n"
     "  --present MS          fixture: how long each module answers [8000]\n"
     "  --absent MS           fixture: how long the socket stays empty between [2000]\n"
+    "  --hold                fixture: a module stays in until its channels have been\n"
+    "                        read back, then --present MS more (an operator who takes\n"
+    "                        a module out once the station has its result)\n"
     "  --swap-after PREFIX   another module (serial one higher) takes this one's\n"
     "                        place once a command starting with PREFIX is answered\n"
     "  --reply PREFIX:TEXT   answer commands starting with PREFIX with TEXT\n"
@@ -95,6 +98,7 @@ struct Fixture {
     int modules = 0;  // 0: one module, always present
     int presentMs = 8000;
     int absentMs = 2000;
+    bool hold = false;  // present counts from the module's read-back, not from its arrival
 };
 
 struct Settings {
@@ -181,6 +185,7 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
         kFixture,
         kPresent,
         kAbsent,
+        kHold,
         kLate,
         kSwapAfter,
         kReply,
@@ -210,6 +215,7 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
         {"fixture", required_argument, nullptr, kFixture},
         {"present", required_argument, nullptr, kPresent},
         {"absent", required_argument, nullptr, kAbsent},
+        {"hold", no_argument, nullptr, kHold},
         {"late", required_argument, nullptr, kLate},
         {"swap-after", required_argument, nullptr, kSwapAfter},
         {"reply", required_argument, nullptr, kReply},
@@ -318,6 +324,9 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
                     return UsageError(std::string(option == kPresent ? "--present" : "--absent") +
                                       " must be milliseconds from 1 to 3600000");
                 }
+                break;
+            case kHold:
+                settings->fixture.hold = true;
                 break;
             case kSwapAfter:
                 if (value.empty()) return UsageError("--swap-after needs a command prefix");
@@ -537,9 +546,12 @@ int Run(const Settings& settings) {
 
     const auto replyDelay = std::chrono::milliseconds(settings.replyDelayMs);
     Clock::time_point masterBackAt{};  // after a hang-up, leave the master alone until then
-    if (fixture.modules > 0) {
-        fixtureChangeAt = Clock::now() + std::chrono::milliseconds(fixture.presentMs);
-    }
+    // A held module's time starts when its last channel has been read back.
+    const auto presentUntil = [&fixture](Clock::time_point now) {
+        return fixture.hold ? Clock::time_point::max()
+                            : now + std::chrono::milliseconds(fixture.presentMs);
+    };
+    if (fixture.modules > 0) fixtureChangeAt = presentUntil(Clock::now());
     while (true) {
         Clock::time_point now = Clock::now();
         if (now >= fixtureChangeAt) {
@@ -556,7 +568,7 @@ int Run(const Settings& settings) {
                 socketEmpty = false;
                 engine = ModuleEngine(FixtureModule(settings.engine, fixtureModule));
                 if (!settings.storePath.empty()) WriteStore(settings.storePath, engine.StoreText());
-                fixtureChangeAt = now + std::chrono::milliseconds(fixture.presentMs);
+                fixtureChangeAt = presentUntil(now);
             }
         }
         if (vanishAt && now >= *vanishAt) {
@@ -629,6 +641,12 @@ int Run(const Settings& settings) {
                               << std::strerror(errno) << "\n";
                 }
                 std::string reply = socketEmpty ? std::string() : engine.Receive(bytes);
+                if (fixture.hold && !socketEmpty && fixtureChangeAt == Clock::time_point::max() &&
+                    fixture.modules > 0 &&
+                    engine.LastCommand().rfind("/R 0" + std::to_string(modsim::kChannelCount - 1),
+                                               0) == 0) {
+                    fixtureChangeAt = Clock::now() + std::chrono::milliseconds(fixture.presentMs);
+                }
                 if (!reply.empty()) {
                     auto delay = replyDelay;
                     for (const auto& [prefix, ms] : settings.late) {
