@@ -636,6 +636,7 @@ void Socket::OnOpened(const record::OpenAnswer& a) {
     go_ = nullptr;
     last_ = attempt_;
     last_.durationMs = MsSince(attemptStarted_);
+    lastWriteMs_ = -1;
     if (a.outcome == O::Failed) {
         last_.result = record::Result::Fail;
         last_.failedStep = record::Step::Record;
