@@ -91,7 +91,6 @@ class CsvLogReader {
     std::string buffer_;
     std::size_t at_ = 0;                  // next unread byte of buffer_
     unsigned long long bufferStart_ = 0;  // the file offset of buffer_[0]
-    bool eof_ = false;
     bool current_ = false;
     std::vector<int> columns_;  // for each of the log's columns, its field, or -1
 };
