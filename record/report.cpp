@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 #include <sstream>
+#include <unordered_map>
 
 #include "attempt_id.h"
 #include "control_bytes.h"
@@ -11,23 +12,31 @@
 
 namespace record {
 
-double Report::Socket::yield() const {
-    const int tried = passed + failed + incomplete;
-    return tried == 0 ? 0.0 : static_cast<double>(passed) / tried;
+double Report::Figures::FirstPassYield() const {
+    return units == 0 ? 0.0 : static_cast<double>(firstPassUnits) / units;
+}
+
+double Report::Figures::FinalYield() const {
+    return units == 0 ? 0.0 : static_cast<double>(passedUnits) / units;
+}
+
+std::string ReasonOfFailure(const std::string& message) {
+    static const std::string kNote = "decided offline: ";
+    if (message.compare(0, kNote.size(), kNote) == 0) return {};
+    const std::size_t at = message.find("; " + kNote);
+    return at == std::string::npos ? message : message.substr(0, at);
 }
 
 namespace {
 
-void Count(Report::Socket* s, Result result) {
-    if (result == Result::Pass) {
-        ++s->passed;
-    } else if (result == Result::Running) {
-        ++s->incomplete;
-    } else if (result == Result::Skipped) {
-        ++s->skipped;
-    } else {
-        ++s->failed;
-    }
+constexpr std::size_t kSeenKept = 8;
+
+std::size_t Index(Result r) {
+    return static_cast<std::size_t>(r);
+}
+
+bool Failed(Result r) {
+    return r == Result::Fail || r == Result::Interrupted || r == Result::NotRecorded;
 }
 
 std::string HourOf(long long ms) {
@@ -71,73 +80,211 @@ std::string Reason(const Report::Failure& f) {
     return r + (f.message.empty() ? "(no message)" : f.message);
 }
 
-}  // namespace
+const char* ToText(Report::RepeatKind kind) {
+    switch (kind) {
+        case Report::RepeatKind::DoublePass:
+            return "double pass";
+        case Report::RepeatKind::FailThenPass:
+            return "fail then pass";
+        case Report::RepeatKind::Other:
+            break;
+    }
+    return "other";
+}
 
-Report MakeReport(const std::vector<Attempt>& attempts, const ReportFilter& filter) {
-    Report report;
-    std::map<std::pair<std::string, int>, Report::Socket> sockets;
-    std::map<long long, Report::Hour> hours;
-    std::map<std::pair<std::string, std::string>, int> failures;
-    std::map<std::string, Report::Repeat> serials;
-    long long first = 0, last = 0;
-    bool any = false;
-    for (const Attempt& a : attempts) {
-        if (a.operation == Operation::Info) continue;
-        if (!filter.station.empty() && a.station != filter.station) continue;
-        long long ms = 0;
-        const bool timed = ParseIsoTime(a.startedAt, &ms);
-        if ((filter.sinceMs || filter.untilMs) && !timed) continue;
-        if (filter.sinceMs && ms < *filter.sinceMs) continue;
-        if (filter.untilMs && ms >= *filter.untilMs) continue;
+// What one group knows of one module.
+struct Unit {
+    long long firstWriteAt = 0;  // when its first verified write began
+    bool firstWriteSeen = false;
+    bool firstWritePassed = false;
+    std::string firstWriteId;
+    int passes = 0;          // verified writes that passed
+    std::string lastPassId;  // so a correction can take the pass back
+    // Kept for the whole record only: how often and how it was seen.
+    int times = 0;
+    bool failedWrite = false;
+    bool failThenPass = false;
+    std::vector<std::string> seen;
+};
 
-        Report::Socket& s = sockets[{a.station, a.socket}];
-        s.station = a.station;
-        s.socket = a.socket;
-        Count(&s, a.result);
-        Count(&report.total, a.result);
-        if (timed) {
-            if (!any || ms < first) first = ms;
-            if (!any || ms > last) last = ms;
-            any = true;
-            Report::Hour& h = hours[ms - ((ms % 3600000) + 3600000) % 3600000];
-            if (a.result == Result::Pass) ++h.passed;
-            if (a.result == Result::Fail || a.result == Result::Interrupted) ++h.failed;
-            if (a.result == Result::Running) ++h.incomplete;
+struct Group {
+    Report::Figures figures;
+    std::unordered_map<std::string, Unit> units;
+
+    void Add(const Attempt& a, bool timed, long long at, bool whole) {
+        ++figures.attempts[Index(a.result)];
+        ++figures.operations[static_cast<std::size_t>(a.operation)][Index(a.result)];
+        if (a.serial.empty()) return;  // a module whose serial was never read is no unit
+        Unit& u = units[a.serial];
+        if (whole) {
+            ++u.times;
+            if (u.seen.size() < kSeenKept) {
+                u.seen.push_back(ToText(a.result) + std::string(" at ") + a.station + " socket " +
+                                 std::to_string(a.socket) + ", " + a.startedAt);
+            }
         }
-        if (a.result == Result::Fail || a.result == Result::Interrupted) {
-            ++failures[{ToText(a.failedStep), a.result == Result::Interrupted && a.message.empty()
-                                                  ? std::string("interrupted")
-                                                  : a.message}];
+        if (!a.corrects.empty()) {
+            // A record that could not keep an attempt's row took its result back.
+            if (u.passes > 0 && a.corrects == u.lastPassId) --u.passes;
+            if (a.corrects == u.firstWriteId) u.firstWritePassed = false;
+            return;
         }
-        if (!a.serial.empty()) {
-            Report::Repeat& r = serials[a.serial];
-            r.serial = a.serial;
-            ++r.times;
-            r.seen.push_back(ToText(a.result) + std::string(" at ") + a.station + " socket " +
-                             std::to_string(a.socket) + ", " + a.startedAt);
+        if (a.operation != Operation::Write || a.result == Result::Skipped) return;
+        const bool passed = a.result == Result::Pass;
+        if (!u.firstWriteSeen || (timed && at < u.firstWriteAt)) {
+            u.firstWriteSeen = true;
+            u.firstWriteAt = timed ? at : u.firstWriteAt;
+            u.firstWritePassed = passed;
+            u.firstWriteId = a.attemptId;
+        }
+        if (passed) {
+            ++u.passes;
+            u.lastPassId = a.attemptId;
+            if (u.failedWrite) u.failThenPass = true;
+        } else if (Failed(a.result)) {
+            u.failedWrite = true;
         }
     }
-    for (auto& [key, s] : sockets) report.sockets.push_back(s);
-    if (any) {
-        report.from = FormatUtcIso(first);
-        report.to = FormatUtcIso(last);
+
+    Report::Figures Finish() {
+        Report::Figures f = figures;
+        f.units = static_cast<long long>(units.size());
+        for (const auto& [serial, u] : units) {
+            f.firstPassUnits += u.firstWriteSeen && u.firstWritePassed;
+            f.passedUnits += u.passes > 0;
+        }
+        return f;
+    }
+};
+
+}  // namespace
+
+struct ReportBuilder::State {
+    ReportFilter filter;
+    std::map<std::pair<std::string, int>, Group> sockets;
+    std::map<std::string, Group> stations;
+    Group total;
+    std::map<long long, Report::Hour> hours;
+    std::map<std::pair<std::string, std::string>, int> failures;
+    long long first = 0, last = 0;
+    bool any = false;
+};
+
+ReportBuilder::ReportBuilder(ReportFilter filter) : state_(std::make_unique<State>()) {
+    state_->filter = std::move(filter);
+}
+
+ReportBuilder::~ReportBuilder() = default;
+
+void ReportBuilder::Add(const Attempt& a) {
+    State& s = *state_;
+    if (a.operation == Operation::Info) return;
+    if (!s.filter.station.empty() && a.station != s.filter.station) return;
+    long long ms = 0;
+    const bool timed = ParseIsoTime(a.startedAt, &ms);
+    if ((s.filter.sinceMs || s.filter.untilMs) && !timed) return;
+    if (s.filter.sinceMs && ms < *s.filter.sinceMs) return;
+    if (s.filter.untilMs && ms >= *s.filter.untilMs) return;
+
+    Group& socket = s.sockets[{a.station, a.socket}];
+    socket.figures.station = a.station;
+    socket.figures.socket = a.socket;
+    socket.Add(a, timed, ms, false);
+    Group& station = s.stations[a.station];
+    station.figures.station = a.station;
+    station.Add(a, timed, ms, false);
+    s.total.Add(a, timed, ms, true);
+    if (timed && a.corrects.empty()) {
+        if (!s.any || ms < s.first) s.first = ms;
+        if (!s.any || ms > s.last) s.last = ms;
+        s.any = true;
+        if (a.operation == Operation::Write) {
+            Report::Hour& h = s.hours[ms - ((ms % 3600000) + 3600000) % 3600000];
+            if (a.result == Result::Pass) ++h.passed;
+            if (Failed(a.result)) ++h.failed;
+            if (a.result == Result::Running) ++h.incomplete;
+        }
+    }
+    if ((a.result == Result::Fail || a.result == Result::Interrupted) && a.corrects.empty()) {
+        const std::string reason = ReasonOfFailure(a.message);
+        ++s.failures[{ToText(a.failedStep), a.result == Result::Interrupted && reason.empty()
+                                                ? std::string("interrupted")
+                                                : reason}];
+    }
+}
+
+Report ReportBuilder::Finish() {
+    State& s = *state_;
+    Report report;
+    for (auto& [key, g] : s.sockets) report.sockets.push_back(g.Finish());
+    for (auto& [key, g] : s.stations) report.stations.push_back(g.Finish());
+    report.total = s.total.Finish();
+    if (s.any) {
+        report.from = FormatUtcIso(s.first);
+        report.to = FormatUtcIso(s.last);
+        if (s.last - s.first >= 60000) {
+            report.modulesPerHour =
+                report.total.passedUnits * 3600000.0 / static_cast<double>(s.last - s.first);
+        }
         // Every hour in between, the quiet ones too, so the chart shows gaps.
-        const long long start = first - ((first % 3600000) + 3600000) % 3600000;
-        for (long long h = start; h <= last && report.hours.size() < 24 * 366; h += 3600000) {
-            Report::Hour hour = hours.count(h) ? hours[h] : Report::Hour{};
+        const long long start = s.first - ((s.first % 3600000) + 3600000) % 3600000;
+        for (long long h = start; h <= s.last && report.hours.size() < 24 * 366; h += 3600000) {
+            const auto it = s.hours.find(h);
+            Report::Hour hour = it == s.hours.end() ? Report::Hour{} : it->second;
             hour.start = HourOf(h);
             report.hours.push_back(hour);
         }
     }
-    for (const auto& [key, n] : failures) report.failures.push_back({key.first, key.second, n});
+    for (const auto& [key, n] : s.failures) report.failures.push_back({key.first, key.second, n});
     std::stable_sort(
         report.failures.begin(), report.failures.end(),
         [](const Report::Failure& a, const Report::Failure& b) { return a.count > b.count; });
-    for (auto& [serial, r] : serials) {
-        if (r.times > 1) report.repeats.push_back(std::move(r));
+    for (auto& [serial, u] : s.total.units) {
+        if (u.times < 2) continue;
+        Report::Repeat r;
+        r.serial = serial;
+        r.times = u.times;
+        r.kind = u.passes >= 2    ? Report::RepeatKind::DoublePass
+                 : u.failThenPass ? Report::RepeatKind::FailThenPass
+                                  : Report::RepeatKind::Other;
+        r.seen = std::move(u.seen);
+        report.repeats.push_back(std::move(r));
     }
+    std::sort(report.repeats.begin(), report.repeats.end(),
+              [](const Report::Repeat& a, const Report::Repeat& b) { return a.serial < b.serial; });
     return report;
 }
+
+Report MakeReport(const std::vector<Attempt>& attempts, const ReportFilter& filter) {
+    ReportBuilder builder(filter);
+    for (const Attempt& a : attempts) builder.Add(a);
+    return builder.Finish();
+}
+
+namespace {
+
+std::string Fixed(double v, const char* format) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, v);
+    return text;
+}
+
+std::string PerHour(const Report& r) {
+    return r.modulesPerHour ? Fixed(*r.modulesPerHour, "%.1f") : std::string("--");
+}
+
+// "pass 3, fail 1": the results a count was given for, in the enum's order.
+std::string ResultCounts(const std::array<long long, Report::kResults>& counts) {
+    std::string out;
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        if (counts[i] == 0) continue;
+        out += (out.empty() ? "" : ", ") + std::string(ToText(static_cast<Result>(i))) + " " +
+               std::to_string(counts[i]);
+    }
+    return out.empty() ? "none" : out;
+}
+
+}  // namespace
 
 std::string FormatReportText(const Report& r) {
     std::ostringstream out;
@@ -145,27 +292,44 @@ std::string FormatReportText(const Report& r) {
         out << "No attempts in the record for this choice.\n";
         return out.str();
     }
-    out << "Attempts from " << r.from << " to " << r.to << "\n\n";
-    char line[256];
-    std::snprintf(line, sizeof line, "%-20s %6s %7s %7s %11s %8s %8s\n", "station", "socket",
-                  "passed", "failed", "incomplete", "skipped", "yield");
-    out << line;
-    for (const auto* s : [&r] {
-             std::vector<const Report::Socket*> all;
-             for (const auto& s : r.sockets) all.push_back(&s);
-             all.push_back(&r.total);
-             return all;
-         }()) {
-        const bool total = s == &r.total;
-        // A name or a message is printed, never obeyed by the terminal.
-        const std::string station = store::EscapeControlBytes(s->station);
-        std::snprintf(line, sizeof line, "%-20s %6s %7d %7d %11d %8d %8s\n",
-                      total ? "all" : station.c_str(),
-                      total ? "" : std::to_string(s->socket).c_str(), s->passed, s->failed,
-                      s->incomplete, s->skipped, Percent(s->yield()).c_str());
-        out << line;
+    const Report::Figures& t = r.total;
+    out << "Attempts from " << r.from << " to " << r.to << "\n\n"
+        << "Modules: " << t.units << ", first-pass yield " << Percent(t.FirstPassYield())
+        << ", final yield " << Percent(t.FinalYield()) << ", " << PerHour(r)
+        << " made good per hour\n"
+        << "Attempts: " << ResultCounts(t.attempts) << "\n";
+    for (std::size_t op = 1; op < Report::kOperations; ++op) {
+        const auto& counts = t.operations[op];
+        long long n = 0;
+        for (const long long c : counts) n += c;
+        if (n == 0) continue;
+        out << "  " << ToText(static_cast<Operation>(op)) << ": " << ResultCounts(counts) << "\n";
     }
-    out << "\nModules per hour (UTC)\n";
+    out << "\n";
+    char line[256];
+    std::snprintf(line, sizeof line, "%-20s %6s %6s %10s %8s %7s %7s %11s %8s\n", "station",
+                  "socket", "units", "first pass", "final", "passed", "failed", "incomplete",
+                  "skipped");
+    out << line;
+    const auto row = [&](const Report::Figures& f, const std::string& name,
+                         const std::string& socket) {
+        // A name or a message is printed, never obeyed by the terminal.
+        std::snprintf(
+            line, sizeof line, "%-20s %6s %6lld %10s %8s %7lld %7lld %11lld %8lld\n",
+            store::EscapeControlBytes(name).c_str(), socket.c_str(), f.units,
+            Percent(f.FirstPassYield()).c_str(), Percent(f.FinalYield()).c_str(),
+            f.Writes(Result::Pass),
+            f.Writes(Result::Fail) + f.Writes(Result::Interrupted) + f.Writes(Result::NotRecorded),
+            f.Writes(Result::Running), f.Attempts(Result::Skipped));
+        out << line;
+    };
+    for (const auto& s : r.sockets) row(s, s.station, std::to_string(s.socket));
+    if (r.stations.size() > 1) {
+        for (const auto& s : r.stations) row(s, s.station, "all");
+    }
+    row(t, "all", "");
+    out << "(passed, failed, incomplete: verified writes)\n";
+    out << "\nVerified writes per hour (UTC)\n";
     for (const auto& h : r.hours) {
         std::snprintf(line, sizeof line, "  %s  %4d  (%d passed, %d failed, %d incomplete)\n",
                       h.start.c_str(), h.passed + h.failed + h.incomplete, h.passed, h.failed,
@@ -180,7 +344,8 @@ std::string FormatReportText(const Report& r) {
     out << "\nSerial numbers seen more than once\n";
     if (r.repeats.empty()) out << "  none\n";
     for (const auto& rep : r.repeats) {
-        out << "  " << store::EscapeControlBytes(rep.serial) << "  " << rep.times << " times\n";
+        out << "  " << store::EscapeControlBytes(rep.serial) << "  " << rep.times << " times, "
+            << ToText(rep.kind) << "\n";
         for (const auto& s : rep.seen) out << "      " << store::EscapeControlBytes(s) << "\n";
     }
     return out.str();
@@ -188,27 +353,46 @@ std::string FormatReportText(const Report& r) {
 
 std::string FormatReportJson(const Report& r) {
     std::ostringstream out;
-    const auto socket = [&out](const Report::Socket& s) {
-        char yield[32];
-        std::snprintf(yield, sizeof yield, "%.4f", s.yield());
-        out << "\"passed\":" << s.passed << ",\"failed\":" << s.failed
-            << ",\"incomplete\":" << s.incomplete << ",\"skipped\":" << s.skipped
-            << ",\"yield\":" << yield;
+    const auto results = [&out](const std::array<long long, Report::kResults>& counts) {
+        out << "{";
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            out << (i ? "," : "") << JsonText(ToText(static_cast<Result>(i))) << ":" << counts[i];
+        }
+        out << "}";
     };
-    out << "{\"from\":" << JsonText(r.from) << ",\"to\":" << JsonText(r.to) << ",\"total\":{";
-    socket(r.total);
-    out << "},\"sockets\":[";
+    const auto figures = [&](const Report::Figures& f) {
+        out << "\"units\":" << f.units
+            << ",\"first_pass_yield\":" << Fixed(f.FirstPassYield(), "%.4f")
+            << ",\"final_yield\":" << Fixed(f.FinalYield(), "%.4f") << ",\"attempts\":";
+        results(f.attempts);
+        out << ",\"operations\":{";
+        for (std::size_t op = 1; op < Report::kOperations; ++op) {
+            out << (op > 1 ? "," : "") << JsonText(ToText(static_cast<Operation>(op))) << ":";
+            results(f.operations[op]);
+        }
+        out << "}";
+    };
+    out << "{\"from\":" << JsonText(r.from) << ",\"to\":" << JsonText(r.to) << ",";
+    figures(r.total);
+    out << ",\"modules_per_hour\":"
+        << (r.modulesPerHour ? Fixed(*r.modulesPerHour, "%.2f") : std::string("null"))
+        << ",\"by_socket\":[";
     for (std::size_t i = 0; i < r.sockets.size(); ++i) {
         out << (i ? "," : "") << "{\"station\":" << JsonText(r.sockets[i].station)
             << ",\"socket\":" << r.sockets[i].socket << ",";
-        socket(r.sockets[i]);
+        figures(r.sockets[i]);
+        out << "}";
+    }
+    out << "],\"by_station\":[";
+    for (std::size_t i = 0; i < r.stations.size(); ++i) {
+        out << (i ? "," : "") << "{\"station\":" << JsonText(r.stations[i].station) << ",";
+        figures(r.stations[i]);
         out << "}";
     }
     out << "],\"hours\":[";
     for (std::size_t i = 0; i < r.hours.size(); ++i) {
         const auto& h = r.hours[i];
-        out << (i ? "," : "") << "{\"hour\":" << JsonText(h.start)
-            << ",\"modules\":" << h.passed + h.failed + h.incomplete << ",\"passed\":" << h.passed
+        out << (i ? "," : "") << "{\"hour\":" << JsonText(h.start) << ",\"passed\":" << h.passed
             << ",\"failed\":" << h.failed << ",\"incomplete\":" << h.incomplete << "}";
     }
     out << "],\"failures\":[";
@@ -217,11 +401,12 @@ std::string FormatReportJson(const Report& r) {
         out << (i ? "," : "") << "{\"step\":" << JsonText(f.step)
             << ",\"message\":" << JsonText(f.message) << ",\"count\":" << f.count << "}";
     }
-    out << "],\"repeated_serials\":[";
+    out << "],\"repeats\":[";
     for (std::size_t i = 0; i < r.repeats.size(); ++i) {
         const auto& rep = r.repeats[i];
         out << (i ? "," : "") << "{\"serial\":" << JsonText(rep.serial)
-            << ",\"times\":" << rep.times << ",\"seen\":[";
+            << ",\"times\":" << rep.times << ",\"kind\":" << JsonText(ToText(rep.kind))
+            << ",\"seen\":[";
         for (std::size_t j = 0; j < rep.seen.size(); ++j)
             out << (j ? "," : "") << JsonText(rep.seen[j]);
         out << "]}";
@@ -232,9 +417,12 @@ std::string FormatReportJson(const Report& r) {
 
 namespace {
 
-// Passes and failures per hour as stacked columns.
+constexpr std::size_t kReasonsShown = 12;
+
+// Verified writes per hour as stacked columns; the date is written under the
+// first hour and under each midnight, so a week reads as days.
 std::string HourChart(const Report& r) {
-    const int width = 760, height = 260, left = 44, bottom = 40, top = 16;
+    const int width = 760, height = 270, left = 44, bottom = 50, top = 16;
     int most = 1;
     for (const auto& h : r.hours) most = std::max(most, h.passed + h.failed + h.incomplete);
     const int n = std::max<int>(1, static_cast<int>(r.hours.size()));
@@ -243,7 +431,7 @@ std::string HourChart(const Report& r) {
     std::ostringstream svg;
     svg << "<svg id=\"per-hour\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width
         << "\" height=\"" << height << "\" viewBox=\"0 0 " << width << " " << height
-        << "\" role=\"img\" aria-label=\"passes and failures per hour\">\n";
+        << "\" role=\"img\" aria-label=\"verified writes per hour\">\n";
     const int base = height - bottom;
     svg << "<line x1=\"" << left << "\" y1=\"" << base << "\" x2=\"" << width - 10 << "\" y2=\""
         << base << "\" class=\"axis\"/>\n";
@@ -254,6 +442,7 @@ std::string HourChart(const Report& r) {
         svg << "<text x=\"" << left - 6 << "\" y=\"" << y + 4 << "\" class=\"tick\">" << value
             << "</text>\n";
     }
+    const int every = std::max(1, n / 12);
     for (int i = 0; i < static_cast<int>(r.hours.size()); ++i) {
         const auto& h = r.hours[i];
         const double x = left + i * slot + slot * 0.15;
@@ -271,22 +460,42 @@ std::string HourChart(const Report& r) {
         bar(h.passed, "pass", "passed");
         bar(h.failed, "fail", "failed");
         bar(h.incomplete, "incomplete", "incomplete");
-        // Label every hour when there are few, else every few hours.
-        const int every = std::max(1, n / 12);
-        if (i % every == 0) {
+        const bool midnight = h.start.compare(11, 2, "00") == 0;
+        if (i % every == 0 || midnight) {
             svg << "<text x=\"" << x + w / 2 << "\" y=\"" << base + 16 << "\" class=\"hour\">"
                 << h.start.substr(11, 5) << "</text>\n";
+        }
+        if (i == 0 || midnight) {
+            svg << "<text x=\"" << x + w / 2 << "\" y=\"" << base + 34 << "\" class=\"day\">"
+                << h.start.substr(0, 10) << "</text>\n";
         }
     }
     svg << "</svg>\n";
     return svg.str();
 }
 
+// The reasons' labels as shown: cut to fit, and never two alike, so two
+// long messages that begin the same stay two bars a reader can tell apart.
+std::vector<std::string> ReasonLabels(const Report& r, std::size_t shown) {
+    std::vector<std::string> labels;
+    for (std::size_t i = 0; i < shown; ++i) {
+        const std::string whole = Reason(r.failures[i]);
+        std::string label = whole.size() > 52 ? whole.substr(0, 50) + "..." : whole;
+        for (int k = 2; std::find(labels.begin(), labels.end(), label) != labels.end(); ++k) {
+            label = whole.substr(0, 44) + "... (" + std::to_string(k) + ")";
+        }
+        labels.push_back(label);
+    }
+    return labels;
+}
+
 // Failure reasons as horizontal bars, largest on top.
 std::string ReasonChart(const Report& r) {
-    const std::size_t shown = std::min<std::size_t>(r.failures.size(), 12);
+    const std::size_t shown = std::min(r.failures.size(), kReasonsShown);
+    const std::vector<std::string> labels = ReasonLabels(r, shown);
     const int rowHeight = 26, labelWidth = 340, width = 760;
-    const int height = static_cast<int>(std::max<std::size_t>(shown, 1)) * rowHeight + 10;
+    const std::size_t rows = std::max<std::size_t>(shown, 1) + (r.failures.size() > shown);
+    const int height = static_cast<int>(rows) * rowHeight + 10;
     int most = 1;
     for (std::size_t i = 0; i < shown; ++i) most = std::max(most, r.failures[i].count);
     const double scale = static_cast<double>(width - labelWidth - 60) / most;
@@ -297,19 +506,63 @@ std::string ReasonChart(const Report& r) {
     if (shown == 0) svg << "<text x=\"8\" y=\"20\" class=\"none\">no failures</text>\n";
     for (std::size_t i = 0; i < shown; ++i) {
         const auto& f = r.failures[i];
-        std::string label = Reason(f);
-        if (label.size() > 52) label = label.substr(0, 50) + "...";
         const int y = static_cast<int>(i) * rowHeight + 5;
         svg << "<text x=\"" << labelWidth - 8 << "\" y=\"" << y + 16 << "\" class=\"reason\">"
-            << Html(label) << "</text>\n"
+            << Html(labels[i]) << "</text>\n"
             << "<rect class=\"fail\" x=\"" << labelWidth << "\" y=\"" << y << "\" width=\""
             << f.count * scale << "\" height=\"" << rowHeight - 8 << "\" data-count=\"" << f.count
             << "\"><title>" << Html(Reason(f)) << ": " << f.count << "</title></rect>\n"
             << "<text x=\"" << labelWidth + f.count * scale + 6 << "\" y=\"" << y + 16
             << "\" class=\"count\">" << f.count << "</text>\n";
     }
+    if (r.failures.size() > shown) {
+        int rest = 0;
+        for (std::size_t i = shown; i < r.failures.size(); ++i) rest += r.failures[i].count;
+        svg << "<text x=\"" << labelWidth - 8 << "\" y=\"" << shown * rowHeight + 21
+            << "\" class=\"reason more\">and " << r.failures.size() - shown << " more reasons ("
+            << rest << " failures), in the table below</text>\n";
+    }
     svg << "</svg>\n";
     return svg.str();
+}
+
+// Final yield as a colour from red (0 %) through amber to green (100 %).
+std::string YieldColour(double yield) {
+    char text[32];
+    std::snprintf(text, sizeof text, "hsl(%d, 70%%, %d%%)", static_cast<int>(yield * 120),
+                  yield > 0.5 ? 78 : 72);
+    return text;
+}
+
+// Stations down, sockets across: each cell a socket's final yield as colour
+// and number, so one failing socket stands out at a glance.
+std::string HeatMap(const Report& r) {
+    int sockets = 0;
+    for (const auto& s : r.sockets) sockets = std::max(sockets, s.socket);
+    sockets = std::min(sockets, 64);
+    std::ostringstream out;
+    out << "<table id=\"heat-map\">\n<thead><tr><th>station</th>";
+    for (int n = 1; n <= sockets; ++n) out << "<th>" << n << "</th>";
+    out << "</tr></thead>\n<tbody>\n";
+    for (const auto& station : r.stations) {
+        out << "<tr><td>" << Html(station.station) << "</td>";
+        for (int n = 1; n <= sockets; ++n) {
+            const auto it = std::find_if(r.sockets.begin(), r.sockets.end(), [&](const auto& s) {
+                return s.station == station.station && s.socket == n;
+            });
+            if (it == r.sockets.end() || it->units == 0) {
+                out << "<td class=\"cell empty\"></td>";
+                continue;
+            }
+            out << "<td class=\"cell\" style=\"background:" << YieldColour(it->FinalYield())
+                << "\" title=\"" << Html(station.station) << " socket " << n << ": " << it->units
+                << " modules, first pass " << Html(Percent(it->FirstPassYield())) << "\">"
+                << static_cast<int>(it->FinalYield() * 100 + 0.5) << "</td>";
+        }
+        out << "</tr>\n";
+    }
+    out << "</tbody>\n</table>\n";
+    return out.str();
 }
 
 }  // namespace
@@ -327,10 +580,16 @@ std::string FormatReportHtml(const Report& r, const std::string& title) {
            "th:first-child, td:first-child { text-align: left; }\n"
            "tr.total td { font-weight: bold; background: #f2f2f2; }\n"
            "#repeats td:last-child, #failures td:first-child { text-align: left; }\n"
+           "#summary { display: flex; gap: 18px; flex-wrap: wrap; }\n"
+           "#summary div { border: 1px solid #bbb; padding: 8px 16px; min-width: 130px; }\n"
+           "#summary b { display: block; font-size: 28px; }\n"
+           "#heat-map td.cell { width: 34px; text-align: center; font-weight: bold; }\n"
+           "#heat-map td.empty { background: #eee; }\n"
            "svg .pass { fill: #2e9e44; } svg .fail { fill: #d03b32; }\n"
            "svg .incomplete { fill: #999; } svg .axis { stroke: #444; }\n"
            "svg text { font-size: 12px; fill: #333; }\n"
-           "svg .tick, svg .reason { text-anchor: end; } svg .hour { text-anchor: middle; }\n"
+           "svg .tick, svg .reason { text-anchor: end; } svg .hour, svg .day { text-anchor: "
+           "middle; }\n"
            ".legend span { display: inline-block; width: 12px; height: 12px; margin: 0 4px 0 "
            "14px; }\n"
            "</style>\n</head>\n<body>\n<h1>"
@@ -339,26 +598,49 @@ std::string FormatReportHtml(const Report& r, const std::string& title) {
         out << "<p id=\"empty\">No attempts in the record for this choice.</p>\n</body>\n</html>\n";
         return out.str();
     }
-    out << "<p id=\"span\">Attempts from " << Html(r.from) << " to " << Html(r.to) << "</p>\n";
-    out << "<h2>Yield per station and socket</h2>\n<table id=\"sockets\">\n<thead><tr>"
-           "<th>station</th><th>socket</th><th>passed</th><th>failed</th><th>incomplete</th>"
-           "<th>skipped</th><th>yield</th></tr></thead>\n<tbody>\n";
-    const auto row = [&out](const Report::Socket& s, bool total) {
-        out << (total ? "<tr class=\"total\">" : "<tr>") << "<td>"
-            << (total ? "all" : Html(s.station)) << "</td><td>"
-            << (total ? "" : std::to_string(s.socket)) << "</td><td class=\"passed\">" << s.passed
-            << "</td><td class=\"failed\">" << s.failed << "</td><td class=\"incomplete\">"
-            << s.incomplete << "</td><td class=\"skipped\">" << s.skipped
-            << "</td><td class=\"yield\">" << Html(Percent(s.yield())) << "</td></tr>\n";
-    };
-    for (const auto& s : r.sockets) row(s, false);
-    row(r.total, true);
-    out << "</tbody>\n</table>\n";
-    out << "<h2>Passes and failures per hour (UTC)</h2>\n<p class=\"legend\"><span "
+    const Report::Figures& t = r.total;
+    out << "<p id=\"span\">Attempts from " << Html(r.from) << " to " << Html(r.to) << "</p>\n"
+        << "<div id=\"summary\">"
+        << "<div id=\"units\"><b>" << t.units << "</b>modules</div>"
+        << "<div id=\"first-pass-yield\"><b>" << Html(Percent(t.FirstPassYield()))
+        << "</b>first-pass yield</div>"
+        << "<div id=\"final-yield\"><b>" << Html(Percent(t.FinalYield())) << "</b>final yield</div>"
+        << "<div id=\"modules-per-hour\"><b>" << PerHour(r) << "</b>made good per hour</div>"
+        << "<div id=\"attempts\"><b>" <<
+        [&t] {
+            long long n = 0;
+            for (const long long c : t.attempts) n += c;
+            return n;
+        }()
+        << "</b>attempts</div></div>\n";
+    out << "<h2>Final yield by station and socket</h2>\n" << HeatMap(r);
+    out << "<h2>Verified writes per hour (UTC)</h2>\n<p class=\"legend\"><span "
            "style=\"background:#2e9e44\"></span>passed<span style=\"background:#d03b32\"></span>"
            "failed<span style=\"background:#999\"></span>incomplete</p>\n"
         << HourChart(r);
     out << "<h2>Failure reasons</h2>\n" << ReasonChart(r);
+    out << "<h2>Every station and socket</h2>\n<table id=\"sockets\">\n<thead><tr>"
+           "<th>station</th><th>socket</th><th>modules</th><th>first-pass yield</th>"
+           "<th>final yield</th><th>passed</th><th>failed</th><th>incomplete</th>"
+           "<th>skipped</th></tr></thead>\n<tbody>\n";
+    const auto row = [&out](const Report::Figures& s, const std::string& name,
+                            const std::string& socket, bool total) {
+        out << (total ? "<tr class=\"total\">" : "<tr>") << "<td>" << Html(name) << "</td><td>"
+            << socket << "</td><td class=\"units\">" << s.units << "</td><td class=\"first-pass\">"
+            << Html(Percent(s.FirstPassYield())) << "</td><td class=\"final\">"
+            << Html(Percent(s.FinalYield())) << "</td><td class=\"passed\">"
+            << s.Writes(Result::Pass) << "</td><td class=\"failed\">"
+            << s.Writes(Result::Fail) + s.Writes(Result::Interrupted) +
+                   s.Writes(Result::NotRecorded)
+            << "</td><td class=\"incomplete\">" << s.Writes(Result::Running)
+            << "</td><td class=\"skipped\">" << s.Attempts(Result::Skipped) << "</td></tr>\n";
+    };
+    for (const auto& s : r.sockets) row(s, s.station, std::to_string(s.socket), false);
+    if (r.stations.size() > 1) {
+        for (const auto& s : r.stations) row(s, s.station, "all", true);
+    }
+    row(t, "all", "", true);
+    out << "</tbody>\n</table>\n<p>passed, failed, incomplete: verified writes</p>\n";
     out << "<table id=\"failures\">\n<thead><tr><th>step: message</th><th>count</th></tr>"
            "</thead>\n<tbody>\n";
     for (const auto& f : r.failures) {
@@ -366,15 +648,27 @@ std::string FormatReportHtml(const Report& r, const std::string& title) {
     }
     out << "</tbody>\n</table>\n<h2>Serial numbers seen more than once</h2>\n";
     if (r.repeats.empty()) out << "<p id=\"no-repeats\">none</p>\n";
-    out << "<table id=\"repeats\">\n<tbody>\n";
-    for (const auto& rep : r.repeats) {
-        out << "<tr><td>" << Html(rep.serial) << "</td><td>" << rep.times << "</td><td>";
-        for (std::size_t j = 0; j < rep.seen.size(); ++j) {
-            out << (j ? "<br>" : "") << Html(rep.seen[j]);
+    for (const auto kind : {Report::RepeatKind::DoublePass, Report::RepeatKind::FailThenPass,
+                            Report::RepeatKind::Other}) {
+        const auto count = std::count_if(r.repeats.begin(), r.repeats.end(),
+                                         [kind](const auto& rep) { return rep.kind == kind; });
+        if (count == 0) continue;
+        const std::string name = ToText(kind);
+        std::string id = name;
+        std::replace(id.begin(), id.end(), ' ', '-');
+        out << "<h3>" << Html(name) << ": " << count << "</h3>\n<table id=\"repeats-" << id
+            << "\" class=\"repeats\">\n<tbody>\n";
+        for (const auto& rep : r.repeats) {
+            if (rep.kind != kind) continue;
+            out << "<tr><td>" << Html(rep.serial) << "</td><td>" << rep.times << "</td><td>";
+            for (std::size_t j = 0; j < rep.seen.size(); ++j) {
+                out << (j ? "<br>" : "") << Html(rep.seen[j]);
+            }
+            out << "</td></tr>\n";
         }
-        out << "</td></tr>\n";
+        out << "</tbody>\n</table>\n";
     }
-    out << "</tbody>\n</table>\n</body>\n</html>\n";
+    out << "</body>\n</html>\n";
     return out.str();
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "file_system.h"
@@ -84,7 +85,13 @@ std::optional<unsigned long long> FileSize(const std::string& path) {
     return fsys::SizeOf(path);
 }
 
-bool ReplaceFileContent(const std::string& target, std::string_view content, std::string* error) {
+namespace {
+
+// The body of both replacements: a temporary file beside the target, filled
+// by write (which gives an errno value, 0 when it wrote), then renamed over
+// the target. content, when given, is what an in-place rewrite would write.
+bool replaceVia(const std::string& target, const std::function<int(int fd)>& write,
+                const std::string_view* content, std::string* error) {
     // A link is saved through: the file it points to gets the new content
     // and the link stays a link.
     std::string path = target;
@@ -124,7 +131,7 @@ bool ReplaceFileContent(const std::string& target, std::string_view content, std
         // A folder the operator may not write to can still hold a file he
         // may write (a shared install, a file made writable for him): the
         // save then goes into the file itself rather than failing for good.
-        if (rewriteInPlace(path, content, error)) return true;
+        if (content && rewriteInPlace(path, *content, error)) return true;
         if (error && error->empty())
             setError(error, "cannot create a temporary file for " + path, err);
         return false;
@@ -143,7 +150,7 @@ bool ReplaceFileContent(const std::string& target, std::string_view content, std
     if (const int e = fsys::SetMode(fd, oldMode ? *oldMode : fsys::NewFileMode()))
         return fail("cannot set the permissions of " + temp, e, true);
 
-    if (const int e = fsys::WriteAll(fd, content)) return fail("cannot write " + temp, e, true);
+    if (const int e = write(fd)) return fail("cannot write " + temp, e, true);
     if (const int e = fsys::Flush(fd)) return fail("cannot flush " + temp, e, true);
     if (const int e = fsys::Close(fd)) return fail("cannot close " + temp, e, false);
     if (const int e = fsys::ReplaceWith(temp, path))
@@ -153,6 +160,37 @@ bool ReplaceFileContent(const std::string& target, std::string_view content, std
     // so a folder that cannot be flushed is not a failed save.
     fsys::FlushFolder(folder);
     return true;
+}
+
+}  // namespace
+
+bool ReplaceFileContent(const std::string& target, std::string_view content, std::string* error) {
+    return replaceVia(
+        target, [content](int fd) { return fsys::WriteAll(fd, content); }, &content, error);
+}
+
+bool ReplaceFileStreamed(
+    const std::string& target,
+    const std::function<bool(const std::function<bool(std::string_view)>&)>& produce,
+    std::string* error) {
+    return replaceVia(
+        target,
+        [&produce](int fd) {
+            // Written in blocks of about a megabyte: few calls, little memory.
+            std::string block;
+            int failed = 0;
+            const auto put = [&](std::string_view text) {
+                block.append(text);
+                if (block.size() >= (1u << 20)) {
+                    failed = fsys::WriteAll(fd, block);
+                    block.clear();
+                }
+                return failed == 0;
+            };
+            if (!produce(put)) return failed ? failed : EIO;
+            return failed ? failed : fsys::WriteAll(fd, block);
+        },
+        nullptr, error);
 }
 
 bool AppendToFile(const std::string& path, std::string_view content, std::string* error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,14 @@ std::optional<unsigned long long> FileSize(const std::string& path);
 // place instead, which is not atomic.
 bool ReplaceFileContent(const std::string& target, std::string_view content,
                         std::string* error = nullptr);
+
+// ReplaceFileContent for content too large to hold: produce is handed a
+// writer it calls with each piece, and returns false to give up (the old
+// file then stays). No in-place fallback: a half-written file is never left.
+bool ReplaceFileStreamed(
+    const std::string& target,
+    const std::function<bool(const std::function<bool(std::string_view)>&)>& produce,
+    std::string* error = nullptr);
 
 // Appends to the file (creating it when missing) and closes it again, also
 // when writing fails.

@@ -1,5 +1,6 @@
 #include "record_commands.h"
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -87,6 +88,9 @@ bool Filter(const Parsed& p, record::ReportFilter* f, std::string* error) {
             *error = std::string(name) + " " + it->second + ": not a time (e.g. 2026-12-09T06:00)";
             return false;
         }
+        // A day alone names the whole day: --since D --until D is that day,
+        // not the empty span from its midnight to the same midnight.
+        if (std::string(name) == "--until" && it->second.size() == 10) ms += 24LL * 3600 * 1000;
         (std::string(name) == "--since" ? f->sinceMs : f->untilMs) = ms;
     }
     if (p.values.count("--station")) f->station = p.values.at("--station");
@@ -98,19 +102,24 @@ std::string Value(const Parsed& p, const char* name) {
     return it == p.values.end() ? std::string() : it->second;
 }
 
-bool Load(const Parsed& p, const record::ReportFilter& filter, std::vector<record::Attempt>* rows,
-          std::string* error) {
+// Hands every attempt of the record to each, one at a time.
+bool ForEach(const Parsed& p, const record::ReportFilter& filter,
+             const std::function<bool(const record::Attempt&)>& each, std::string* error) {
     const std::string db = Value(p, "--db"), log = Value(p, "--log");
     if (db.empty() == log.empty()) {
         *error = "give the record: --db URI or --log FILE";
         return false;
     }
-    if (!db.empty()) return record::LoadAttempts(db, filter, rows, error);
-    if (!store::FileSize(log)) {
+    if (!db.empty()) return record::ForEachAttempt(db, filter, each, error);
+    record::CsvLogReader reader(log);
+    if (!reader.Open(error)) {
         *error = "cannot read " + log;
         return false;
     }
-    for (record::Attempt& a : record::ReadProductionRows(log)) rows->push_back(std::move(a));
+    record::Attempt a;
+    while (reader.Next(&a)) {
+        if (!each(a)) return false;
+    }
     return true;
 }
 
@@ -218,12 +227,16 @@ int RunRecordCommand(const std::vector<std::string>& args, std::ostream& out, st
     if (!Filter(p, &filter, &error)) return usage(error);
 
     if (command == "report") {
-        std::vector<record::Attempt> rows;
-        if (!Load(p, filter, &rows, &error)) {
+        record::ReportBuilder builder(filter);
+        const auto add = [&builder](const record::Attempt& a) {
+            builder.Add(a);
+            return true;
+        };
+        if (!ForEach(p, filter, add, &error)) {
             err << "modsetup: report: " << error << "\n";
             return 2;
         }
-        const record::Report report = record::MakeReport(rows, filter);
+        const record::Report report = builder.Finish();
         const std::string html = Value(p, "--html");
         if (!html.empty()) {
             std::string title = "Production report";
@@ -246,18 +259,28 @@ int RunRecordCommand(const std::vector<std::string>& args, std::ostream& out, st
         const std::string csv = Value(p, "--csv");
         if (Value(p, "--db").empty() || csv.empty())
             return usage("export needs --db URI --csv FILE");
-        std::vector<record::Attempt> rows;
-        if (!Load(p, filter, &rows, &error)) {
-            err << "modsetup: export: " << error << "\n";
+        // Row by row from the database into the new file; the old one is
+        // replaced only once every row is in.
+        long long rows = 0;
+        std::string readError;
+        const bool written = store::ReplaceFileStreamed(
+            csv,
+            [&](const std::function<bool(std::string_view)>& put) {
+                if (!put(record::ProductionLogHeader())) return false;
+                return ForEach(
+                    p, filter,
+                    [&](const record::Attempt& a) {
+                        ++rows;
+                        return put(record::FormatProductionRow(a));
+                    },
+                    &readError);
+            },
+            &error);
+        if (!written) {
+            err << "modsetup: export: " << (readError.empty() ? error : readError) << "\n";
             return 2;
         }
-        std::string text = record::ProductionLogHeader();
-        for (const record::Attempt& a : rows) text += record::FormatProductionRow(a);
-        if (!store::ReplaceFileContent(csv, text, &error)) {
-            err << "modsetup: export: " << error << "\n";
-            return 2;
-        }
-        if (!p.json) err << "modsetup: " << rows.size() << " attempts written to " << csv << "\n";
+        if (!p.json) err << "modsetup: " << rows << " attempts written to " << csv << "\n";
         return 0;
     }
     return usage("unknown command " + command);

@@ -70,6 +70,17 @@ std::optional<PriorPass> SpooledPassedWrite(QSqlDatabase spool, const std::strin
 
 bool LoadAttempts(const std::string& uri, const ReportFilter& filter, std::vector<Attempt>* rows,
                   std::string* error) {
+    return ForEachAttempt(
+        uri, filter,
+        [rows](const Attempt& a) {
+            rows->push_back(a);
+            return true;
+        },
+        error);
+}
+
+bool ForEachAttempt(const std::string& uri, const ReportFilter& filter,
+                    const std::function<bool(const Attempt&)>& each, std::string* error) {
     std::string ignored;
     if (!error) error = &ignored;
     const auto target = ParseDbUri(uri, error);
@@ -103,7 +114,14 @@ bool LoadAttempts(const std::string& uri, const ReportFilter& filter, std::vecto
         *error = "cannot read " + target->text + ": " + Why(q.lastError());
         return false;
     }
-    while (q.next()) rows->push_back(AttemptFromQuery(q));
+    // Forward only: the driver hands over rows as they come, none is kept.
+    while (q.next()) {
+        if (!each(AttemptFromQuery(q))) return false;
+    }
+    if (q.lastError().isValid()) {
+        *error = "cannot read " + target->text + ": " + Why(q.lastError());
+        return false;
+    }
     return true;
 }
 

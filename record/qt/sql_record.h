@@ -5,6 +5,7 @@
 // of reach), built from the station's --log and --db options. Plain C++ on
 // the outside; Qt SQL inside.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,5 +81,9 @@ bool ReleaseStation(const std::string& uri, const std::string& name,
 // The attempts the report and the export read, in start order.
 bool LoadAttempts(const std::string& uri, const ReportFilter& filter, std::vector<Attempt>* rows,
                   std::string* error);
+// The same, one at a time, none held; each returns false to stop (the call
+// then returns false with *error untouched).
+bool ForEachAttempt(const std::string& uri, const ReportFilter& filter,
+                    const std::function<bool(const Attempt&)>& each, std::string* error);
 
 }  // namespace record

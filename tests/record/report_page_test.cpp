@@ -105,21 +105,28 @@ TEST(ReportPage, ChromiumShowsTheYieldTableAndBothChartsFromThePageAlone) {
                                 "/profile' --hide-scrollbars --window-size=900,1300 ";
     std::string dom;
     ASSERT_EQ(Shell(browser + "--dump-dom 'file://" + page + "' 2>/dev/null", &dom), 0);
-    // The table as the browser built it: per socket, then all.
+    // The summary first: modules, not attempts, and yields by module.
+    EXPECT_NE(dom.find("<div id=\"units\"><b>8</b>"), std::string::npos);
+    EXPECT_NE(dom.find("<div id=\"first-pass-yield\"><b>37.5 %</b>"), std::string::npos);
+    EXPECT_NE(dom.find("<div id=\"final-yield\"><b>50.0 %</b>"), std::string::npos);
+    EXPECT_LT(dom.find("id=\"summary\""), dom.find("id=\"heat-map\""));
+    EXPECT_LT(dom.find("id=\"heat-map\""), dom.find("id=\"sockets\""));
+    // The table as the browser built it: per socket, per station, then all.
     const auto row = [&dom](const std::string& station, const std::string& socket) {
         std::smatch m;
-        const std::regex r("<tr><td>" + station + "</td><td>" + socket +
-                           "</td><td class=\"passed\">(\\d+)</td><td class=\"failed\">(\\d+)</td>"
-                           "<td class=\"incomplete\">\\d+</td><td class=\"skipped\">\\d+</td>"
-                           "<td class=\"yield\">([^<]+)</td>");
-        return std::regex_search(dom, m, r) ? m[1].str() + "/" + m[2].str() + " " + m[3].str()
+        const std::regex r("<td>" + station + "</td><td>" + socket +
+                           "</td><td class=\"units\">(\\d+)</td><td class=\"first-pass\">([^<]+)"
+                           "</td><td class=\"final\">([^<]+)</td><td class=\"passed\">(\\d+)</td>"
+                           "<td class=\"failed\">(\\d+)</td>");
+        return std::regex_search(dom, m, r) ? m[1].str() + " " + m[2].str() + " " + m[3].str() +
+                                                  " " + m[4].str() + "/" + m[5].str()
                                             : std::string("missing");
     };
-    EXPECT_EQ(row("line 1", "1"), "2/0 100.0 %");
-    EXPECT_EQ(row("line 1", "2"), "1/2 33.3 %");
-    EXPECT_EQ(row("line 2", "1"), "1/3 25.0 %");
-    EXPECT_NE(dom.find("<td>all</td><td></td><td class=\"passed\">4</td><td class=\"failed\">5"),
-              std::string::npos);
+    EXPECT_EQ(row("line 1", "1"), "2 100.0 % 100.0 % 2/0");
+    EXPECT_EQ(row("line 1", "2"), "2 0.0 % 50.0 % 1/2");
+    EXPECT_EQ(row("line 2", "1"), "4 25.0 % 25.0 % 1/3");
+    EXPECT_EQ(row("line 1", "all"), "4 50.0 % 75.0 % 3/2");
+    EXPECT_EQ(row("all", ""), "8 37.5 % 50.0 % 4/5");
     // Three hours with the quiet one between: passes in two, failures in two.
     EXPECT_EQ(Count(dom, "<rect class=\"pass\""), 2u);
     EXPECT_EQ(Count(dom, "<rect class=\"fail\" x=\""), 2u + 4u);  // per hour, per reason
@@ -132,7 +139,16 @@ TEST(ReportPage, ChromiumShowsTheYieldTableAndBothChartsFromThePageAlone) {
     EXPECT_LT(discrepancy, noResponse);
     EXPECT_NE(dom.find("&lt;b&gt;Discrepancy&lt;/b&gt;"), std::string::npos);
     EXPECT_EQ(dom.find("<b>Discrepancy"), std::string::npos);
+    EXPECT_NE(dom.find("<table id=\"repeats-fail-then-pass\""), std::string::npos);
     EXPECT_NE(dom.find("00074566"), std::string::npos);  // seen twice
+
+    // A day given alone is that whole day.
+    const std::string modsetup = std::string("TZ=UTC '") + (bin ? bin : "bin") +
+                                 "/modsetup' report --json --log '" + log + "' ";
+    ASSERT_EQ(Shell(modsetup + "--since 2026-12-09 --until 2026-12-09", &out), 0) << out;
+    EXPECT_NE(out.find("\"units\":8,"), std::string::npos) << out;
+    ASSERT_EQ(Shell(modsetup + "--since 2026-12-10 --until 2026-12-10", &out), 0) << out;
+    EXPECT_NE(out.find("\"units\":0,"), std::string::npos) << out;
 
     // The picture, for a person to look at.
     const char* output = std::getenv("SETUP_TEST_OUTPUT");
