@@ -138,7 +138,7 @@ class Socket : private module::Listener {
     JobEnd Ended() const { return end_; }
     const std::string& PortError() const { return portError_; }
     const std::string& Serial() const { return serial_; }
-    // Channels echoed during the running write, 0..4.
+    // Channels echoed during the running write, 0 up to the kind's count.
     int Progress() const { return progress_; }
     // How long the last write itself took, from its first command to its
     // last answer (the line's timing, whatever the record did): -1 when the

@@ -26,8 +26,8 @@ std::string SynthesisToolTip(const module::ChannelSynthesis& r, bool counters, c
 // behaviour reads or writes is a member named as the control; a handler runs
 // to its end and changes only this state and the seams. The Qt adapter
 // renders the state after every handler. The module's protocol is the
-// engine's; the model shows what the engine reports in the seed's colours
-// and texts.
+// engine's; the model shows what the engine reports in the colours and
+// texts the operators know from the first version of the tool.
 class FormModel : private module::Listener {
   public:
     FormModel(const ToolProfile& profile, wire::SerialPort& port, TimerBackend& timers,

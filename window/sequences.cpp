@@ -1,5 +1,5 @@
 // The module buttons start the engine's sequences; what the engine reports
-// is shown here in the seed's colours and texts.
+// is shown here in the colours and texts the operators know.
 #include "form_model.h"
 #include "text_encoding.h"
 

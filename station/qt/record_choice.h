@@ -7,9 +7,8 @@
 
 namespace station {
 
-// The one place that turns the operator's record target into a sink, so a
-// build with database records swaps this function only. target empty: the
-// CSV file in the data folder. nullptr with the reason in *error when the
+// The one place that turns the operator's record target (a CSV path or a
+// database URI) into a sink. target empty: the CSV file in the data folder. nullptr with the reason in *error when the
 // record cannot be written; nothing is written without a record.
 std::unique_ptr<record::Sink> MakeRecordSink(const std::string& target,
                                              const std::string& dataFolder,
