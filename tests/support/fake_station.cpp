@@ -53,9 +53,9 @@ FakeStation::~FakeStation() {
 void FakeStation::Start() {
     hub_.SetStationWake([this] {
         // Runs under the hub's lock: only a flag and a notify.
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(wakeMutex_);
         woken_ = true;
-        cv_.notify_all();
+        wakeCv_.notify_all();
     });
     thread_ = std::thread([this] { Run(); });
 }
@@ -63,9 +63,9 @@ void FakeStation::Start() {
 void FakeStation::Stop() {
     if (!thread_.joinable()) return;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(wakeMutex_);
         quit_ = true;
-        cv_.notify_all();
+        wakeCv_.notify_all();
     }
     thread_.join();
     hub_.SetStationWake({});
@@ -289,10 +289,10 @@ void FakeStation::Run() {
     for (;;) {
         std::vector<doors::Command> commands;
         {
-            std::unique_lock<std::mutex> lock(mutex_);
-            cv_.wait_until(lock,
-                           std::chrono::steady_clock::time_point(std::chrono::nanoseconds(next)),
-                           [this] { return woken_ || quit_; });
+            std::unique_lock<std::mutex> lock(wakeMutex_);
+            wakeCv_.wait_until(
+                lock, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(next)),
+                [this] { return woken_ || quit_; });
             if (quit_) break;
             woken_ = false;
         }

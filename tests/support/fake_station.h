@@ -62,7 +62,12 @@ class FakeStation {
     FakeStationOptions o_;
     std::vector<Socket> sockets_;
     mutable std::mutex mutex_;
-    std::condition_variable cv_;
+    std::condition_variable cv_;  // with mutex_: all attempts made
+    // The hub wakes the station while it holds its own lock, and the
+    // station calls the hub while it holds mutex_: the wake must take
+    // another lock, held for nothing else, or the two threads deadlock.
+    std::mutex wakeMutex_;
+    std::condition_variable wakeCv_;
     bool woken_ = false;
     bool quit_ = false;
     std::thread thread_;
