@@ -68,12 +68,25 @@ QLabel* CounterLabel(const QString& name, QWidget* parent) {
 
 }  // namespace
 
+std::unique_ptr<QMessageBox> StationWindow::MakeStopQuestion(QWidget* parent,
+                                                             const QString& question) {
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Question, "Stop", question,
+                                             QMessageBox::Yes | QMessageBox::No, parent);
+    box->button(QMessageBox::Yes)->setText("&Stop anyway");
+    box->button(QMessageBox::No)->setText("&No, keep running");
+    // Enter, pressed by habit, keeps every module being written.
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    return box;
+}
+
 StationWindow::StationWindow(store::FilePlaces places, std::string toolVersion, QWidget* parent)
     : QWidget(parent),
       places_(std::move(places)),
       toolVersion_(std::move(toolVersion)),
       confirm_([this](const QString& question) {
-          return QMessageBox::question(this, "Stop", question) == QMessageBox::Yes;
+          const auto box = MakeStopQuestion(this, question);
+          return box->exec() == QMessageBox::Yes;
       }) {
     setObjectName("StationWindow");
     setWindowTitle("modstation");
@@ -226,7 +239,7 @@ void StationWindow::BuildSetup(QWidget* into) {
     record_->setObjectName("RecordTarget");
     record_->setAccessibleName("Record file");
     record_->setPlaceholderText(Q(DefaultRecordPath(places_.data)));
-    form->addRow("&Record:", record_);
+    form->addRow("R&ecord:", record_);
     stationName_ = new QLineEdit(setupBox_);
     stationName_->setObjectName("StationName");
     stationName_->setAccessibleName("Station name");
@@ -296,9 +309,10 @@ QWidget* StationWindow::BuildCounters() {
     failures_->setRootIsDecorated(false);
     failures_->setMinimumWidth(260);
     failures_->header()->setStretchLastSection(true);
-    failures_->setColumnWidth(0, 64);
-    failures_->setColumnWidth(1, 50);
-    failures_->setColumnWidth(2, 76);
+    // The short columns fit their contents in any font; the reason takes
+    // the rest of the window's width, wrapped, and its tooltip is whole.
+    for (const int column : {0, 1, 2})
+        failures_->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     failures_->setWordWrap(true);
     layout->addWidget(failures_, 1);
     box->setMaximumWidth(360);
@@ -693,6 +707,9 @@ void StationWindow::TearDown() {
         }
         if (openPorts_[i]->IsOpen()) openPorts_[i]->Close();
     }
+    // Why production stopped stays on the message line: a record that could
+    // not keep a row is the operator's to mend before Start.
+    const std::string recordError = line_->RecordError();
     line_.reset();
     timers_.clear();
     openPorts_.clear();
@@ -700,7 +717,11 @@ void StationWindow::TearDown() {
     stationRecord_.reset();
     tearingDown_ = false;
     Lock(false);
-    SetMessage("Stopped: set-up mode", false);
+    if (recordError.empty()) {
+        SetMessage("Stopped: set-up mode", false);
+    } else {
+        SetMessage(Q("Stopped: set-up mode (record: " + recordError + ")"), true);
+    }
     ShowRecord();
     if (closeWhenEnded_) close();
 }

@@ -17,6 +17,7 @@ class QLabel;
 class QLayout;
 class QLineEdit;
 class QListWidget;
+class QMessageBox;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
@@ -63,7 +64,9 @@ class StationWindow : public QWidget, private StationObserver {
     const Station* Line() const { return line_.get(); }
     QString Message() const;
 
-    // The question before stopping a write; a test answers it itself.
+    // The question before stopping a write, "No, keep running" by default.
+    static std::unique_ptr<QMessageBox> MakeStopQuestion(QWidget* parent, const QString& question);
+    // A test answers the question itself.
     void SetConfirm(std::function<bool(const QString&)> confirm) { confirm_ = std::move(confirm); }
 
     // Settings in the config folder: what Current() holds and the geometry.

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -56,6 +59,29 @@ TEST(StationWindow, EveryControlHasItsAccessibleName) {
     // In set-up mode only Stop is idle.
     EXPECT_TRUE(w.win.findChild<QPushButton*>("Start")->isEnabled());
     EXPECT_FALSE(w.win.findChild<QPushButton*>("Stop")->isEnabled());
+    std::filesystem::remove_all(folder);
+}
+
+// Alt and a letter reach one control only, and Enter at the Stop question
+// keeps the modules being written.
+TEST(StationWindow, EveryMnemonicOnceAndStopDefaultsToKeepRunning) {
+    const std::string folder = TempDir();
+    Window w(folder);
+    std::map<QChar, QStringList> keys;
+    const auto note = [&keys](const QString& text) {
+        const int at = text.indexOf(QRegularExpression("&[^&]"));
+        if (at >= 0) keys[text.at(at + 1).toLower()] << text;
+    };
+    for (auto* b : w.win.findChildren<QAbstractButton*>()) note(b->text());
+    for (auto* l : w.win.findChildren<QLabel*>()) note(l->text());
+    for (const auto& [key, texts] : keys)
+        EXPECT_EQ(texts.size(), 1) << texts.join(" | ").toStdString();
+    EXPECT_GE(keys.size(), 10u);
+
+    const auto box = station::StationWindow::MakeStopQuestion(&w.win, "Socket 1 is writing");
+    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+    EXPECT_EQ(box->button(QMessageBox::No)->text(), "&No, keep running");
+    EXPECT_EQ(box->escapeButton(), box->button(QMessageBox::No));
     std::filesystem::remove_all(folder);
 }
 
