@@ -193,7 +193,8 @@ TEST_F(RecordFaults, ASpooledRowReachesItsDatabaseHoweverItsUriIsSpelt) {
     sink = Open(respelt, &error);
     ASSERT_TRUE(sink) << error;
     EXPECT_EQ(sink->Flush(), 0);
-    const Attempt* row = Find(Rows(uri_), a.attemptId);
+    const auto rows = Rows(uri_);
+    const Attempt* row = Find(rows, a.attemptId);
     ASSERT_TRUE(row);
     EXPECT_EQ(row->result, record::Result::Pass);
 
@@ -227,7 +228,8 @@ TEST_F(RecordFaults, AnOfflineRowOfAStationThatDiedIsClosedWhenItIsBack) {
     ASSERT_TRUE(cluster_->StartServer());
     sink = Open(uri_, &error);
     ASSERT_TRUE(sink) << error;
-    const Attempt* row = Find(Rows(uri_), a.attemptId);
+    const auto rows = Rows(uri_);
+    const Attempt* row = Find(rows, a.attemptId);
     ASSERT_TRUE(row);
     EXPECT_EQ(row->result, record::Result::Interrupted);
 }
@@ -260,7 +262,8 @@ TEST_F(RecordFaults, TwoStationsUnderOneNameAndAClockElevenMinutesSlow) {
     EXPECT_FALSE(b.ok);
     EXPECT_EQ(b.busyAt, "in progress at station line 1, socket 1");
     EXPECT_TRUE(first->Finish(Passed(live), &error)) << error;
-    const Attempt* row = Find(Rows(uri_), live.attemptId);
+    const auto rows = Rows(uri_);
+    const Attempt* row = Find(rows, live.attemptId);
     ASSERT_TRUE(row);
     EXPECT_EQ(row->result, record::Result::Pass);
     // Its own rows go in on the server's clock.
