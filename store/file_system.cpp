@@ -140,11 +140,22 @@ int CreateUnique(std::string& path, int* err) {
     return -1;
 }
 
+// The C runtime's _read may remember that it met the end of a file and go
+// on answering 0 after another program appended to it; a log's reader that
+// follows the file must see those rows, so the read goes to the system.
 long ReadSome(int fd, char* buffer, std::size_t size, int* err) {
-    const unsigned chunk = size > 1u << 30 ? 1u << 30 : static_cast<unsigned>(size);
-    const int n = _read(fd, buffer, chunk);
-    if (n < 0) *err = errno;
-    return n;
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (h == INVALID_HANDLE_VALUE) {
+        *err = EBADF;
+        return -1;
+    }
+    const DWORD chunk = size > 1u << 30 ? 1u << 30 : static_cast<DWORD>(size);
+    DWORD got = 0;
+    if (!ReadFile(h, buffer, chunk, &got, nullptr)) {
+        *err = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+        return -1;
+    }
+    return static_cast<long>(got);
 }
 
 int WriteAll(int fd, std::string_view content) {
