@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <map>
 #include <sstream>
+#include <set>
 #include <unordered_map>
 
 #include "attempt_id.h"
@@ -92,83 +96,169 @@ const char* ToText(Report::RepeatKind kind) {
     return "other";
 }
 
-// What one group knows of one module.
-struct Unit {
-    long long firstWriteAt = 0;  // when its first verified write began
-    bool firstWriteSeen = false;
-    bool firstWritePassed = false;
-    std::string firstWriteId;
-    int passes = 0;          // verified writes that passed
-    std::string lastPassId;  // so a correction can take the pass back
-    // Kept for the whole record only: how often and how it was seen.
-    int times = 0;
-    bool failedWrite = false;
-    bool failThenPass = false;
-    std::vector<std::string> seen;
-};
-
+// One group's counts of attempts; its units are counted at the end.
 struct Group {
     Report::Figures figures;
-    std::unordered_map<std::string, Unit> units;
 
-    void Add(const Attempt& a, bool timed, long long at, bool whole) {
+    void Count(const Attempt& a) {
         ++figures.attempts[Index(a.result)];
         ++figures.operations[static_cast<std::size_t>(a.operation)][Index(a.result)];
-        if (a.serial.empty()) return;  // a module whose serial was never read is no unit
-        Unit& u = units[a.serial];
-        if (whole) {
-            ++u.times;
-            if (u.seen.size() < kSeenKept) {
-                u.seen.push_back(ToText(a.result) + std::string(" at ") + a.station + " socket " +
-                                 std::to_string(a.socket) + ", " + a.startedAt);
-            }
-        }
-        if (!a.corrects.empty()) {
-            // A record that could not keep an attempt's row took its result back.
-            if (u.passes > 0 && a.corrects == u.lastPassId) --u.passes;
-            if (a.corrects == u.firstWriteId) u.firstWritePassed = false;
-            return;
-        }
-        if (a.operation != Operation::Write || a.result == Result::Skipped) return;
-        const bool passed = a.result == Result::Pass;
-        if (!u.firstWriteSeen || (timed && at < u.firstWriteAt)) {
-            u.firstWriteSeen = true;
-            u.firstWriteAt = timed ? at : u.firstWriteAt;
-            u.firstWritePassed = passed;
-            u.firstWriteId = a.attemptId;
-        }
-        if (passed) {
-            ++u.passes;
-            u.lastPassId = a.attemptId;
-            if (u.failedWrite) u.failThenPass = true;
-        } else if (Failed(a.result)) {
-            u.failedWrite = true;
-        }
     }
+};
 
-    Report::Figures Finish() {
-        Report::Figures f = figures;
-        f.units = static_cast<long long>(units.size());
-        for (const auto& [serial, u] : units) {
-            f.firstPassUnits += u.firstWriteSeen && u.firstWritePassed;
-            f.passedUnits += u.passes > 0;
-        }
-        return f;
-    }
+// An attempt at a module, as small as its tally needs: a week of a line is a
+// million of them, so each is 32 bytes and owns no memory of its own.
+struct Sighting {
+    using Serial = std::array<char, 11>;
+    Serial serial{};           // the text, or an index into the long ones
+    std::uint8_t kinds = 0;    // operation, result and whether it is a correction
+    std::uint32_t seq = 0;     // its place in the record as read
+    long long at = 0;          // ms since 1970; kUntimed when not a time
+    std::uint32_t id = 0;      // the attempt id's hash; 0 for none
+    std::uint32_t socket = 0;  // index of its station's socket
+    Operation Op() const { return static_cast<Operation>(kinds & 7); }
+    Result Res() const { return static_cast<Result>((kinds >> 3) & 7); }
+    bool Correction() const { return (kinds & 64) != 0; }
+};
+static_assert(sizeof(Sighting) == 32, "a sighting stays small");
+
+constexpr long long kUntimed = std::numeric_limits<long long>::min();
+
+// A take-back names an attempt of its own module: the module and this hash
+// tell the attempt apart.
+std::uint32_t HashOf(const std::string& text) {
+    if (text.empty()) return 0;
+    std::uint32_t h = 2166136261u;
+    for (const unsigned char c : text) h = (h ^ c) * 16777619u;
+    return h == 0 ? 1 : h;
+}
+
+// What one module's attempts (of one group, or all) come to.
+struct Tally {
+    int times = 0;
+    bool firstPassed = false;
+    bool firstSeen = false;
+    int passes = 0;
+    bool failThenPass = false;
 };
 
 }  // namespace
 
 struct ReportBuilder::State {
     ReportFilter filter;
-    std::map<std::pair<std::string, int>, Group> sockets;
-    std::map<std::string, Group> stations;
+    std::vector<Group> sockets;  // in the order first met
+    std::vector<std::uint32_t> stationOf;  // each socket's index in stations
+    std::map<std::pair<std::string, int>, std::uint32_t> socketIndex;
+    std::vector<Group> stations;
+    std::map<std::string, std::uint32_t> stationIndex;
+    std::uint32_t lastSocket = 0;
+    bool anySocket = false;
     Group total;
+    // In blocks while reading, so growing never holds two copies of them all.
+    std::vector<std::vector<Sighting>> blocks;
+    std::uint32_t seen = 0;
+    std::vector<std::string> longSerials;
+    std::unordered_map<std::string, std::uint32_t> longSerialIndex;
+    std::set<std::pair<Sighting::Serial, std::uint32_t>> corrected;  // attempts taken back
     std::map<long long, Report::Hour> hours;
     std::map<std::pair<std::string, std::string>, int> failures;
     long long first = 0, last = 0;
     bool any = false;
+
+    std::uint32_t SocketOf(const Attempt& a) {
+        // Rows come in runs from one socket; its name is compared, not copied.
+        if (anySocket) {
+            const Report::Figures& f = sockets[lastSocket].figures;
+            if (f.socket == a.socket && f.station == a.station) return lastSocket;
+        }
+        const auto [it, added] = socketIndex.try_emplace({a.station, a.socket},
+                                                         static_cast<std::uint32_t>(sockets.size()));
+        if (added) {
+            Group g;
+            g.figures.station = a.station;
+            g.figures.socket = a.socket;
+            sockets.push_back(std::move(g));
+            const auto [st, newStation] = stationIndex.try_emplace(
+                a.station, static_cast<std::uint32_t>(stations.size()));
+            if (newStation) {
+                Group station;
+                station.figures.station = a.station;
+                stations.push_back(std::move(station));
+            }
+            stationOf.push_back(st->second);
+        }
+        anySocket = true;
+        lastSocket = it->second;
+        return lastSocket;
+    }
+
+    Sighting::Serial KeyOf(const std::string& serial) {
+        Sighting::Serial key{};
+        const bool plain =
+            serial.size() < key.size() &&
+            std::all_of(serial.begin(), serial.end(), [](char c) { return c > 0x1f; });
+        if (plain) {
+            std::copy(serial.begin(), serial.end(), key.begin());
+            return key;
+        }
+        // Long or odd ones are kept once, by number; a control byte marks them.
+        const auto [it, added] =
+            longSerialIndex.try_emplace(serial, static_cast<std::uint32_t>(longSerials.size()));
+        if (added) longSerials.push_back(serial);
+        key[0] = '\x01';
+        std::memcpy(key.data() + 1, &it->second, sizeof it->second);
+        return key;
+    }
+
+    std::string SerialOf(const Sighting::Serial& key) const {
+        if (key[0] != '\x01') return std::string(key.data(), strnlen(key.data(), key.size()));
+        std::uint32_t i = 0;
+        std::memcpy(&i, key.data() + 1, sizeof i);
+        return longSerials[i];
+    }
+
+    bool Passed(const Sighting& s) const {
+        return s.Res() == Result::Pass && !(s.id != 0 && corrected.count({s.serial, s.id}));
+    }
+
+    // A module's verified writes among [from, to), those `take` accepts.
+    template <typename Take>
+    Tally TallyOf(const Sighting* from, const Sighting* to, Take take) const {
+        Tally t;
+        bool failedWrite = false;
+        long long firstAt = 0;
+        for (const Sighting* s = from; s != to; ++s) {
+            if (!take(*s)) continue;
+            ++t.times;
+            if (s->Correction() || s->Op() != Operation::Write || s->Res() == Result::Skipped)
+                continue;
+            const bool passed = Passed(*s);
+            const bool timed = s->at != kUntimed;
+            if (!t.firstSeen || (timed && s->at < firstAt)) {
+                t.firstSeen = true;
+                firstAt = timed ? s->at : firstAt;
+                t.firstPassed = passed;
+            }
+            if (passed) {
+                ++t.passes;
+                if (failedWrite) t.failThenPass = true;
+            } else if (Failed(s->Res())) {
+                failedWrite = true;
+            }
+        }
+        return t;
+    }
 };
+
+namespace {
+
+void AddUnit(Report::Figures& f, const Tally& t) {
+    ++f.units;
+    f.firstPassUnits += t.firstSeen && t.firstPassed;
+    f.passedUnits += t.passes > 0;
+}
+
+}  // namespace
 
 ReportBuilder::ReportBuilder(ReportFilter filter) : state_(std::make_unique<State>()) {
     state_->filter = std::move(filter);
@@ -186,14 +276,29 @@ void ReportBuilder::Add(const Attempt& a) {
     if (s.filter.sinceMs && ms < *s.filter.sinceMs) return;
     if (s.filter.untilMs && ms >= *s.filter.untilMs) return;
 
-    Group& socket = s.sockets[{a.station, a.socket}];
-    socket.figures.station = a.station;
-    socket.figures.socket = a.socket;
-    socket.Add(a, timed, ms, false);
-    Group& station = s.stations[a.station];
-    station.figures.station = a.station;
-    station.Add(a, timed, ms, false);
-    s.total.Add(a, timed, ms, true);
+    const std::uint32_t socket = s.SocketOf(a);
+    s.sockets[socket].Count(a);
+    s.stations[s.stationOf[socket]].Count(a);
+    s.total.Count(a);
+    // A module whose serial was never read is no unit.
+    if (!a.serial.empty()) {
+        Sighting seen;
+        seen.serial = s.KeyOf(a.serial);
+        if (!a.corrects.empty()) s.corrected.insert({seen.serial, HashOf(a.corrects)});
+        seen.at = timed ? ms : kUntimed;
+        seen.id = HashOf(a.attemptId);
+        seen.seq = s.seen++;
+        seen.socket = socket;
+        seen.kinds = static_cast<std::uint8_t>(static_cast<int>(a.operation) |
+                                               static_cast<int>(a.result) << 3 |
+                                               (a.corrects.empty() ? 0 : 64));
+        constexpr std::size_t kBlock = 1 << 16;
+        if (s.blocks.empty() || s.blocks.back().size() == kBlock) {
+            s.blocks.emplace_back();
+            s.blocks.back().reserve(kBlock);
+        }
+        s.blocks.back().push_back(seen);
+    }
     if (timed && a.corrects.empty()) {
         if (!s.any || ms < s.first) s.first = ms;
         if (!s.any || ms > s.last) s.last = ms;
@@ -216,9 +321,78 @@ void ReportBuilder::Add(const Attempt& a) {
 Report ReportBuilder::Finish() {
     State& s = *state_;
     Report report;
-    for (auto& [key, g] : s.sockets) report.sockets.push_back(g.Finish());
-    for (auto& [key, g] : s.stations) report.stations.push_back(g.Finish());
-    report.total = s.total.Finish();
+    std::vector<Sighting> sightings;
+    sightings.reserve(s.seen);
+    for (std::vector<Sighting>& block : s.blocks) {
+        sightings.insert(sightings.end(), block.begin(), block.end());
+        std::vector<Sighting>().swap(block);
+    }
+    // Each module's attempts side by side, by time (a record need not be read
+    // in order), then in the order read.
+    std::sort(sightings.begin(), sightings.end(), [](const Sighting& x, const Sighting& y) {
+        if (x.serial != y.serial) return x.serial < y.serial;
+        return x.at != y.at ? x.at < y.at : x.seq < y.seq;
+    });
+    std::vector<std::uint32_t> socketsOfUnit, stationsOfUnit;
+    for (std::size_t i = 0; i < sightings.size();) {
+        std::size_t j = i;
+        while (j < sightings.size() && sightings[j].serial == sightings[i].serial) ++j;
+        const Sighting* from = sightings.data() + i;
+        const Sighting* to = sightings.data() + j;
+        const Tally all = s.TallyOf(from, to, [](const Sighting&) { return true; });
+        AddUnit(s.total.figures, all);
+        socketsOfUnit.clear();
+        stationsOfUnit.clear();
+        for (const Sighting* x = from; x != to; ++x) {
+            if (std::find(socketsOfUnit.begin(), socketsOfUnit.end(), x->socket) ==
+                socketsOfUnit.end())
+                socketsOfUnit.push_back(x->socket);
+            const std::uint32_t station = s.stationOf[x->socket];
+            if (std::find(stationsOfUnit.begin(), stationsOfUnit.end(), station) ==
+                stationsOfUnit.end())
+                stationsOfUnit.push_back(station);
+        }
+        // Most modules are seen at one socket only: its tally is the whole one.
+        for (const std::uint32_t socket : socketsOfUnit) {
+            AddUnit(s.sockets[socket].figures,
+                    socketsOfUnit.size() == 1
+                        ? all
+                        : s.TallyOf(from, to, [&](const Sighting& x) { return x.socket == socket; }));
+        }
+        for (const std::uint32_t station : stationsOfUnit) {
+            AddUnit(s.stations[station].figures,
+                    stationsOfUnit.size() == 1 ? all : s.TallyOf(from, to, [&](const Sighting& x) {
+                        return s.stationOf[x.socket] == station;
+                    }));
+        }
+        if (all.times >= 2) {
+            Report::Repeat r;
+            r.serial = s.SerialOf(from->serial);
+            r.times = all.times;
+            r.kind = all.passes >= 2    ? Report::RepeatKind::DoublePass
+                     : all.failThenPass ? Report::RepeatKind::FailThenPass
+                                        : Report::RepeatKind::Other;
+            for (const Sighting* x = from; x != to && r.seen.size() < kSeenKept; ++x) {
+                const Report::Figures& where = s.sockets[x->socket].figures;
+                r.seen.push_back(ToText(x->Res()) + std::string(" at ") + where.station +
+                                 " socket " + std::to_string(where.socket) +
+                                 (x->at == kUntimed ? std::string() : ", " + FormatUtcIso(x->at)));
+            }
+            report.repeats.push_back(std::move(r));
+        }
+        i = j;
+    }
+    std::vector<std::uint32_t> order(s.sockets.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    // By station, then socket.
+    std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+        const Report::Figures& a = s.sockets[x].figures;
+        const Report::Figures& b = s.sockets[y].figures;
+        return a.station != b.station ? a.station < b.station : a.socket < b.socket;
+    });
+    for (const std::uint32_t i : order) report.sockets.push_back(s.sockets[i].figures);
+    for (const auto& [name, i] : s.stationIndex) report.stations.push_back(s.stations[i].figures);
+    report.total = s.total.figures;
     if (s.any) {
         report.from = FormatUtcIso(s.first);
         report.to = FormatUtcIso(s.last);
@@ -239,17 +413,6 @@ Report ReportBuilder::Finish() {
     std::stable_sort(
         report.failures.begin(), report.failures.end(),
         [](const Report::Failure& a, const Report::Failure& b) { return a.count > b.count; });
-    for (auto& [serial, u] : s.total.units) {
-        if (u.times < 2) continue;
-        Report::Repeat r;
-        r.serial = serial;
-        r.times = u.times;
-        r.kind = u.passes >= 2    ? Report::RepeatKind::DoublePass
-                 : u.failThenPass ? Report::RepeatKind::FailThenPass
-                                  : Report::RepeatKind::Other;
-        r.seen = std::move(u.seen);
-        report.repeats.push_back(std::move(r));
-    }
     std::sort(report.repeats.begin(), report.repeats.end(),
               [](const Report::Repeat& a, const Report::Repeat& b) { return a.serial < b.serial; });
     return report;

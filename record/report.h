@@ -73,7 +73,8 @@ struct Report {
 };
 
 // Takes attempts one at a time, so a record of any length is read once and
-// never held: what grows is one small entry per module and per reason.
+// never held: what grows is 32 bytes per attempt at a module (a million of
+// them take 32 MB) and an entry per socket and per reason.
 // Identity reads ("info") are no module set up and are left out.
 class ReportBuilder {
   public:

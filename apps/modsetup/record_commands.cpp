@@ -104,13 +104,14 @@ std::string Value(const Parsed& p, const char* name) {
 
 // Hands every attempt of the record to each, one at a time.
 bool ForEach(const Parsed& p, const record::ReportFilter& filter,
-             const std::function<bool(const record::Attempt&)>& each, std::string* error) {
+             const std::function<bool(const record::Attempt&)>& each, std::string* error,
+             bool forReport = false) {
     const std::string db = Value(p, "--db"), log = Value(p, "--log");
     if (db.empty() == log.empty()) {
         *error = "give the record: --db URI or --log FILE";
         return false;
     }
-    if (!db.empty()) return record::ForEachAttempt(db, filter, each, error);
+    if (!db.empty()) return record::ForEachAttempt(db, filter, each, error, forReport);
     record::CsvLogReader reader(log);
     if (!reader.Open(error)) {
         *error = "cannot read " + log;
@@ -232,7 +233,7 @@ int RunRecordCommand(const std::vector<std::string>& args, std::ostream& out, st
             builder.Add(a);
             return true;
         };
-        if (!ForEach(p, filter, add, &error)) {
+        if (!ForEach(p, filter, add, &error, true)) {
             err << "modsetup: report: " << error << "\n";
             return 2;
         }

@@ -91,7 +91,9 @@ QString StartedText(bool postgres) {
                     : QStringLiteral("started_at");
 }
 
-QString SelectedAttemptColumns(bool postgres) {
+namespace {
+
+QStringList SelectedColumnList(bool postgres) {
     QStringList columns;
     for (const char* col : kAttemptColumns) {
         columns << (QLatin1String(col) == QLatin1String("started_at") ? StartedText(postgres)
@@ -102,7 +104,59 @@ QString SelectedAttemptColumns(bool postgres) {
         columns[0] = QStringLiteral("attempt_id::text");
         columns[kCorrectsColumn] = QStringLiteral("corrects::text");
     }
+    return columns;
+}
+
+}  // namespace
+
+QString SelectedAttemptColumns(bool postgres) {
+    return SelectedColumnList(postgres).join(QLatin1String(", "));
+}
+
+namespace {
+
+// What a report counts by, in the order ReportAttemptFromQuery reads it.
+constexpr const char* kReportColumns[] = {"attempt_id", "station", "socket",     "serial",
+                                          "operation",  "result",  "failed_step", "message",
+                                          "started_at", "corrects"};
+
+}  // namespace
+
+QString ReportAttemptColumns(bool postgres) {
+    const QStringList all = SelectedColumnList(postgres);
+    QStringList columns;
+    for (const char* name : kReportColumns) columns << all[AttemptColumn(name)];
+    // An attempt's id matters only when a correction names it, and a
+    // message only when it says why a module failed: PostgreSQL leaves the
+    // rest empty, which spares it and this program most of their text.
+    // (SQLite hands over its text as it is stored: choosing costs it more.)
+    if (postgres) {
+        columns[0] = QStringLiteral(
+                         "CASE WHEN attempt_id IN (SELECT corrects FROM attempts WHERE corrects "
+                         "IS NOT NULL) THEN %1 ELSE '' END")
+                         .arg(columns[0]);
+        for (const int i : {6, 7}) {
+            columns[i] =
+                QStringLiteral("CASE WHEN result IN ('fail', 'interrupted') THEN %1 ELSE '' END")
+                    .arg(columns[i]);
+        }
+    }
     return columns.join(QLatin1String(", "));
+}
+
+Attempt ReportAttemptFromQuery(const QSqlQuery& q) {
+    Attempt a;
+    a.attemptId = S(q.value(0).toString());
+    a.station = S(q.value(1).toString());
+    a.socket = q.value(2).toInt();
+    a.serial = S(q.value(3).toString());
+    a.operation = OperationFromText(S(q.value(4).toString())).value_or(Operation::Check);
+    a.result = ResultFromText(S(q.value(5).toString())).value_or(Result::Fail);
+    a.failedStep = StepFromText(S(q.value(6).toString())).value_or(Step::None);
+    a.message = S(q.value(7).toString());
+    a.startedAt = S(q.value(8).toString());
+    a.corrects = S(q.value(9).toString());
+    return a;
 }
 
 Attempt AttemptFromQuery(const QSqlQuery& q, int first) {

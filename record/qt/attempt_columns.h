@@ -73,6 +73,10 @@ QString StartedText(bool postgres);
 // What a SELECT reads to get an attempt back with AttemptFromQuery: every
 // column but recorded_offline, in the order of kAttemptColumns.
 QString SelectedAttemptColumns(bool postgres);
+// Only what a report counts by (a third of the columns, so a third of the
+// reading), and the attempt such a row holds; the rest of it is empty.
+QString ReportAttemptColumns(bool postgres);
+Attempt ReportAttemptFromQuery(const QSqlQuery& q);
 
 // The attempt in the row q is on, selected with SelectedAttemptColumns
 // from column first on.

@@ -83,7 +83,10 @@ bool LoadAttempts(const std::string& uri, const ReportFilter& filter, std::vecto
                   std::string* error);
 // The same, one at a time, none held; each returns false to stop (the call
 // then returns false with *error untouched).
+// forReport: only the columns a report counts by are read, the others are
+// left empty, and the rows come in no particular order.
 bool ForEachAttempt(const std::string& uri, const ReportFilter& filter,
-                    const std::function<bool(const Attempt&)>& each, std::string* error);
+                    const std::function<bool(const Attempt&)>& each, std::string* error,
+                    bool forReport = false);
 
 }  // namespace record
