@@ -270,6 +270,33 @@ TEST_P(Record, AStationKilledMidWriteLeavesARunningRowTheReportShowsIncomplete) 
         << out;
 }
 
+// The report reads only some columns of a database, and only some rows in
+// full: a pass a correction took back is none, and a failure keeps its reason.
+TEST_P(Record, TheReportFromTheDatabaseTakesBackACorrectedPassAndKeepsWhyOneFailed) {
+    ASSERT_EQ(Modsetup({"db", "init", "--db", uri_}), 0);
+    auto sink = Open();
+    ASSERT_TRUE(sink);
+    std::string error;
+    Attempt kept = MakeAttempt("A", 1, "00076001");
+    Attempt taken = MakeAttempt("A", 2, "00076002");
+    Attempt failed = MakeAttempt("A", 3, "00076003");
+    for (Attempt* a : {&kept, &taken, &failed}) ASSERT_TRUE(sink->Begin(*a).ok);
+    ASSERT_TRUE(sink->Finish(Ended(kept, "pass"), &error)) << error;
+    ASSERT_TRUE(sink->Finish(Ended(taken, "pass"), &error)) << error;
+    ASSERT_TRUE(sink->Finish(Ended(failed, "fail", "Discrepancy!!"), &error)) << error;
+    Attempt correction = Ended(taken, "not-recorded", "the CSV log could not keep its row");
+    correction.attemptId = record::NewAttemptId();
+    correction.corrects = taken.attemptId;
+    ASSERT_TRUE(sink->Correct(correction, &error)) << error;
+
+    std::string out;
+    ASSERT_EQ(Modsetup({"report", "--db", uri_, "--json"}, &out), 0) << out;
+    EXPECT_NE(out.find("\"units\":3,\"first_pass_yield\":0.3333,\"final_yield\":0.3333,"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Discrepancy!!"), std::string::npos) << out;
+}
+
 TEST_P(Record, TheCsvLogAndTheDatabaseGetTheSameRowsAndTheExportIsFormulaSafe) {
     ASSERT_EQ(Modsetup({"db", "init", "--db", uri_}), 0);
     const std::string log = scratch_.Path() + "/log.csv";
