@@ -7,13 +7,23 @@
 
 namespace station {
 
+namespace {
+
+// A state the socket stays in until the module is taken out.
+bool Final(Phase p) {
+    return p == Phase::Passed || p == Phase::Failed || p == Phase::NotRecorded ||
+           p == Phase::Skipped;
+}
+
+}  // namespace
+
 TileView ViewOf(const Socket& socket) {
     TileView v;
     v.phase = socket.CurrentPhase();
     v.state = socket.PhaseText();
     const record::Attempt& last = socket.LastAttempt();
     const bool result = v.phase == Phase::Passed || v.phase == Phase::Failed;
-    v.serial = result ? last.serial : socket.Serial();
+    v.serial = Final(v.phase) ? last.serial : socket.Serial();
     v.durationMs = result ? last.durationMs : -1;
     v.progress = socket.Progress();
     return v;
@@ -28,6 +38,15 @@ constexpr const char* kPassStyle =
 constexpr const char* kFailStyle =
     "QFrame#%1{background:#a3001b;border:4px dashed #ffffff;border-radius:0px;}"
     "QLabel{color:#ffffff;}";
+// Neither PASS nor FAIL, and unlike both: a double frame on deep violet for
+// a module whose row the record could not keep, a dot-dash frame on grey for
+// one left alone because it passed before.
+constexpr const char* kNotRecordedStyle =
+    "QFrame#%1{background:#311b92;border:6px double #ffffff;border-radius:0px;}"
+    "QLabel{color:#ffffff;}";
+constexpr const char* kSkippedStyle =
+    "QFrame#%1{background:#cfd8dc;border:3px dot-dash #263238;border-radius:6px;}"
+    "QLabel{color:#000000;}";
 constexpr const char* kMissingStyle =
     "QFrame#%1{background:#ffd54f;border:2px dotted #000000;}"
     "QLabel{color:#000000;}";
@@ -39,14 +58,25 @@ QString StateText(const TileView& v) {
     // and its mark tell the result without its colour.
     if (v.phase == Phase::Passed) return QString::fromUtf8("\u2714 ") + text;
     if (v.phase == Phase::Failed) return QString::fromUtf8("\u2716 FAIL");
+    // U+26A0 warning sign, U+21B7 clockwise arrow (passed over).
+    if (v.phase == Phase::NotRecorded) return QString::fromUtf8("\u26a0 NOT RECORDED");
+    if (v.phase == Phase::Skipped) return QString::fromUtf8("\u21b7 SKIPPED");
     return text;
 }
 
 QString ReasonText(const TileView& v) {
-    if (v.phase != Phase::Failed) return {};
+    if (v.phase != Phase::Failed && v.phase != Phase::NotRecorded && v.phase != Phase::Skipped)
+        return {};
     const std::size_t colon = v.state.find(": ");
-    return colon == std::string::npos ? QString()
-                                      : QString::fromStdString(v.state.substr(colon + 2));
+    std::string reason = colon == std::string::npos ? std::string() : v.state.substr(colon + 2);
+    if (v.phase == Phase::Skipped) {
+        // Nothing more happens to it here: the operator's next step first.
+        // The serial is on its own line below.
+        if (!v.serial.empty() && reason.rfind(v.serial + " ", 0) == 0)
+            reason.erase(0, v.serial.size() + 1);
+        reason = "take it out: " + reason;
+    }
+    return QString::fromStdString(reason);
 }
 
 }  // namespace
@@ -108,6 +138,8 @@ void SocketTile::Show(const TileView& v) {
     if (shownOnce_ && v == view_) return;
     const char* style = v.phase == Phase::Passed           ? kPassStyle
                         : v.phase == Phase::Failed         ? kFailStyle
+                        : v.phase == Phase::NotRecorded    ? kNotRecordedStyle
+                        : v.phase == Phase::Skipped        ? kSkippedStyle
                         : v.phase == Phase::AdapterMissing ? kMissingStyle
                                                            : nullptr;
     // A new style sheet re-polishes the tile and its labels: only when the
@@ -116,14 +148,16 @@ void SocketTile::Show(const TileView& v) {
     style_ = style;
     const bool resultChanged =
         shownOnce_ && (v.phase != view_.phase || v.state != view_.state) &&
-        (v.phase == Phase::Passed || v.phase == Phase::Failed || v.phase == Phase::AdapterMissing);
+        (Final(v.phase) || v.phase == Phase::AdapterMissing);
     shownOnce_ = true;
     view_ = v;
     if (lookChanged) {
         QFont f = font();
+        // PASS and FAIL largest; the longer words of the other two ends a
+        // little smaller, so they fit a tile of the compact grid.
         const bool result = v.phase == Phase::Passed || v.phase == Phase::Failed;
-        f.setPointSizeF(font().pointSizeF() * (result ? 2.0 : 1.25));
-        f.setBold(result);
+        f.setPointSizeF(font().pointSizeF() * (result ? 2.0 : Final(v.phase) ? 1.5 : 1.25));
+        f.setBold(Final(v.phase));
         state_->setFont(f);
         setStyleSheet(style ? QString(style).arg(objectName()) : QString());
     }

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -213,11 +214,19 @@ TEST(StationWindow, TilesAndHeaderStayReadableOnADarkTheme) {
     }
     QApplication::setPalette(p);
     using station::Phase;
+    QSet<QString> looks;  // every tile frame met so far
     for (const station::TileView& v :
          {station::TileView{Phase::Empty, "empty", "", -1, 0},
           station::TileView{Phase::Writing, "writing Ch2", "00074565", -1, 2},
           station::TileView{Phase::Passed, "PASS", "00074565", 4236, 4},
           station::TileView{Phase::Failed, "FAIL: Discrepancy!!", "00074566", 4100, 4},
+          station::TileView{Phase::NotRecorded,
+                            "NOT RECORDED: record: cannot write log.csv: No space left on device",
+                            "00074567", -1, 4},
+          station::TileView{Phase::Skipped,
+                            "SKIPPED: 00074568 passed before (station line 2, socket 3, "
+                            "2026-12-09T05:02:03+01:00)",
+                            "00074568", -1, 0},
           station::TileView{Phase::AdapterMissing, "adapter missing", "", -1, 0}}) {
         station::SocketTile tile(3);
         tile.SetPort("COM7", "/dev/ttyUSB2");
@@ -237,6 +246,27 @@ TEST(StationWindow, TilesAndHeaderStayReadableOnADarkTheme) {
             EXPECT_TRUE(state->text().startsWith(QChar(0x2716)));
         }
         EXPECT_GE(RenderedContrast(state), 4.5) << v.state;
+        // A module the record could not keep, or one left alone, is neither a
+        // PASS nor a FAIL: its own mark and frame, and why, below.
+        const bool ownState = v.phase == Phase::NotRecorded || v.phase == Phase::Skipped;
+        if (ownState) {
+            EXPECT_TRUE(state->text().startsWith(QChar(v.phase == Phase::Skipped ? 0x21b7 : 0x26a0)))
+                << state->text().toStdString();
+            auto* reason = tile.findChild<QLabel*>("SocketReason_3");
+            ASSERT_NE(reason, nullptr);
+            EXPECT_TRUE(reason->isVisible()) << v.state;
+            const std::string why = reason->text().toStdString();
+            EXPECT_NE(why.find(v.phase == Phase::Skipped ? "take it out: passed before (station"
+                                                         : "No space left on device"),
+                      std::string::npos)
+                << why;
+            EXPECT_GE(RenderedContrast(reason), 4.5) << v.state;
+        }
+        const QString look = tile.styleSheet();
+        if (ownState) {
+            EXPECT_FALSE(look.isEmpty() || looks.contains(look)) << v.state;
+        }
+        looks.insert(look);
     }
     const std::string folder = TempDir();
     {
