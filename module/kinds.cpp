@@ -61,6 +61,7 @@ Kind MakeReceiver() {
     k.flashClearErrorMessage = "Flash Clear Error!";
     k.flashClearOnChannelLine = false;
     k.writeErrorReplyMessage = "Flash Write Error!";
+    k.comNotOpenMessage = "COM Not Open!";
     return k;
 }
 
@@ -87,6 +88,7 @@ Kind MakeTransmitter() {
     k.flashClearErrorMessage = "Flash Clear Error!!";
     k.flashClearOnChannelLine = true;
     k.writeErrorReplyMessage = "Flash Write Error!!";
+    k.comNotOpenMessage = "COM Not Open!!";
     return k;
 }
 

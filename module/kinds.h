@@ -57,6 +57,7 @@ struct Kind {
     std::string flashClearErrorMessage;
     bool flashClearOnChannelLine = false;
     std::string writeErrorReplyMessage;
+    std::string comNotOpenMessage;  // a port that does not open
 
     int RegisterRows() const { return static_cast<int>(registerNames.size()); }
 };

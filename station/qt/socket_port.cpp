@@ -2,6 +2,9 @@
 
 #include <QFileInfo>
 
+#include "qt_record.h"
+#include "sql_record.h"
+
 namespace station {
 
 std::unique_ptr<wire::QtSerialPort> OpenSocketPort(const std::string& name,
@@ -28,6 +31,38 @@ std::string SocketDevice(const wire::QtSerialPort& port) {
 void ConnectSocket(Socket& socket, wire::QtSerialPort& port, module::QtTimers& timers) {
     timers.SetTickHandler([&socket](module::TimerId id) { socket.OnTimer(id); });
     port.SetReceiveHandler([&socket](wire::CommEvent e) { socket.OnPortEvent(e); });
+}
+
+std::unique_ptr<RecordHost> QtStationParts::MakeRecord(const record::SinkOptions& options) {
+    return std::make_unique<QtRecord>(
+        [options](std::string* why) { return record::OpenSinks(options, why); });
+}
+
+std::unique_ptr<wire::SerialPort> QtStationParts::OpenPort(const std::string& name,
+                                                           std::string* why) {
+    return OpenSocketPort(name, names_, why);
+}
+
+// The parts below are only ever given what this class made.
+std::string QtStationParts::DeviceOf(wire::SerialPort& port) {
+    return SocketDevice(static_cast<wire::QtSerialPort&>(port));
+}
+
+std::unique_ptr<module::TimerBackend> QtStationParts::MakeTimers() {
+    return std::make_unique<module::QtTimers>();
+}
+
+void QtStationParts::Connect(Socket& socket, wire::SerialPort& port,
+                             module::TimerBackend& timers) {
+    ConnectSocket(socket, static_cast<wire::QtSerialPort&>(port),
+                  static_cast<module::QtTimers&>(timers));
+}
+
+void QtStationParts::Disconnect(wire::SerialPort& port, module::TimerBackend& timers) {
+    static_cast<wire::QtSerialPort&>(port).SetReceiveHandler(nullptr);
+    auto& qtTimers = static_cast<module::QtTimers&>(timers);
+    qtTimers.StopAll();
+    qtTimers.SetTickHandler(nullptr);
 }
 
 }  // namespace station
