@@ -25,9 +25,7 @@
 #include "port_survey.h"
 #include "ports_command.h"
 #include "program_runtime.h"
-#include "qt_record.h"
 #include "qt_serial_port.h"
-#include "qt_timers.h"
 #include "record_commands.h"
 #include "socket_port.h"
 #include "sql_record.h"
@@ -157,10 +155,9 @@ class Programmer : public station::StationObserver {
     std::string station_;
     std::string stationId_;  // this installation's, from the data folder
     station::PlanTexts plan_;
-    std::unique_ptr<station::QtRecord> record_;
-    std::vector<std::unique_ptr<wire::QtSerialPort>> ports_;
-    std::vector<std::unique_ptr<module::QtTimers>> timers_;
-    std::unique_ptr<station::Station> line_;
+    // The record, the ports and the sockets, taken apart in order at the end.
+    station::QtStationParts parts_{portFolders_};
+    station::StationAssembly assembly_{parts_};
     bool stopped_ = false;
     bool outputClosed_ = false;
     bool table_ = false;        // a live table instead of result lines
@@ -192,13 +189,13 @@ int Programmer::Run() {
 
 void Programmer::Stop() {
     stopped_ = true;
-    if (line_) {
-        line_->RequestStop();
+    if (station::Station* line = assembly_.Line()) {
+        line->RequestStop();
         // The attempts under way end once the record has their rows; a
         // record that does not answer (a server stopped mid-statement) must
         // not keep the station from ending.
         QTimer::singleShot(10000, [this] {
-            if (!line_ || !line_->Running()) return;
+            if (!assembly_.Line() || !assembly_.Line()->Running()) return;
             Error(
                 "the record did not answer within 10 s; the attempts under way stay "
                 "\"running\" in it");
@@ -324,18 +321,12 @@ int Programmer::ModuleCommand() {
     sinkOptions.spoolFolder = dataFolder_;
     // The record lives on a thread of its own, off the wire's; it is opened
     // (and waited for) before any port is touched.
-    record_ = std::make_unique<station::QtRecord>(
-        [sinkOptions](std::string* why) { return record::OpenSinks(sinkOptions, why); });
-    std::string error;
-    record_->Worker().Start([&error](const std::string& why) { error = why; });
-    record_->Worker().Drain(120000);
-    if (!error.empty()) {
+    std::string error, warning;
+    if (!assembly_.OpenRecord(sinkOptions, &error, &warning)) {
         Error(error);
         return kExitUsage;
     }
-    if (const std::string warning = record_->Worker().State().warning; !warning.empty()) {
-        Error("warning: " + warning);
-    }
+    if (!warning.empty()) Error("warning: " + warning);
     std::vector<std::string> names = o_.ports;
     bool automatic = false;
     if (names.empty()) {
@@ -354,48 +345,30 @@ int Programmer::ModuleCommand() {
         return kExitUsage;
     }
 
-    const std::string comNotOpen =
-        fixed && fixed->letter == 'T' ? "COM Not Open!!" : "COM Not Open!";
     const station::Job job = o_.command == "info"    ? station::Job::Info
                              : o_.command == "write" ? station::Job::Write
                              : o_.command == "check" ? station::Job::Check
                              : o_.command == "test"  ? station::Job::Test
                                                      : station::Job::Station;
-    line_ = std::make_unique<station::Station>(record_->Worker(), *this,
-                                               job == station::Job::Station ? o_.count : 0);
-    bool allOpen = true;
-    // Every socket's port opens at the start, or none is used: a fixture
-    // with a dead socket is set up wrong.
-    for (const std::string& name : names) {
-        std::string why;
-        auto port = station::OpenSocketPort(name, portFolders_, &why);
-        if (!port) {
-            Error(comNotOpen + " (" + why + ")");
-            allOpen = false;
-        }
-        ports_.push_back(std::move(port));
+    std::vector<std::string> problems;
+    if (!assembly_.OpenPorts(names, fixed, &problems)) {
+        for (const std::string& p : problems) Error(p);
+        return kExitPort;
     }
-    if (!allOpen) return kExitPort;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        station::SocketConfig config;
-        config.port = names[i];
-        config.device = station::SocketDevice(*ports_[i]);
-        config.station = station_;
-        config.stationId = stationId_;
-        config.operatorName = o_.operatorName;
-        config.toolVersion = kToolVersion;
-        config.fixedKind = fixed;
-        config.again = o_.again;
-        config.plan = plan_;
-        config.verify = !o_.noCheck;
-        config.testChannel = o_.testChannel < 0 ? 0 : o_.testChannel;
-        config.job = job;
-        auto timers = std::make_unique<module::QtTimers>();
-        station::Socket& socket = line_->AddSocket(config, *ports_[i], *timers);
-        socket.SetAutoPort(automatic);
-        station::ConnectSocket(socket, *ports_[i], *timers);
-        timers_.push_back(std::move(timers));
-    }
+    station::SocketsSetup setup;
+    setup.job = job;
+    setup.plan = plan_;
+    setup.fixedKind = fixed;
+    setup.station = station_;
+    setup.stationId = stationId_;
+    setup.operatorName = o_.operatorName;
+    setup.toolVersion = kToolVersion;
+    setup.count = o_.count;
+    setup.again = o_.again;
+    setup.verify = !o_.noCheck;
+    setup.testChannel = o_.testChannel < 0 ? 0 : o_.testChannel;
+    setup.autoPort = automatic;
+    assembly_.MakeStation(setup, *this);
 
     const bool station = job == station::Job::Station;
     table_ = station && !o_.json && ::isatty(STDOUT_FILENO) == 1;
@@ -415,28 +388,24 @@ int Programmer::ModuleCommand() {
         pollfd out{STDOUT_FILENO, 0, 0};
         if (!outputClosed_ && ::poll(&out, 1, 0) > 0 && (out.revents & (POLLERR | POLLHUP))) {
             outputClosed_ = true;
-            line_->RequestStop();
+            assembly_.Line()->RequestStop();
         }
         // The passes per hour move with the time, and rows get sent.
         RequestDraw();
     });
     flush.start(1000);
-    line_->Start();
-    if (line_->Running()) QCoreApplication::exec();
+    assembly_.Line()->Start();
+    if (assembly_.Line()->Running()) QCoreApplication::exec();
     flush.stop();
-    if (!record_->Worker().Drain(10000)) {
+    if (!assembly_.DrainRecord(10000)) {
         Error("the record did not answer within 10 s; what it was given may be incomplete");
         if (exitCode_ == kExitPass) exitCode_ = kExitUsage;
     }
-    if (const record::RecordState r = record_->Worker().State(); r.unsent > 0) {
+    if (const record::RecordState r = assembly_.Record().State(); r.unsent > 0) {
         Error(std::to_string(r.unsent) + " rows not yet sent to " + r.describe +
               "; they are kept and sent by the next run");
     }
-    for (std::size_t i = 0; i < ports_.size(); ++i) {
-        ports_[i]->SetReceiveHandler(nullptr);
-        timers_[i]->StopAll();
-        if (ports_[i]->IsOpen()) ports_[i]->Close();
-    }
+    assembly_.TearDown();
     return exitCode_;
 }
 
@@ -449,7 +418,7 @@ bool Programmer::AcceptPlan(const station::Socket&, const module::Kind& kind) {
 void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt& a, bool logged,
                            const std::string& recordError) {
     const bool station = o_.command == "station";
-    const bool several = line_->Sockets().size() > 1;
+    const bool several = assembly_.Line()->Sockets().size() > 1;
     // A result that cannot be recorded is no pass: a script must not take
     // the module for done when the records do not say so.
     const record::Result result = !logged ? record::Result::NotRecorded : a.result;
@@ -479,7 +448,7 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
                   << ",\"message\":" << record::JsonText(message)
                   << ",\"duration_ms\":" << a.durationMs
                   << ",\"write_ms\":" << socket.LastWriteMs()
-                  << ",\"unsent\":" << record_->Worker().State().unsent << "}\n";
+                  << ",\"unsent\":" << assembly_.Record().State().unsent << "}\n";
     } else if (a.result == record::Result::Skipped || table_) {
         // Said on standard error below, or shown in the table.
     } else if (station) {
@@ -515,7 +484,7 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
     // A closed standard output ends the run once this module's row is kept.
     if (!std::cout.good() && !outputClosed_) {
         outputClosed_ = true;
-        line_->RequestStop();
+        assembly_.Line()->RequestStop();
     }
 }
 
@@ -559,15 +528,15 @@ void Programmer::DrawTable() {
         size.ws_row = 24;
     }
     std::vector<TableRow> rows;
-    for (const auto& s : line_->Sockets()) rows.push_back(RowOf(*s));
-    const station::Counts& t = line_->Total();
-    const std::optional<double> perHour = line_->PassedPerHour();
+    for (const auto& s : assembly_.Line()->Sockets()) rows.push_back(RowOf(*s));
+    const station::Counts& t = assembly_.Line()->Total();
+    const std::optional<double> perHour = assembly_.Line()->PassedPerHour();
     char rate[32] = "--";
     if (perHour) std::snprintf(rate, sizeof rate, "%.0f", *perHour);
     std::string totals = "passed " + std::to_string(t.passed) + "  failed " +
                          std::to_string(t.failed) + "  skipped " + std::to_string(t.skipped) +
                          "  passes per hour (last 15 min) " + rate;
-    if (const int unsent = record_->Worker().State().unsent; unsent > 0) {
+    if (const int unsent = assembly_.Record().State().unsent; unsent > 0) {
         totals += "  " + std::to_string(unsent) + " rows not yet sent";
     }
     const std::vector<std::string> lines =
@@ -615,7 +584,7 @@ void Programmer::OnStationEnded(const station::Station& line) {
 }
 
 void Programmer::Summary() {
-    const station::Station& line = *line_;
+    const station::Station& line = *assembly_.Line();
     const auto text = [](const station::Counts& c) {
         std::string t = std::to_string(c.written) + " written, " + std::to_string(c.passed) +
                         " passed, " + std::to_string(c.failed) + " failed, " +
@@ -642,7 +611,7 @@ void Programmer::Summary() {
                       << ",\"port\":" << record::JsonText(s->Config().port) << ","
                       << json(line.OfSocket(s->Config().number)) << "}";
         }
-        std::cout << "],\"unsent\":" << record_->Worker().State().unsent
+        std::cout << "],\"unsent\":" << assembly_.Record().State().unsent
                   << ",\"record_error\":" << record::JsonText(line.RecordError())
                   << ",\"exit\":" << exitCode_ << "}\n";
         std::cout.flush();
@@ -654,8 +623,8 @@ void Programmer::Summary() {
         }
     }
     Say(text(line.Total()));
-    if (const int unsent = record_->Worker().State().unsent; unsent > 0) {
-        Say(std::to_string(unsent) + " rows not yet sent to " + record_->Worker().State().describe);
+    if (const int unsent = assembly_.Record().State().unsent; unsent > 0) {
+        Say(std::to_string(unsent) + " rows not yet sent to " + assembly_.Record().State().describe);
     }
 }
 

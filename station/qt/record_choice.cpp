@@ -2,7 +2,6 @@
 
 #include "db_uri.h"
 #include "file_system.h"
-#include "sql_record.h"
 
 namespace station {
 
@@ -10,11 +9,8 @@ std::string DefaultRecordPath(const std::string& dataFolder) {
     return dataFolder + "/modstation_log.csv";
 }
 
-std::unique_ptr<record::Sink> MakeRecordSink(const std::string& target,
-                                             const std::string& dataFolder,
-                                             const std::string& station,
-                                             const std::string& stationId, std::string* error) {
-    error->clear();
+record::SinkOptions RecordSinkOptions(const std::string& target, const std::string& dataFolder,
+                                      const std::string& station, const std::string& stationId) {
     store::fsys::MakeFolders(dataFolder);
     record::SinkOptions options;
     options.spoolFolder = dataFolder;
@@ -26,9 +22,7 @@ std::unique_ptr<record::Sink> MakeRecordSink(const std::string& target,
     } else {
         options.logPath = target.empty() ? DefaultRecordPath(dataFolder) : target;
     }
-    auto sink = record::OpenSinks(options, error);
-    if (!sink && error->empty()) *error = "the record cannot be opened";
-    return sink;
+    return options;
 }
 
 }  // namespace station

@@ -27,9 +27,7 @@
 #include "frequency.h"
 #include "plan_picture.h"
 #include "port_survey.h"
-#include "qt_record.h"
 #include "qt_serial_port.h"
-#include "qt_timers.h"
 #include "record_choice.h"
 #include "serial_port.h"
 #include "socket_port.h"
@@ -134,8 +132,8 @@ StationWindow::StationWindow(store::FilePlaces places, std::string toolVersion, 
 }
 
 StationWindow::~StationWindow() {
-    if (line_) {
-        line_->RequestStop();
+    if (Station* line = assembly_.Line()) {
+        line->RequestStop();
     }
     TearDown();
 }
@@ -445,8 +443,8 @@ void StationWindow::ShowRecord() {
     stationText_->setText(QString("Station: %1\nOperator: %2")
                               .arg(station, s.operatorName.empty() ? "--" : Q(s.operatorName)));
     QString where;
-    if (stationRecord_) {
-        const record::RecordState r = stationRecord_->Worker().State();
+    if (assembly_.HasRecord()) {
+        const record::RecordState r = assembly_.Record().State();
         where = QString("Record: %1\n%2 rows not yet sent").arg(Q(r.describe)).arg(r.unsent);
     } else {
         where =
@@ -457,8 +455,8 @@ void StationWindow::ShowRecord() {
 }
 
 void StationWindow::ShowCounters() {
-    if (!line_) return;
-    const Counts& t = line_->Total();
+    if (!assembly_.Line()) return;
+    const Counts& t = assembly_.Line()->Total();
     passed_->setText(QString::number(t.passed));
     failed_->setText(QString::number(t.failed));
     skipped_->setText(QString::number(t.skipped));
@@ -466,7 +464,7 @@ void StationWindow::ShowCounters() {
     const int judged = t.passed + t.failed;
     yield_->setText(judged == 0 ? QString("--")
                                 : QString("%1 %").arg(100.0 * t.passed / judged, 0, 'f', 1));
-    const std::optional<double> perHour = line_->PassedPerHour();
+    const std::optional<double> perHour = assembly_.Line()->PassedPerHour();
     perHour_->setText(perHour ? QString::number(*perHour, 'f', 0) : QString("--"));
 }
 
@@ -508,7 +506,7 @@ void StationWindow::LayoutTiles(int count) {
 }
 
 bool StationWindow::StartProduction() {
-    if (line_) return false;
+    if (assembly_.Line()) return false;
     const StationSetup s = Current();
     for (const std::string& text : s.channels) {
         if (!IsPlainFrequency(text)) {
@@ -548,8 +546,6 @@ bool StationWindow::StartProduction() {
         SetMessage(Q(twice), true);
         return false;
     }
-    const std::string target = s.record;
-    const std::string dataFolder = places_.data;
     const std::string stationName = s.station.empty() ? S(QSysInfo::machineHostName()) : s.station;
     std::string idError;
     const std::string stationId = record::StationId(places_.data, &idError);
@@ -557,60 +553,43 @@ bool StationWindow::StartProduction() {
         SetMessage(Q("Record: " + idError), true);
         return false;
     }
-    stationRecord_ =
-        std::make_unique<QtRecord>([target, dataFolder, stationName, stationId](std::string* why) {
-            return MakeRecordSink(target, dataFolder, stationName, stationId, why);
-        });
-    std::string error;
-    stationRecord_->Worker().Start([&error](const std::string& why) { error = why; });
-    stationRecord_->Worker().Drain(120000);
-    if (!error.empty()) {
-        stationRecord_.reset();
+    std::string error, warning;
+    if (!assembly_.OpenRecord(RecordSinkOptions(s.record, places_.data, stationName, stationId),
+                              &error, &warning)) {
         SetMessage(Q("Record: " + error), true);
         return false;
     }
-    const std::string comNotOpen =
-        fixed && fixed->letter == 'T' ? "COM Not Open!!" : "COM Not Open!";
-    for (const std::string& name : s.ports) {
-        std::string why;
-        auto port = OpenSocketPort(name, places_.ports, &why);
-        if (!port) {
-            SetMessage(Q(comNotOpen + " (" + why + ")"), true);
-            openPorts_.clear();
-            stationRecord_.reset();
-            return false;
-        }
-        openPorts_.push_back(std::move(port));
+    std::vector<std::string> problems;
+    if (!assembly_.OpenPorts(s.ports, fixed, &problems)) {
+        assembly_.TearDown();
+        std::string all;
+        for (const std::string& p : problems) all += (all.empty() ? "" : "; ") + p;
+        SetMessage(Q(all), true);
+        return false;
     }
-
+    SocketsSetup setup;
+    setup.plan = s.channels;
+    setup.fixedKind = fixed;
+    setup.station = stationName;
+    setup.stationId = stationId;
+    setup.operatorName = s.operatorName;
+    setup.toolVersion = toolVersion_;
     StationObserver& observer = *this;
-    line_ = std::make_unique<Station>(stationRecord_->Worker(), observer, 0);
+    assembly_.MakeStation(setup, observer);
     LayoutTiles(static_cast<int>(s.ports.size()));
     for (std::size_t i = 0; i < s.ports.size(); ++i) {
-        SocketConfig config;
-        config.number = static_cast<int>(i + 1);
-        config.port = s.ports[i];
-        config.device = SocketDevice(*openPorts_[i]);
-        config.station = stationName;
-        config.stationId = stationId;
-        config.operatorName = s.operatorName;
-        config.toolVersion = toolVersion_;
-        config.fixedKind = fixed;
-        config.plan = s.channels;
-        config.job = Job::Station;
-        auto timers = std::make_unique<module::QtTimers>();
-        Socket& socket = line_->AddSocket(config, *openPorts_[i], *timers);
-        ConnectSocket(socket, *openPorts_[i], *timers);
-        timers_.push_back(std::move(timers));
-        tiles_[i]->SetPort(s.ports[i], config.device);
+        tiles_[i]->SetPort(s.ports[i], assembly_.Devices()[i]);
     }
     failures_->clear();
     Lock(true);
     SaveSettings();
-    SetMessage(QString("Production: %1 sockets").arg(s.ports.size()), false);
+    // Rows spooled for another database are said once, at the start.
+    SetMessage(QString("Production: %1 sockets").arg(s.ports.size()) +
+                   (warning.empty() ? QString() : Q("; " + warning)),
+               false);
     ShowRecord();
-    line_->Start();
-    if (line_) {
+    assembly_.Line()->Start();
+    if (assembly_.Line()) {
         ShowCounters();
         slowRefresh_->start();
     }
@@ -618,9 +597,9 @@ bool StationWindow::StartProduction() {
 }
 
 bool StationWindow::StopProduction() {
-    if (!line_) return true;
+    if (!assembly_.Line()) return true;
     QStringList busy;
-    for (const auto& socket : line_->Sockets()) {
+    for (const auto& socket : assembly_.Line()->Sockets()) {
         if (Busy(socket->CurrentPhase())) busy << QString("Socket %1").arg(socket->Config().number);
     }
     if (!busy.isEmpty()) {
@@ -631,7 +610,7 @@ bool StationWindow::StopProduction() {
                 .arg(busy.join(", "), busy.size() == 1 ? "is" : "are");
         if (!confirm_(question)) return false;
     }
-    line_->RequestStop();
+    assembly_.Line()->RequestStop();
     return true;
 }
 
@@ -677,8 +656,8 @@ void StationWindow::OnPhase(const Socket& socket) {
 }
 
 void StationWindow::RefreshTiles() {
-    if (!line_) return;
-    const auto& sockets = line_->Sockets();
+    if (!assembly_.Line()) return;
+    const auto& sockets = assembly_.Line()->Sockets();
     for (const std::size_t at : dirty_) {
         if (at < tiles_.size() && at < sockets.size()) tiles_[at]->Show(ViewOf(*sockets[at]));
     }
@@ -692,29 +671,17 @@ void StationWindow::OnStationEnded(const Station&) {
 }
 
 void StationWindow::TearDown() {
-    if (!line_ || tearingDown_) return;
+    if (!assembly_.Line() || tearingDown_) return;
     tearingDown_ = true;
     slowRefresh_->stop();
     tileRefresh_->stop();
     ShowCounters();
     for (std::size_t i = 0; i < tiles_.size(); ++i) dirty_.insert(i);
     RefreshTiles();
-    for (std::size_t i = 0; i < openPorts_.size(); ++i) {
-        openPorts_[i]->SetReceiveHandler(nullptr);
-        if (i < timers_.size()) {
-            timers_[i]->StopAll();
-            timers_[i]->SetTickHandler(nullptr);
-        }
-        if (openPorts_[i]->IsOpen()) openPorts_[i]->Close();
-    }
     // Why production stopped stays on the message line: a record that could
     // not keep a row is the operator's to mend before Start.
-    const std::string recordError = line_->RecordError();
-    line_.reset();
-    timers_.clear();
-    openPorts_.clear();
-    if (stationRecord_) stationRecord_->Worker().Drain(10000);
-    stationRecord_.reset();
+    const std::string recordError = assembly_.Line()->RecordError();
+    assembly_.TearDown();
     tearingDown_ = false;
     Lock(false);
     if (recordError.empty()) {
@@ -767,7 +734,7 @@ void StationWindow::SaveSettings() const {
 }
 
 void StationWindow::closeEvent(QCloseEvent* event) {
-    if (line_) {
+    if (assembly_.Line()) {
         event->ignore();
         if (StopProduction()) closeWhenEnded_ = true;
         return;

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "file_places.h"
+#include "socket_port.h"
 #include "station.h"
+#include "station_assembly.h"
 #include "station_setup.h"
 
 class QComboBox;
@@ -22,17 +24,9 @@ class QPushButton;
 class QTimer;
 class QTreeWidget;
 
-namespace module {
-class QtTimers;
-}
-namespace wire {
-class QtSerialPort;
-}
-
 namespace station {
 
 class PlanPicture;
-class QtRecord;
 class SocketTile;
 
 // The line operator's window: the plan in view, a tile per socket, the
@@ -60,8 +54,8 @@ class StationWindow : public QWidget, private StationObserver {
     // Stop: asks first when a socket is writing; false when the operator
     // said no.
     bool StopProduction();
-    bool Producing() const { return line_ != nullptr; }
-    const Station* Line() const { return line_.get(); }
+    bool Producing() const { return assembly_.Line() != nullptr; }
+    const Station* Line() const { return assembly_.Line(); }
     QString Message() const;
 
     // The question before stopping a write, "No, keep running" by default.
@@ -141,10 +135,9 @@ class StationWindow : public QWidget, private StationObserver {
     QTimer* tileRefresh_;
     std::set<std::size_t> dirty_;  // tiles whose socket changed since the last refresh
 
-    std::unique_ptr<QtRecord> stationRecord_;
-    std::vector<std::unique_ptr<wire::QtSerialPort>> openPorts_;
-    std::vector<std::unique_ptr<module::QtTimers>> timers_;
-    std::unique_ptr<Station> line_;
+    // The record, the ports and the sockets while in production.
+    QtStationParts parts_{places_.ports};
+    StationAssembly assembly_{parts_};
     bool tearingDown_ = false;
     bool closeWhenEnded_ = false;
 };
