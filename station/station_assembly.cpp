@@ -71,7 +71,8 @@ Station& StationAssembly::MakeStation(const SocketsSetup& s, StationObserver& ob
 }
 
 bool StationAssembly::DrainRecord(int ms) {
-    return !record_ || record_->Worker().Drain(ms);
+    recordStuck_ = record_ && !record_->Worker().Drain(ms);
+    return !recordStuck_;
 }
 
 void StationAssembly::TearDown() {
@@ -84,8 +85,11 @@ void StationAssembly::TearDown() {
     ports_.clear();
     devices_.clear();
     names_.clear();
-    if (record_) record_->Worker().Drain(10000);
+    // A record already found stuck is not waited for twice: the worker lets
+    // its thread finish alone.
+    if (record_ && !recordStuck_) record_->Worker().Drain(10000);
     record_.reset();
+    recordStuck_ = false;
 }
 
 }  // namespace station

@@ -101,6 +101,7 @@ class StationAssembly {
     std::vector<std::string> devices_;
     std::vector<std::unique_ptr<module::TimerBackend>> timers_;
     std::unique_ptr<Station> line_;
+    bool recordStuck_ = false;  // a drain ran out of time
 };
 
 }  // namespace station
