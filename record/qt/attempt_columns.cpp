@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QStringList>
+#include <algorithm>
 
 #include "attempt_id.h"
 #include "sql_connection.h"
@@ -126,19 +127,24 @@ QString ReportAttemptColumns(bool postgres) {
     const QStringList all = SelectedColumnList(postgres);
     QStringList columns;
     for (const char* name : kReportColumns) columns << all[AttemptColumn(name)];
+    const auto at = [&columns](std::string_view name) -> QString& {
+        return columns[static_cast<int>(std::find(std::begin(kReportColumns),
+                                                  std::end(kReportColumns), name) -
+                                        std::begin(kReportColumns))];
+    };
     // An attempt's id matters only when a correction names it, and a
     // message only when it says why a module failed: PostgreSQL leaves the
     // rest empty, which spares it and this program most of their text.
     // (SQLite hands over its text as it is stored: choosing costs it more.)
     if (postgres) {
-        columns[0] = QStringLiteral(
-                         "CASE WHEN attempt_id IN (SELECT corrects FROM attempts WHERE corrects "
-                         "IS NOT NULL) THEN %1 ELSE '' END")
-                         .arg(columns[0]);
-        for (const int i : {6, 7}) {
-            columns[i] =
+        at("attempt_id") = QStringLiteral(
+                               "CASE WHEN attempt_id IN (SELECT corrects FROM attempts WHERE "
+                               "corrects IS NOT NULL) THEN %1 ELSE '' END")
+                               .arg(at("attempt_id"));
+        for (const char* name : {"failed_step", "message"}) {
+            at(name) =
                 QStringLiteral("CASE WHEN result IN ('fail', 'interrupted') THEN %1 ELSE '' END")
-                    .arg(columns[i]);
+                    .arg(at(name));
         }
     }
     return columns.join(QLatin1String(", "));
