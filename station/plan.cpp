@@ -72,6 +72,10 @@ std::vector<std::string> PlanProblems(const module::Kind& kind, const PlanTexts&
     return problems;
 }
 
+bool Inexact(const ChannelPlan& c) {
+    return !c.makeable || std::fabs(c.errorHz) >= 0.05;
+}
+
 bool RefusedByEveryKind(const PlanTexts& plan) {
     for (const module::Kind* k : module::Kinds()) {
         if (PlanProblems(*k, plan).empty()) return false;

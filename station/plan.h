@@ -32,6 +32,9 @@ bool IsPlainFrequency(const std::string& text);
 // Judged by the kind's own rule, the one the windows' boxes use.
 ChannelPlan EvaluateChannel(const module::Kind& kind, const std::string& text);
 
+// Whether the registers miss the frequency (the error worth showing).
+bool Inexact(const ChannelPlan& c);
+
 // Every channel of the plan the kind may not write, Ch0 first, each as
 // "rx Ch1 434.613 MHz: the synthesizer cannot make it exactly".
 std::vector<std::string> PlanProblems(const module::Kind& kind, const PlanTexts& plan);

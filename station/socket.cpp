@@ -80,10 +80,12 @@ std::string Socket::PhaseText() const {
             return config_.trigger && !triggered_ ? "waiting for start" : "waiting (paused)";
         case Phase::Recording:
             return "recording";
-        case Phase::Writing: {
-            const int last = static_cast<int>(config_.plan.size()) - 1;
-            return "writing Ch" + std::to_string(progress_ < last ? progress_ : last);
-        }
+        case Phase::Writing:
+            // Every channel echoed: the write's last answers are awaited, and
+            // no channel is being written any more.
+            if (progress_ >= static_cast<int>(config_.plan.size()))
+                return "writing: all " + std::to_string(config_.plan.size()) + " echoed";
+            return "writing Ch" + std::to_string(progress_);
         case Phase::Checking:
             return "checking";
         case Phase::Confirming:

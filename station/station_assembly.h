@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "open_sinks.h"
+#include "port_survey.h"
 #include "record_worker.h"
 #include "station.h"
 
@@ -36,6 +37,14 @@ class StationParts {
     virtual void Connect(Socket& socket, wire::SerialPort& port, module::TimerBackend& timers) = 0;
     // ... and from now on no more, with every timer stopped.
     virtual void Disconnect(wire::SerialPort& port, module::TimerBackend& timers) = 0;
+    // Every COM name that opens now, and those known that do not.
+    virtual std::vector<wire::SurveyedPort> SurveyPorts() { return {}; }
+    // Two of the names that lead to one device, said as a usage error; empty
+    // when each leads to its own.
+    virtual std::string NamesOfOneDevice(const std::vector<std::string>& names) {
+        (void)names;
+        return {};
+    }
 };
 
 // Every socket's set-up but its port: the same for all of a station's.

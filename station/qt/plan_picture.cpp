@@ -9,10 +9,6 @@
 
 namespace station {
 
-bool Inexact(const ChannelPlan& c) {
-    return !c.makeable || std::fabs(c.errorHz) >= 0.05;
-}
-
 PlanPicture::PlanPicture(QWidget* parent) : QWidget(parent) {
     setObjectName("PlanPicture");
     setAccessibleName("Plan picture");

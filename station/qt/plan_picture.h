@@ -25,7 +25,4 @@ class PlanPicture : public QWidget {
     double high_ = 434.700;
 };
 
-// Whether the registers miss the frequency (the error worth showing).
-bool Inexact(const ChannelPlan& c);
-
 }  // namespace station

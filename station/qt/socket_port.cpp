@@ -65,4 +65,13 @@ void QtStationParts::Disconnect(wire::SerialPort& port, module::TimerBackend& ti
     qtTimers.SetTickHandler(nullptr);
 }
 
+std::vector<wire::SurveyedPort> QtStationParts::SurveyPorts() {
+    wire::QtSerialPort probe(names_);
+    return wire::SurveyPorts(probe, probe.Names());
+}
+
+std::string QtStationParts::NamesOfOneDevice(const std::vector<std::string>& names) {
+    return wire::NamesOfOneDevice(names, wire::QtSerialPort(names_).Names());
+}
+
 }  // namespace station

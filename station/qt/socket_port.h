@@ -35,6 +35,8 @@ class QtStationParts : public StationParts {
     std::unique_ptr<module::TimerBackend> MakeTimers() override;
     void Connect(Socket& socket, wire::SerialPort& port, module::TimerBackend& timers) override;
     void Disconnect(wire::SerialPort& port, module::TimerBackend& timers) override;
+    std::vector<wire::SurveyedPort> SurveyPorts() override;
+    std::string NamesOfOneDevice(const std::vector<std::string>& names) override;
 
   private:
     store::PortFolders names_;

@@ -2,32 +2,11 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QVBoxLayout>
 
 namespace station {
-
-namespace {
-
-// A state the socket stays in until the module is taken out.
-bool Final(Phase p) {
-    return p == Phase::Passed || p == Phase::Failed || p == Phase::NotRecorded ||
-           p == Phase::Skipped;
-}
-
-}  // namespace
-
-TileView ViewOf(const Socket& socket) {
-    TileView v;
-    v.phase = socket.CurrentPhase();
-    v.state = socket.PhaseText();
-    const record::Attempt& last = socket.LastAttempt();
-    const bool result = v.phase == Phase::Passed || v.phase == Phase::Failed;
-    v.serial = Final(v.phase) ? last.serial : socket.Serial();
-    v.durationMs = result ? last.durationMs : -1;
-    v.progress = socket.Progress();
-    return v;
-}
 
 namespace {
 
@@ -51,32 +30,22 @@ constexpr const char* kMissingStyle =
     "QFrame#%1{background:#ffd54f;border:2px dotted #000000;}"
     "QLabel{color:#000000;}";
 
-// The large line, and the reason of a FAIL below it in ordinary size.
-QString StateText(const TileView& v) {
-    const QString text = QString::fromStdString(v.state);
-    // U+2714 heavy check mark and U+2716 heavy multiplication x: the word
-    // and its mark tell the result without its colour.
-    if (v.phase == Phase::Passed) return QString::fromUtf8("\u2714 ") + text;
-    if (v.phase == Phase::Failed) return QString::fromUtf8("\u2716 FAIL");
-    // U+26A0 warning sign, U+21B7 clockwise arrow (passed over).
-    if (v.phase == Phase::NotRecorded) return QString::fromUtf8("\u26a0 NOT RECORDED");
-    if (v.phase == Phase::Skipped) return QString::fromUtf8("\u21b7 SKIPPED");
-    return text;
-}
-
-QString ReasonText(const TileView& v) {
-    if (v.phase != Phase::Failed && v.phase != Phase::NotRecorded && v.phase != Phase::Skipped)
-        return {};
-    const std::size_t colon = v.state.find(": ");
-    std::string reason = colon == std::string::npos ? std::string() : v.state.substr(colon + 2);
-    if (v.phase == Phase::Skipped) {
-        // Nothing more happens to it here: the operator's next step first.
-        // The serial is on its own line below.
-        if (!v.serial.empty() && reason.rfind(v.serial + " ", 0) == 0)
-            reason.erase(0, v.serial.size() + 1);
-        reason = "take it out: " + reason;
+const char* StyleOf(TileLook look) {
+    switch (look) {
+        case TileLook::Pass:
+            return kPassStyle;
+        case TileLook::Fail:
+            return kFailStyle;
+        case TileLook::NotRecorded:
+            return kNotRecordedStyle;
+        case TileLook::Skipped:
+            return kSkippedStyle;
+        case TileLook::AdapterMissing:
+            return kMissingStyle;
+        case TileLook::Plain:
+            break;
     }
-    return QString::fromStdString(reason);
+    return nullptr;
 }
 
 }  // namespace
@@ -86,7 +55,7 @@ SocketTile::SocketTile(int number, QWidget* parent) : QFrame(parent), number_(nu
     setAccessibleName(QString("Socket %1").arg(number));
     setFocusPolicy(Qt::TabFocus);
     setFrameShape(QFrame::StyledPanel);
-    setMinimumSize(120, 100);
+    setMinimumSize(120, 96);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 6, 8, 6);
     layout->setSpacing(2);
@@ -100,10 +69,10 @@ SocketTile::SocketTile(int number, QWidget* parent) : QFrame(parent), number_(nu
     state_->setObjectName(QString("SocketState_%1").arg(number));
     // One line: a wrapped label makes every layout pass of the grid lay out
     // its text again, and the state is short (a FAIL's reason goes below).
-    state_->setMinimumHeight(36);
     reason_ = new QLabel(this);
     reason_->setObjectName(QString("SocketReason_%1").arg(number));
     reason_->setWordWrap(true);
+    reason_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     reason_->hide();
     progress_ = new QProgressBar(this);
     progress_->setRange(0, 4);
@@ -121,70 +90,109 @@ SocketTile::SocketTile(int number, QWidget* parent) : QFrame(parent), number_(nu
         w->setSizePolicy(QSizePolicy::Ignored, w->sizePolicy().verticalPolicy());
         layout->addWidget(w);
     }
+    // A long reason is cut at two lines, never making its tile taller than
+    // the others in its row; the tooltip and the description hold it whole.
+    reason_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     layout->addStretch(1);
-    view_.state = "empty";
-    Show(TileView{Phase::Empty, "empty", "", -1, 0});
+    SetCompact(false);
+    TileView empty;
+    empty.state = "empty";
+    Show(WordsOf(empty));
 }
 
 void SocketTile::SetPort(const std::string& com, const std::string& device) {
     title_->setText(QString("Socket %1  %2").arg(number_).arg(QString::fromStdString(com)));
+    title_->setToolTip(QString::fromStdString(device));
     // The end of a long device path is what tells adapters apart.
     const QString text = QString::fromStdString(device);
     device_->setText(device_->fontMetrics().elidedText(text, Qt::ElideLeft, 200));
-    device_->setToolTip(QString::fromStdString(device));
+    device_->setToolTip(text);
 }
 
-void SocketTile::Show(const TileView& v) {
-    if (shownOnce_ && v == view_) return;
-    const char* style = v.phase == Phase::Passed           ? kPassStyle
-                        : v.phase == Phase::Failed         ? kFailStyle
-                        : v.phase == Phase::NotRecorded    ? kNotRecordedStyle
-                        : v.phase == Phase::Skipped        ? kSkippedStyle
-                        : v.phase == Phase::AdapterMissing ? kMissingStyle
-                                                           : nullptr;
+void SocketTile::SetCompact(bool compact) {
+    compact_ = compact;
+    layout()->setContentsMargins(compact ? 5 : 8, compact ? 3 : 6, compact ? 5 : 8, compact ? 3 : 6);
+    device_->setVisible(!compact);
+    state_->setMinimumHeight(compact ? 24 : 36);
+    const int lines = reason_->fontMetrics().lineSpacing() * 2;
+    reason_->setFixedHeight(lines);
+    progress_->setMaximumHeight(compact ? 14 : 22);
+    SetStateFont();
+}
+
+void SocketTile::SetStateFont() {
+    QFont f = font();
+    // PASS and FAIL largest; the longer words of the other two ends a little
+    // smaller, so they fit a tile of the compact grid.
+    const double scale = words_.result ? 2.0 : words_.final ? 1.5 : 1.25;
+    f.setPointSizeF(font().pointSizeF() * (compact_ ? scale * 0.8 : scale));
+    f.setBold(words_.final);
+    state_->setFont(f);
+}
+
+void SocketTile::Show(const TileWords& w) {
+    if (shownOnce_ && w == words_) return;
     // A new style sheet re-polishes the tile and its labels: only when the
     // look really changes, not at every identity poll of an empty socket.
-    const bool lookChanged = !shownOnce_ || style != style_;
-    style_ = style;
-    const bool resultChanged =
-        shownOnce_ && (v.phase != view_.phase || v.state != view_.state) &&
-        (Final(v.phase) || v.phase == Phase::AdapterMissing);
+    const bool lookChanged = !shownOnce_ || w.look != look_ || w.final != words_.final ||
+                             w.result != words_.result;
+    const bool resultChanged = shownOnce_ && w.description != words_.description &&
+                               (w.final || w.look == TileLook::AdapterMissing);
     shownOnce_ = true;
-    view_ = v;
+    look_ = w.look;
+    words_ = w;
     if (lookChanged) {
-        QFont f = font();
-        // PASS and FAIL largest; the longer words of the other two ends a
-        // little smaller, so they fit a tile of the compact grid.
-        const bool result = v.phase == Phase::Passed || v.phase == Phase::Failed;
-        f.setPointSizeF(font().pointSizeF() * (result ? 2.0 : Final(v.phase) ? 1.5 : 1.25));
-        f.setBold(Final(v.phase));
-        state_->setFont(f);
+        SetStateFont();
+        const char* style = StyleOf(w.look);
         setStyleSheet(style ? QString(style).arg(objectName()) : QString());
     }
-    const QString state = StateText(v);
+    const QString state = QString::fromStdString(w.headline);
     if (state_->text() != state) state_->setText(state);
-    const QString reason = ReasonText(v);
-    if (reason_->text() != reason) reason_->setText(reason);
-    reason_->setVisible(!reason.isEmpty());
-    const bool writing = v.phase == Phase::Writing;
-    const bool checking = v.phase == Phase::Checking || v.phase == Phase::Confirming;
-    progress_->setVisible(writing || checking);
-    progress_->setValue(checking ? 4 : std::clamp(v.progress, 0, 4));
-    progress_->setFormat(checking ? "checking" : "%v of 4 written");
-    QString serial = QString::fromStdString(v.serial);
-    if (v.durationMs >= 0) {
-        serial += QString("  %1 s").arg(static_cast<double>(v.durationMs) / 1000.0, 0, 'f', 1);
+    const QString reason = QString::fromStdString(w.reason);
+    if (reason_->text() != reason) {
+        reason_->setText(reason);
+        reason_->setToolTip(reason);
     }
-    serial_->setText(serial);
-    setAccessibleDescription(QString::fromStdString(v.state));
+    reason_->setVisible(!reason.isEmpty());
+    progress_->setVisible(!w.progress.empty());
+    progress_->setRange(0, w.progressMax);
+    progress_->setValue(w.progressValue);
+    progress_->setFormat(QString::fromStdString(w.progress));
+    serial_->setText(QString::fromStdString(w.serialLine));
+    setAccessibleDescription(QString::fromStdString(w.description));
     if (resultChanged) {
         QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
         QAccessible::updateAccessibility(&changed);
-        if (v.phase != Phase::Passed) {
+        if (w.look != TileLook::Pass) {
             QAccessibleEvent alert(this, QAccessible::Alert);
             QAccessible::updateAccessibility(&alert);
         }
     }
+}
+
+void SocketTile::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    if (!hasFocus()) return;
+    // The focus ring reads on every fill: a white band inside a black one,
+    // so one of the two stands out against green, red, violet, grey, yellow
+    // or the theme's own colour.
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(Qt::black, 3));
+    p.drawRect(rect().adjusted(1, 1, -2, -2));
+    p.setPen(QPen(Qt::white, 2));
+    p.drawRect(rect().adjusted(4, 4, -5, -5));
+}
+
+void SocketTile::focusInEvent(QFocusEvent* event) {
+    QFrame::focusInEvent(event);
+    update();
+}
+
+void SocketTile::focusOutEvent(QFocusEvent* event) {
+    QFrame::focusOutEvent(event);
+    update();
 }
 
 }  // namespace station

@@ -3,27 +3,12 @@
 #include <QFrame>
 #include <string>
 
-#include "socket.h"
+#include "station_model.h"
 
 class QLabel;
 class QProgressBar;
 
 namespace station {
-
-// What one tile shows, taken from its socket.
-struct TileView {
-    Phase phase = Phase::Empty;
-    std::string state;  // the socket's phase text
-    std::string serial;
-    long long durationMs = -1;  // of the last attempt; -1 while none ended
-    int progress = 0;           // channels written, 0..4
-    bool operator==(const TileView& o) const {
-        return phase == o.phase && state == o.state && serial == o.serial &&
-               durationMs == o.durationMs && progress == o.progress;
-    }
-};
-
-TileView ViewOf(const Socket& socket);
 
 // One socket of the station. PASS and FAIL are large, in fixed colours that
 // stay readable whatever the theme, and differ in more than colour: a mark
@@ -32,15 +17,26 @@ class SocketTile : public QFrame {
   public:
     SocketTile(int number, QWidget* parent = nullptr);
     void SetPort(const std::string& com, const std::string& device);
+    // Smaller words and margins, the device in the tooltip only: for a grid
+    // of many sockets.
+    void SetCompact(bool compact);
     // Writes only what changed; a new result is announced to screen readers.
-    void Show(const TileView& view);
-    const TileView& Shown() const { return view_; }
+    void Show(const TileWords& words);
+    const TileWords& Shown() const { return words_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    void SetStateFont();
+
     int number_;
-    TileView view_;
+    TileWords words_;
     bool shownOnce_ = false;
-    const char* style_ = nullptr;
+    bool compact_ = false;
+    TileLook look_ = TileLook::Plain;
     QLabel* title_;
     QLabel* device_;
     QLabel* state_;

@@ -3,9 +3,7 @@
 #include <QAccessible>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateTime>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -22,23 +20,14 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <cmath>
 
-#include "frequency.h"
 #include "plan_picture.h"
-#include "port_survey.h"
-#include "qt_serial_port.h"
 #include "record_choice.h"
-#include "serial_port.h"
-#include "socket_port.h"
 #include "socket_tile.h"
-#include "station_id.h"
 
 namespace station {
 
 namespace {
-
-constexpr int kFailuresKept = 50;
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -46,10 +35,6 @@ QString Q(const std::string& s) {
 
 std::string S(const QString& s) {
     return s.trimmed().toStdString();
-}
-
-bool Busy(Phase phase) {
-    return phase == Phase::Writing || phase == Phase::Checking || phase == Phase::Confirming;
 }
 
 QLabel* CounterLabel(const QString& name, QWidget* parent) {
@@ -85,7 +70,9 @@ StationWindow::StationWindow(store::FilePlaces places, std::string toolVersion, 
       confirm_([this](const QString& question) {
           const auto box = MakeStopQuestion(this, question);
           return box->exec() == QMessageBox::Yes;
-      }) {
+      }),
+      model_(parts_, {places_.data, toolVersion_, S(QSysInfo::machineHostName())},
+             [this](std::function<void()> later) { QTimer::singleShot(0, this, std::move(later)); }) {
     setObjectName("StationWindow");
     setWindowTitle("modstation");
     auto* outer = new QVBoxLayout(this);
@@ -104,6 +91,15 @@ StationWindow::StationWindow(store::FilePlaces places, std::string toolVersion, 
     auto* tiles = new QWidget(tilesArea);
     tileGrid_ = new QGridLayout(tiles);
     tileGrid_->setSpacing(6);
+    setupHint_ = new QLabel(tiles);
+    setupHint_->setObjectName("SetupHint");
+    setupHint_->setAccessibleName("What to set up");
+    setupHint_->setAlignment(Qt::AlignCenter);
+    setupHint_->setWordWrap(true);
+    QFont hint = setupHint_->font();
+    hint.setPointSizeF(hint.pointSizeF() * 1.3);
+    setupHint_->setFont(hint);
+    tileGrid_->addWidget(setupHint_, 0, 0);
     tilesArea->setWidget(tiles);
     middle->addWidget(tilesArea, 1);
     middle->addWidget(BuildCounters(), 0);
@@ -122,20 +118,15 @@ StationWindow::StationWindow(store::FilePlaces places, std::string toolVersion, 
     connect(tileRefresh_, &QTimer::timeout, this, [this] { RefreshTiles(); });
     slowRefresh_ = new QTimer(this);
     slowRefresh_->setInterval(1000);
-    connect(slowRefresh_, &QTimer::timeout, this, [this] {
-        ShowRecord();
-        ShowCounters();
-    });
-    Lock(false);
-    ShowPlan();
-    ShowRecord();
+    connect(slowRefresh_, &QTimer::timeout, this, [this] { model_.Refresh(); });
+    model_.onChanged = [this](unsigned changes) { Render(changes); };
+    Render(~0u);
 }
 
 StationWindow::~StationWindow() {
-    if (Station* line = assembly_.Line()) {
-        line->RequestStop();
-    }
-    TearDown();
+    // The model stops and takes apart a running station as it goes; the
+    // widgets are not drawn any more by then.
+    model_.onChanged = nullptr;
 }
 
 void StationWindow::BuildHeader(QWidget* into) {
@@ -206,10 +197,8 @@ void StationWindow::BuildSetup(QWidget* into) {
         box->setPlaceholderText("MHz");
         frequencies_[static_cast<std::size_t>(i)] = box;
         form->addRow(QString("Ch&%1 (MHz):").arg(i), box);
-        // A frequency typed by hand is no longer the table's.
-        connect(box, &QLineEdit::textEdited, this, [this] {
-            planFile_->clear();
-            ShowPlan();
+        connect(box, &QLineEdit::textChanged, this, [this, i](const QString& text) {
+            if (!rendering_) model_.OnFrequencyEdited(i, S(text));
         });
     }
     kind_ = new QComboBox(setupBox_);
@@ -220,7 +209,9 @@ void StationWindow::BuildSetup(QWidget* into) {
         kind_->addItem(Q(k->name + " (" + k->description + ")"), Q(k->name));
     }
     form->addRow("&Kind:", kind_);
-    connect(kind_, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] { ShowPlan(); });
+    connect(kind_, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] {
+        if (!rendering_) model_.OnKindChosen(S(kind_->currentData().toString()));
+    });
 
     ports_ = new QListWidget(setupBox_);
     ports_->setObjectName("Sockets");
@@ -230,6 +221,9 @@ void StationWindow::BuildSetup(QWidget* into) {
     refreshPorts_->setObjectName("RefreshPorts");
     refreshPorts_->setAccessibleName("Refresh ports");
     connect(refreshPorts_, &QPushButton::clicked, this, [this] { RefreshPorts(); });
+    connect(ports_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        if (!rendering_) model_.OnPortChosen(S(item->text()), item->checkState() == Qt::Checked);
+    });
     form->addRow("S&ockets:", ports_);
     form->addRow("", refreshPorts_);
 
@@ -247,9 +241,15 @@ void StationWindow::BuildSetup(QWidget* into) {
     operator_->setObjectName("Operator");
     operator_->setAccessibleName("Operator");
     form->addRow("O&perator:", operator_);
-    for (QLineEdit* e : {record_, stationName_, operator_}) {
-        connect(e, &QLineEdit::textChanged, this, [this] { ShowRecord(); });
-    }
+    connect(record_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!rendering_) model_.OnRecordEdited(S(text));
+    });
+    connect(stationName_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!rendering_) model_.OnStationEdited(S(text));
+    });
+    connect(operator_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!rendering_) model_.OnOperatorEdited(S(text));
+    });
     layout->addWidget(setupBox_);
 
     layout->addStretch(1);
@@ -311,169 +311,117 @@ QWidget* StationWindow::BuildCounters() {
     // the rest of the window's width, wrapped, and its tooltip is whole.
     for (const int column : {0, 1, 2})
         failures_->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    failures_->header()->setSectionResizeMode(3, QHeaderView::Stretch);
+    failures_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     failures_->setWordWrap(true);
     layout->addWidget(failures_, 1);
     box->setMaximumWidth(360);
     return box;
 }
 
-void StationWindow::Apply(const StationSetup& setup) {
-    for (std::size_t i = 0; i < 4; ++i) frequencies_[i]->setText(Q(setup.channels[i]));
-    planFile_->clear();
-    if (!setup.planFile.empty()) LoadPlanFile(setup.planFile);
-    const int kind = kind_->findData(Q(setup.kind));
+void StationWindow::Render(unsigned changes) {
+    rendering_ = true;
+    if (changes & kSetupChanged) ShowSetup();
+    if (changes & kPortsChanged) ShowPorts();
+    if (changes & kPlanChanged) ShowPlan();
+    if (changes & (kRecordChanged | kSetupChanged)) ShowRecord();
+    if (changes & kModeChanged) Lock(model_.Producing());
+    if (changes & kTilesLaidOut) LayoutTiles();
+    if ((changes & kTilesChanged) && !tileRefresh_->isActive()) tileRefresh_->start();
+    if (changes & kCountersChanged) ShowCounters();
+    if (changes & kFailuresChanged) ShowFailures();
+    if (changes & kMessageChanged) ShowMessage();
+    const QString hint = Q(model_.SetupHint());
+    if (setupHint_->text() != hint) setupHint_->setText(hint);
+    setupHint_->setVisible(!hint.isEmpty());
+    rendering_ = false;
+    if ((changes & kModeChanged) && !model_.Producing()) {
+        slowRefresh_->stop();
+        tileRefresh_->stop();
+        if (closeWhenEnded_) QTimer::singleShot(0, this, [this] { close(); });
+    }
+}
+
+void StationWindow::ShowSetup() {
+    const StationSetup& s = model_.Current();
+    const auto put = [](QLineEdit* box, const std::string& text) {
+        // Only a real change: the operator's cursor stays where it was.
+        if (S(box->text()) != text) box->setText(Q(text));
+    };
+    for (std::size_t i = 0; i < frequencies_.size(); ++i) put(frequencies_[i], s.channels[i]);
+    put(planFile_, s.planFile);
+    planFile_->setToolTip(Q(s.planFile));
+    const int kind = kind_->findData(Q(s.kind));
     kind_->setCurrentIndex(kind < 0 ? 0 : kind);
-    record_->setText(Q(setup.record));
-    stationName_->setText(Q(setup.station));
-    operator_->setText(Q(setup.operatorName));
-    // The sockets given are chosen, in their order, whether they open now
-    // or not: Start says which one does not.
-    for (int i = 0; i < ports_->count(); ++i) ports_->item(i)->setCheckState(Qt::Unchecked);
-    int at = 0;
-    for (const std::string& port : setup.ports) {
-        auto found = ports_->findItems(Q(port), Qt::MatchExactly);
-        QListWidgetItem* item = found.isEmpty() ? nullptr : found.front();
-        if (!item) {
-            item = new QListWidgetItem(Q(port));
-            item->setToolTip("does not open now");
-            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        } else {
-            ports_->takeItem(ports_->row(item));
-        }
-        ports_->insertItem(at++, item);
-        item->setCheckState(Qt::Checked);
-    }
-    ShowPlan();
-    ShowRecord();
+    put(record_, s.record);
+    put(stationName_, s.station);
+    put(operator_, s.operatorName);
 }
 
-StationSetup StationWindow::Current() const {
-    StationSetup s;
-    s.planFile = S(planFile_->text());
-    for (std::size_t i = 0; i < 4; ++i) s.channels[i] = S(frequencies_[i]->text());
-    s.kind = S(kind_->currentData().toString());
-    s.ports = ChosenPorts();
-    s.record = S(record_->text());
-    s.station = S(stationName_->text());
-    s.operatorName = S(operator_->text());
-    return s;
-}
-
-std::vector<std::string> StationWindow::ChosenPorts() const {
-    std::vector<std::string> out;
-    for (int i = 0; i < ports_->count(); ++i) {
-        if (ports_->item(i)->checkState() == Qt::Checked) out.push_back(S(ports_->item(i)->text()));
-    }
-    return out;
-}
-
-bool StationWindow::LoadPlanFile(const std::string& path) {
-    std::string error;
-    const PlanTexts plan = ReadPlanFile(path, &error);
-    if (!error.empty()) {
-        SetMessage(Q(error), true);
-        return false;
-    }
-    for (std::size_t i = 0; i < 4; ++i) frequencies_[i]->setText(Q(plan[i]));
-    planFile_->setText(Q(path));
-    planFile_->setToolTip(Q(path));
-    SetMessage(QString("Plan loaded from %1").arg(Q(path)), false);
-    ShowPlan();
-    return true;
-}
-
-void StationWindow::RefreshPorts() {
-    const std::vector<std::string> chosen = ChosenPorts();
+void StationWindow::ShowPorts() {
     ports_->clear();
-    wire::QtSerialPort probe(places_.ports);
-    for (const wire::SurveyedPort& p : wire::SurveyPorts(probe, probe.Names())) {
-        if (!p.opens) continue;
-        auto* item = new QListWidgetItem(Q(p.Name()), ports_);
-        item->setToolTip(Q(wire::PortDescription(p.place, p.Name())));
+    for (const PortChoice& p : model_.Ports()) {
+        auto* item = new QListWidgetItem(Q(p.name), ports_);
+        item->setToolTip(Q(p.tip));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Unchecked);
+        item->setCheckState(p.chosen ? Qt::Checked : Qt::Unchecked);
     }
-    StationSetup keep = Current();
-    keep.ports = chosen;
-    const QString planFile = planFile_->text();
-    keep.planFile.clear();
-    Apply(keep);
-    planFile_->setText(planFile);
-}
-
-std::string StationWindow::PlanProblem(const module::Kind& kind) const {
-    PlanTexts plan;
-    for (std::size_t i = 0; i < plan.size(); ++i) plan[i] = S(frequencies_[i]->text());
-    std::string problems;
-    for (const std::string& p : PlanProblems(kind, plan)) {
-        problems += (problems.empty() ? "" : "; ") + p;
-    }
-    return problems;
 }
 
 void StationWindow::ShowPlan() {
-    const StationSetup s = Current();
-    const module::Kind* kind = s.kind.empty() ? nullptr : module::KindByName(s.kind);
-    const module::Kind& shown = kind ? *kind : *module::Kinds().front();
-    std::array<ChannelPlan, 4> plans;
-    QString text = kind ? Q(kind->name) : QString("rx/tx");
-    QString inexact;
-    for (std::size_t i = 0; i < 4; ++i) {
-        plans[i] = EvaluateChannel(shown, s.channels[i]);
-        text += QString("   Ch%1 %2").arg(i).arg(s.channels[i].empty() ? "--" : Q(s.channels[i]));
-        const ChannelPlan& c = plans[i];
-        if (!s.channels[i].empty() && Inexact(c)) {
-            inexact += QString("Ch%1 ! ").arg(i);
-            inexact += c.makeable ? QString("makes %1 MHz, error %2 Hz")
-                                        .arg(Q(channel::FormatFixed(c.producedMHz, 6)))
-                                        .arg(Q(channel::FormatFixed(c.errorHz, 1)))
-                                  : QString("cannot be made");
-            inexact += "   ";
-        }
-    }
-    planText_->setText(text + "  MHz");
-    inexact_->setText(inexact.isEmpty() ? QString("Every channel is made exactly")
-                                        : inexact.trimmed());
-    picture_->SetPlan(plans, shown.bandLowMHz, shown.bandHighMHz);
+    planText_->setText(Q(model_.PlanText()));
+    planText_->setAccessibleDescription(planText_->text());
+    inexact_->setText(Q(model_.PlanNotes()));
+    inexact_->setAccessibleDescription(inexact_->text());
+    const module::Kind& shown = model_.ShownKind();
+    picture_->SetPlan(model_.PlanChannels(), shown.bandLowMHz, shown.bandHighMHz);
 }
 
 void StationWindow::ShowRecord() {
-    const StationSetup s = Current();
-    const QString station = s.station.empty() ? QSysInfo::machineHostName() : Q(s.station);
-    stationText_->setText(QString("Station: %1\nOperator: %2")
-                              .arg(station, s.operatorName.empty() ? "--" : Q(s.operatorName)));
-    QString where;
-    if (assembly_.HasRecord()) {
-        const record::RecordState r = assembly_.Record().State();
-        where = QString("Record: %1\n%2 rows not yet sent").arg(Q(r.describe)).arg(r.unsent);
-    } else {
-        where =
-            QString("Record: %1")
-                .arg(s.record.empty() ? "CSV " + Q(DefaultRecordPath(places_.data)) : Q(s.record));
-    }
-    recordText_->setText(where);
+    stationText_->setText(Q(model_.StationText()));
+    stationText_->setAccessibleDescription(stationText_->text());
+    recordText_->setText(Q(model_.RecordText()));
+    recordText_->setAccessibleDescription(recordText_->text());
 }
 
 void StationWindow::ShowCounters() {
-    if (!assembly_.Line()) return;
-    const Counts& t = assembly_.Line()->Total();
-    passed_->setText(QString::number(t.passed));
-    failed_->setText(QString::number(t.failed));
-    skipped_->setText(QString::number(t.skipped));
-    total_->setText(QString::number(t.passed + t.failed + t.skipped));
-    const int judged = t.passed + t.failed;
-    yield_->setText(judged == 0 ? QString("--")
-                                : QString("%1 %").arg(100.0 * t.passed / judged, 0, 'f', 1));
-    const std::optional<double> perHour = assembly_.Line()->PassedPerHour();
-    perHour_->setText(perHour ? QString::number(*perHour, 'f', 0) : QString("--"));
+    const CounterTexts& c = model_.Counters();
+    for (auto [label, text] : {std::pair{passed_, &c.passed},
+                               {failed_, &c.failed},
+                               {skipped_, &c.skipped},
+                               {total_, &c.total},
+                               {yield_, &c.yield},
+                               {perHour_, &c.perHour}}) {
+        const QString value = Q(*text);
+        if (label->text() != value) label->setText(value);
+        // A screen reader hears the figure, not only the counter's name.
+        if (label->accessibleDescription() != value) label->setAccessibleDescription(value);
+    }
 }
 
-void StationWindow::SetMessage(const QString& text, bool problem) {
-    message_->setText(text);
+void StationWindow::ShowFailures() {
+    failures_->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const FailureRow& f : model_.Failures()) {
+        auto* item = new QTreeWidgetItem;
+        item->setText(0, Q(f.time));
+        item->setText(1, QString::number(f.socket));
+        item->setText(2, Q(f.serial));
+        item->setText(3, Q(f.reason));
+        item->setToolTip(3, item->text(3));
+        items << item;
+    }
+    failures_->addTopLevelItems(items);
+}
+
+void StationWindow::ShowMessage() {
+    const MessageLine& m = model_.Message();
+    message_->setText(Q(m.text));
+    message_->setAccessibleDescription(message_->text());
     QFont f = message_->font();
-    f.setBold(problem);
+    f.setBold(m.problem);
     message_->setFont(f);
-    if (problem) {
+    if (m.problem) {
         QAccessibleEvent alert(message_, QAccessible::Alert);
         QAccessible::updateAccessibility(&alert);
     }
@@ -493,204 +441,53 @@ void StationWindow::Lock(bool producing) {
     (producing ? stop_ : start_)->setFocus();
 }
 
-void StationWindow::LayoutTiles(int count) {
+void StationWindow::LayoutTiles() {
     for (SocketTile* t : tiles_) delete t;
     tiles_.clear();
+    const std::vector<Tile>& tiles = model_.Tiles();
+    const int count = static_cast<int>(tiles.size());
     const int columns = count <= 1 ? 1 : count <= 4 ? 2 : count <= 9 ? 3 : count <= 16 ? 4 : 6;
+    for (int c = 0; c < 6; ++c) tileGrid_->setColumnStretch(c, c < columns ? 1 : 0);
     for (int i = 0; i < count; ++i) {
         auto* tile = new SocketTile(i + 1, tileGrid_->parentWidget());
+        // Beyond nine sockets a tile gets its compact form: 24 fit a
+        // 1366x768 screen with nothing cut.
+        tile->SetCompact(count > 9);
+        const Tile& t = tiles[static_cast<std::size_t>(i)];
+        tile->SetPort(t.port, t.device);
+        tile->Show(t.words);
         tileGrid_->addWidget(tile, i / columns, i % columns);
-        tileGrid_->setColumnStretch(i % columns, 1);
         tiles_.push_back(tile);
     }
 }
 
+void StationWindow::RefreshTiles() {
+    // Tiles are drawn at most ten times a second: a socket's phases follow
+    // each other within milliseconds, and 24 of them need not each cost a
+    // paint. A result is shown at the next refresh, 100 ms at most later.
+    const std::vector<Tile>& tiles = model_.Tiles();
+    for (const std::size_t at : model_.TakeChangedTiles()) {
+        if (at < tiles_.size() && at < tiles.size()) tiles_[at]->Show(tiles[at].words);
+    }
+}
+
 bool StationWindow::StartProduction() {
-    if (assembly_.Line()) return false;
-    const StationSetup s = Current();
-    for (const std::string& text : s.channels) {
-        if (!IsPlainFrequency(text)) {
-            SetMessage(Q("\"" + text + "\" is not a frequency in MHz"), true);
-            return false;
-        }
-    }
-    const module::Kind* fixed = s.kind.empty() ? nullptr : module::KindByName(s.kind);
-    if (fixed) {
-        const std::string problem = PlanProblem(*fixed);
-        if (!problem.empty()) {
-            SetMessage(Q(problem + " (plan refused)"), true);
-            return false;
-        }
-    } else {
-        std::string problem;
-        bool everyKind = true;
-        for (const module::Kind* k : module::Kinds()) {
-            const std::string p = PlanProblem(*k);
-            if (p.empty()) everyKind = false;
-            problem += (problem.empty() || p.empty() ? "" : "; ") + p;
-        }
-        if (everyKind) {
-            SetMessage(Q(problem + " (plan refused)"), true);
-            return false;
-        }
-    }
-    if (s.ports.empty()) {
-        SetMessage("Choose the sockets first", true);
-        return false;
-    }
-    // Two sockets on one device would fight over it: the second open fails
-    // as if the first were another program.
-    if (const std::string twice =
-            wire::NamesOfOneDevice(s.ports, wire::QtSerialPort(places_.ports).Names());
-        !twice.empty()) {
-        SetMessage(Q(twice), true);
-        return false;
-    }
-    const std::string stationName = s.station.empty() ? S(QSysInfo::machineHostName()) : s.station;
-    std::string idError;
-    const std::string stationId = record::StationId(places_.data, &idError);
-    if (stationId.empty()) {
-        SetMessage(Q("Record: " + idError), true);
-        return false;
-    }
-    std::string error, warning;
-    if (!assembly_.OpenRecord(RecordSinkOptions(s.record, places_.data, stationName, stationId),
-                              &error, &warning)) {
-        SetMessage(Q("Record: " + error), true);
-        return false;
-    }
-    std::vector<std::string> problems;
-    if (!assembly_.OpenPorts(s.ports, fixed, &problems)) {
-        assembly_.TearDown();
-        std::string all;
-        for (const std::string& p : problems) all += (all.empty() ? "" : "; ") + p;
-        SetMessage(Q(all), true);
-        return false;
-    }
-    SocketsSetup setup;
-    setup.plan = s.channels;
-    setup.fixedKind = fixed;
-    setup.station = stationName;
-    setup.stationId = stationId;
-    setup.operatorName = s.operatorName;
-    setup.toolVersion = toolVersion_;
-    StationObserver& observer = *this;
-    assembly_.MakeStation(setup, observer);
-    LayoutTiles(static_cast<int>(s.ports.size()));
-    for (std::size_t i = 0; i < s.ports.size(); ++i) {
-        tiles_[i]->SetPort(s.ports[i], assembly_.Devices()[i]);
-    }
-    failures_->clear();
-    Lock(true);
+    if (!model_.Start()) return false;
     SaveSettings();
-    // Rows spooled for another database are said once, at the start.
-    SetMessage(QString("Production: %1 sockets").arg(s.ports.size()) +
-                   (warning.empty() ? QString() : Q("; " + warning)),
-               false);
-    ShowRecord();
-    assembly_.Line()->Start();
-    if (assembly_.Line()) {
-        ShowCounters();
-        slowRefresh_->start();
-    }
+    // Production takes the whole screen, unless the operator left the
+    // window at a size of their own.
+    if (!geometryRestored_ && !isMaximized()) showMaximized();
+    if (model_.Producing()) slowRefresh_->start();
+    RefreshTiles();
     return true;
 }
 
 bool StationWindow::StopProduction() {
-    if (!assembly_.Line()) return true;
-    QStringList busy;
-    for (const auto& socket : assembly_.Line()->Sockets()) {
-        if (Busy(socket->CurrentPhase())) busy << QString("Socket %1").arg(socket->Config().number);
-    }
-    if (!busy.isEmpty()) {
-        const QString question =
-            QString(
-                "%1 %2 writing a module. Stop anyway? The module is recorded as "
-                "interrupted and must be written again.")
-                .arg(busy.join(", "), busy.size() == 1 ? "is" : "are");
-        if (!confirm_(question)) return false;
-    }
-    assembly_.Line()->RequestStop();
+    if (!model_.Producing()) return true;
+    const std::string question = model_.StopQuestion();
+    if (!question.empty() && !confirm_(Q(question))) return false;
+    model_.Stop();
     return true;
-}
-
-bool StationWindow::AcceptPlan(const Socket& socket, const module::Kind& kind) {
-    const std::string problem = PlanProblem(kind);
-    if (problem.empty()) return true;
-    SetMessage(QString("Socket %1: %2 (plan refused)").arg(socket.Config().number).arg(Q(problem)),
-               true);
-    return false;
-}
-
-void StationWindow::OnAttempt(const Socket& socket, const record::Attempt& a, bool logged,
-                              const std::string& recordError) {
-    OnPhase(socket);
-    ShowCounters();
-    ShowRecord();
-    if (!logged) SetMessage(Q("Record: " + recordError), true);
-    if (a.operation == record::Operation::Info || a.result == record::Result::Pass ||
-        a.result == record::Result::Skipped)
-        return;
-    auto* item = new QTreeWidgetItem;
-    item->setText(0, QTime::currentTime().toString("HH:mm:ss"));
-    item->setText(1, QString::number(a.socket));
-    item->setText(2, Q(a.serial));
-    item->setText(3, Q(!logged             ? "record: " + recordError
-                       : a.message.empty() ? record::ToText(a.result)
-                                           : a.message));
-    item->setToolTip(3, item->text(3));
-    failures_->insertTopLevelItem(0, item);
-    while (failures_->topLevelItemCount() > kFailuresKept) {
-        delete failures_->takeTopLevelItem(failures_->topLevelItemCount() - 1);
-    }
-}
-
-void StationWindow::OnPhase(const Socket& socket) {
-    // Tiles are drawn at most ten times a second: a socket's phases follow
-    // each other within milliseconds, and 24 of them need not each cost a
-    // paint. A result is shown at the next refresh, 100 ms at most later.
-    const std::size_t at = static_cast<std::size_t>(socket.Config().number - 1);
-    if (at >= tiles_.size()) return;
-    dirty_.insert(at);
-    if (!tileRefresh_->isActive()) tileRefresh_->start();
-}
-
-void StationWindow::RefreshTiles() {
-    if (!assembly_.Line()) return;
-    const auto& sockets = assembly_.Line()->Sockets();
-    for (const std::size_t at : dirty_) {
-        if (at < tiles_.size() && at < sockets.size()) tiles_[at]->Show(ViewOf(*sockets[at]));
-    }
-    dirty_.clear();
-}
-
-void StationWindow::OnStationEnded(const Station&) {
-    // The station calls this from inside its sockets: it is taken down once
-    // they have returned.
-    QTimer::singleShot(0, this, [this] { TearDown(); });
-}
-
-void StationWindow::TearDown() {
-    if (!assembly_.Line() || tearingDown_) return;
-    tearingDown_ = true;
-    slowRefresh_->stop();
-    tileRefresh_->stop();
-    ShowCounters();
-    for (std::size_t i = 0; i < tiles_.size(); ++i) dirty_.insert(i);
-    RefreshTiles();
-    // Why production stopped stays on the message line: a record that could
-    // not keep a row is the operator's to mend before Start.
-    const std::string recordError = assembly_.Line()->RecordError();
-    assembly_.TearDown();
-    tearingDown_ = false;
-    Lock(false);
-    if (recordError.empty()) {
-        SetMessage("Stopped: set-up mode", false);
-    } else {
-        SetMessage(Q("Stopped: set-up mode (record: " + recordError + ")"), true);
-    }
-    ShowRecord();
-    if (closeWhenEnded_) close();
 }
 
 std::string StationWindow::SettingsPath() const {
@@ -701,10 +498,10 @@ void StationWindow::LoadSettings() {
     QSettings ini(Q(SettingsPath()), QSettings::IniFormat);
     StationSetup s;
     s.planFile = S(ini.value("plan/file").toString());
-    for (std::size_t i = 0; i < 4; ++i) {
-        s.channels[i] =
-            S(ini.value(QString("plan/ch%1").arg(i), channel::kDefaultFrequencies[i]).toString());
-    }
+    // No plan until one is chosen: a plan nobody chose is not written into
+    // a line's modules by a Start pressed out of habit.
+    for (std::size_t i = 0; i < 4; ++i)
+        s.channels[i] = S(ini.value(QString("plan/ch%1").arg(i)).toString());
     s.kind = S(ini.value("station/kind").toString());
     for (const QString& p : ini.value("station/sockets").toString().split(',', Qt::SkipEmptyParts))
         s.ports.push_back(S(p));
@@ -713,8 +510,8 @@ void StationWindow::LoadSettings() {
     s.operatorName = S(ini.value("station/operator").toString());
     Apply(s);
     // A plan file that has gone since keeps its frequencies.
-    if (!s.planFile.empty() && planFile_->text().isEmpty()) planFile_->setText(Q(s.planFile));
-    restoreGeometry(ini.value("window/geometry").toByteArray());
+    if (!s.planFile.empty() && Current().planFile.empty()) model_.KeepPlanFileName(s.planFile);
+    geometryRestored_ = restoreGeometry(ini.value("window/geometry").toByteArray());
 }
 
 void StationWindow::SaveSettings() const {
@@ -734,7 +531,7 @@ void StationWindow::SaveSettings() const {
 }
 
 void StationWindow::closeEvent(QCloseEvent* event) {
-    if (assembly_.Line()) {
+    if (model_.Producing()) {
         event->ignore();
         if (StopProduction()) closeWhenEnded_ = true;
         return;

@@ -3,14 +3,11 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
-#include <set>
 #include <vector>
 
 #include "file_places.h"
 #include "socket_port.h"
-#include "station.h"
-#include "station_assembly.h"
-#include "station_setup.h"
+#include "station_model.h"
 
 class QComboBox;
 class QGridLayout;
@@ -31,21 +28,22 @@ class SocketTile;
 
 // The line operator's window: the plan in view, a tile per socket, the
 // shift's counters and the last failures. In set-up mode everything may be
-// changed; Start locks it all and only Stop stays active. The station
-// itself (sockets, cycle, records) is station::Station; this only shows it.
-class StationWindow : public QWidget, private StationObserver {
+// changed; Start locks it all and only Stop stays active. What it shows and
+// every rule behind it is StationModel's; this builds the widgets, forwards
+// the operator's edits and draws the model.
+class StationWindow : public QWidget {
   public:
     StationWindow(store::FilePlaces places, std::string toolVersion, QWidget* parent = nullptr);
     ~StationWindow() override;
 
     // Fills the set-up controls; a plan file is read at once.
-    void Apply(const StationSetup& setup);
-    StationSetup Current() const;
+    void Apply(const StationSetup& setup) { model_.Apply(setup); }
+    StationSetup Current() const { return model_.Current(); }
     // Reads a .tbl file into the four frequencies; false with the reason
     // shown in the message line.
-    bool LoadPlanFile(const std::string& path);
+    bool LoadPlanFile(const std::string& path) { return model_.LoadPlanFile(path); }
     // Looks up every COM name that opens again; chosen sockets stay chosen.
-    void RefreshPorts();
+    void RefreshPorts() { model_.RefreshPorts(); }
 
     // Start: false (and the reason in the message line) when the plan is
     // refused, no socket is chosen, the record cannot be written or a port
@@ -54,9 +52,10 @@ class StationWindow : public QWidget, private StationObserver {
     // Stop: asks first when a socket is writing; false when the operator
     // said no.
     bool StopProduction();
-    bool Producing() const { return assembly_.Line() != nullptr; }
-    const Station* Line() const { return assembly_.Line(); }
+    bool Producing() const { return model_.Producing(); }
+    const Station* Line() const { return model_.Line(); }
     QString Message() const;
+    StationModel& Model() { return model_; }
 
     // The question before stopping a write, "No, keep running" by default.
     static std::unique_ptr<QMessageBox> MakeStopQuestion(QWidget* parent, const QString& question);
@@ -73,27 +72,21 @@ class StationWindow : public QWidget, private StationObserver {
     void changeEvent(QEvent* event) override;
 
   private:
-    // StationObserver
-    bool AcceptPlan(const Socket& socket, const module::Kind& kind) override;
-    void OnAttempt(const Socket& socket, const record::Attempt& attempt, bool logged,
-                   const std::string& recordError) override;
-    void OnPhase(const Socket& socket) override;
-    void OnStationEnded(const Station& station) override;
-
     void BuildHeader(QWidget* into);
     void BuildSetup(QWidget* into);
     QWidget* BuildCounters();
     QLayout* BuildButtons();
+    // Draws what changed in the model.
+    void Render(unsigned changes);
+    void ShowSetup();
+    void ShowPorts();
     void ShowPlan();
     void ShowRecord();
     void ShowCounters();
-    void SetMessage(const QString& text, bool problem);
+    void ShowFailures();
+    void ShowMessage();
     void Lock(bool producing);
-    void LayoutTiles(int count);
-    // Why the plan may not be written for this kind; empty when it may.
-    std::string PlanProblem(const module::Kind& kind) const;
-    std::vector<std::string> ChosenPorts() const;
-    void TearDown();
+    void LayoutTiles();
     void RefreshTiles();
 
     store::FilePlaces places_;
@@ -133,13 +126,15 @@ class StationWindow : public QWidget, private StationObserver {
     QTreeWidget* failures_;
     QTimer* slowRefresh_;
     QTimer* tileRefresh_;
-    std::set<std::size_t> dirty_;  // tiles whose socket changed since the last refresh
+
+    QLabel* setupHint_;  // where the tiles go, before Start
+    bool rendering_ = false;  // the model's own texts going into the controls
+    bool geometryRestored_ = false;
+    bool closeWhenEnded_ = false;
 
     // The record, the ports and the sockets while in production.
     QtStationParts parts_{places_.ports};
-    StationAssembly assembly_{parts_};
-    bool tearingDown_ = false;
-    bool closeWhenEnded_ = false;
+    StationModel model_;
 };
 
 }  // namespace station

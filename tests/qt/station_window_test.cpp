@@ -60,6 +60,24 @@ TEST(StationWindow, EveryControlHasItsAccessibleName) {
     // In set-up mode only Stop is idle.
     EXPECT_TRUE(w.win.findChild<QPushButton*>("Start")->isEnabled());
     EXPECT_FALSE(w.win.findChild<QPushButton*>("Stop")->isEnabled());
+    // A counter is heard with its figure, and a socket in the list says it
+    // can be ticked.
+    QAccessibleInterface* passed =
+        QAccessible::queryAccessibleInterface(w.win.findChild<QLabel*>("Passed"));
+    ASSERT_NE(passed, nullptr);
+    EXPECT_EQ(passed->text(QAccessible::Description), "0");
+    station::StationSetup s;
+    s.ports = {"COM7"};
+    w.win.Apply(s);
+    QAccessibleInterface* list =
+        QAccessible::queryAccessibleInterface(w.win.findChild<QWidget*>("Sockets"));
+    ASSERT_NE(list, nullptr);
+    QAccessibleInterface* item = nullptr;
+    for (int i = 0; i < list->childCount() && !item; ++i)
+        if (list->child(i)->text(QAccessible::Name) == "COM7") item = list->child(i);
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(item->state().checkable);
+    EXPECT_TRUE(item->state().checked);
     std::filesystem::remove_all(folder);
 }
 
@@ -230,7 +248,7 @@ TEST(StationWindow, TilesAndHeaderStayReadableOnADarkTheme) {
           station::TileView{Phase::AdapterMissing, "adapter missing", "", -1, 0}}) {
         station::SocketTile tile(3);
         tile.SetPort("COM7", "/dev/ttyUSB2");
-        tile.Show(v);
+        tile.Show(station::WordsOf(v));
         tile.resize(220, 140);
         tile.show();
         QApplication::processEvents();
@@ -261,6 +279,19 @@ TEST(StationWindow, TilesAndHeaderStayReadableOnADarkTheme) {
                       std::string::npos)
                 << why;
             EXPECT_GE(RenderedContrast(reason), 4.5) << v.state;
+        }
+        // The focus ring: a black band and a white one, so it reads on
+        // every fill.
+        tile.activateWindow();
+        tile.setFocus();
+        QApplication::processEvents();
+        if (tile.hasFocus()) {
+            const QImage ring = tile.grab().toImage();
+            const int mid = ring.height() / 2;
+            EXPECT_EQ(QColor(ring.pixel(1, mid)), QColor(Qt::black)) << v.state;
+            EXPECT_EQ(QColor(ring.pixel(4, mid)), QColor(Qt::white)) << v.state;
+        } else {
+            ADD_FAILURE() << "the tile takes no focus";
         }
         const QString look = tile.styleSheet();
         if (ownState) {

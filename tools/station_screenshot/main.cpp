@@ -3,9 +3,11 @@
 // receiver cannot make, production with passed, failed and missing sockets,
 // and the same on a dark theme.
 //
-//   station_screenshot <modsim> <program folder> <out folder> [sockets]
+//   station_screenshot <modsim> <program folder> <out folder> [sockets [WxH]]
 //
-// With a number of sockets other than six the pictures' names carry it.
+// With a number of sockets other than six the pictures' names carry it; with
+// a size, the window is drawn at that size (a maximized window on a screen
+// of that size) and the names carry the size too.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPalette>
@@ -41,16 +43,22 @@ QString State(station::StationWindow& w, int n) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 && argc != 5) {
-        std::fprintf(stderr, "usage: station_screenshot MODSIM FOLDER OUTDIR [SOCKETS]\n");
+    if (argc < 4 || argc > 6) {
+        std::fprintf(stderr, "usage: station_screenshot MODSIM FOLDER OUTDIR [SOCKETS [WxH]]\n");
         return 2;
     }
     QApplication app(argc, argv);
     const QString modsim = argv[1];
     const QString folder = argv[2];
-    const int count = argc == 5 ? std::max(1, std::min(24, std::atoi(argv[4]))) : 6;
-    const QString out =
-        QString(argv[3]) + "/modstation" + (count == 6 ? QString() : QString("-%1").arg(count));
+    const int count = argc >= 5 ? std::max(1, std::min(24, std::atoi(argv[4]))) : 6;
+    QSize size(1280, 760);
+    if (argc == 6) {
+        const QStringList wh = QString(argv[5]).split('x');
+        if (wh.size() == 2) size = QSize(wh[0].toInt(), wh[1].toInt());
+    }
+    const QString out = QString(argv[3]) + "/modstation" +
+                        (count == 6 ? QString() : QString("-%1").arg(count)) +
+                        (argc == 6 ? QString("-%1").arg(argv[5]) : QString());
 
     // Socket 3 stores Ch1 wrongly (FAIL), socket 5's adapter is pulled.
     std::vector<std::unique_ptr<QProcess>> sims;
@@ -75,7 +83,7 @@ int main(int argc, char** argv) {
     }
 
     station::StationWindow w({folder.toStdString(), folder.toStdString()}, "1.5.2");
-    w.resize(1280, 760);
+    w.resize(size);
     w.show();
     w.RefreshPorts();
     station::StationSetup s;
@@ -95,6 +103,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", w.Message().toStdString().c_str());
         return 1;
     }
+    // Production maximizes the window; the offscreen screen has a size of
+    // its own, so the screen asked for is drawn instead.
+    w.showNormal();
+    w.resize(size);
     WaitFor(
         [&] {
             return State(w, 1) == "PASS" && State(w, 3).startsWith("FAIL") &&
