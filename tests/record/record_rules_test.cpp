@@ -178,7 +178,7 @@ class Rules : public ::testing::Test {
         EXPECT_EQ(Modsetup({"db", "init", "--db", Uri("line_owner")}, &out), 0) << out;
         return out;
     }
-    // The order the README gives: roles, then db init; and two stations
+    // The order docs/record.md gives: roles, then db init; and two stations
     // with a few finished attempts each.
     void LineWithAttempts() {
         MakeRoles();

@@ -1,6 +1,6 @@
 // screenshot: draws a tool's window as an operator sees it after a complete
 // setup (port open, identity read, channels written and checked) into a PNG.
-// scripts/screenshots runs it against modsim for the README's pictures.
+// scripts/screenshots runs it against modsim for the pictures in docs/.
 //
 //   screenshot recvsetup|sendsetup normal|debug <program folder> <out.png>
 //

@@ -95,9 +95,9 @@ class FormWindow : public QWidget {
     bool applyingPalette_ = false;  // our own palette writes are no theme change
     int frame5Hidden_ = -1;         // unknown before the first render
     bool themeFollowPending_ = false;
-    // How often a render changed a widget, and how many message boxes it
-    // raised: what the tests count to see that a render with nothing new
-    // touches nothing.
+    // How often a render changed a widget, and how many new status messages
+    // it announced to screen readers as alerts: what the tests count to see
+    // that a render with nothing new touches nothing and announces nothing.
     long widgetWrites_ = 0;
     long alerts_ = 0;
     std::function<void()> closedHandler_;

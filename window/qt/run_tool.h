@@ -36,7 +36,7 @@ class ToolSession {
     std::unique_ptr<FormWindow> window_;
 };
 
-// main() of both programs: the program folder is the executable's.
+// main() of recvsetup and sendsetup: the program folder is the executable's.
 int RunTool(const ToolProfile& profile, int argc, char** argv);
 
 }  // namespace window
