@@ -9,6 +9,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -293,6 +294,10 @@ TEST(StationWindow, TilesAndHeaderStayReadableOnADarkTheme) {
         } else {
             ADD_FAILURE() << "the tile takes no focus";
         }
+        // Kept for a look at each tile on the dark theme.
+        const QString shots = qEnvironmentVariable("SETUP_TEST_OUTPUT", QDir::tempPath());
+        QDir().mkpath(shots);
+        tile.grab().save(QString("%1/tile-%2.png").arg(shots).arg(static_cast<int>(v.phase)));
         const QString look = tile.styleSheet();
         if (ownState) {
             EXPECT_FALSE(look.isEmpty() || looks.contains(look)) << v.state;
