@@ -397,7 +397,10 @@ bool StationModel::Start() {
     Changed(kModeChanged | kTilesLaidOut | kFailuresChanged | kCountersChanged | kRecordChanged);
     SetMessage(Join(said, "; "), false);
     line.Start();
-    if (assembly_.Line()) CountersFromLine();
+    if (assembly_.Line()) {
+        CountersFromLine();
+        if (onLine) onLine(assembly_.Line());
+    }
     return true;
 }
 
@@ -489,9 +492,18 @@ bool StationModel::AcceptPlan(const Socket& socket, const module::Kind& kind) {
     return false;
 }
 
+void StationModel::OnAttemptBegun(const Socket& socket, const record::Attempt& attempt) {
+    if (alsoTell) alsoTell->OnAttemptBegun(socket, attempt);
+}
+
+void StationModel::OnAdapter(const Socket& socket, bool present, const std::string& reason) {
+    if (alsoTell) alsoTell->OnAdapter(socket, present, reason);
+}
+
 void StationModel::OnAttempt(const Socket& socket, const record::Attempt& a, bool logged,
                              const std::string& recordError) {
-    OnPhase(socket);
+    if (alsoTell) alsoTell->OnAttempt(socket, a, logged, recordError);
+    ShowSocket(socket);
     CountersFromLine();
     Changed(kRecordChanged);
     if (!logged) SetMessage("Record: " + recordError, true);
@@ -511,6 +523,11 @@ void StationModel::OnAttempt(const Socket& socket, const record::Attempt& a, boo
 }
 
 void StationModel::OnPhase(const Socket& socket) {
+    if (alsoTell) alsoTell->OnPhase(socket);
+    ShowSocket(socket);
+}
+
+void StationModel::ShowSocket(const Socket& socket) {
     const std::size_t at = static_cast<std::size_t>(socket.Config().number - 1);
     if (at >= tiles_.size()) return;
     const TileView view = ViewOf(socket);
@@ -521,7 +538,8 @@ void StationModel::OnPhase(const Socket& socket) {
     Changed(kTilesChanged);
 }
 
-void StationModel::OnStationEnded(const Station&) {
+void StationModel::OnStationEnded(const Station& line) {
+    if (alsoTell) alsoTell->OnStationEnded(line);
     // The station calls this from inside its sockets: it is taken apart once
     // they have returned.
     post_([this] { TearDown(); });
@@ -534,6 +552,7 @@ void StationModel::TearDown() {
     // Why production stopped stays on the message line: a record that could
     // not keep a row is the operator's to mend before Start.
     const std::string recordError = assembly_.Line()->RecordError();
+    if (onLine) onLine(nullptr);
     assembly_.TearDown();
     tearingDown_ = false;
     // The last session's tiles go; its counters and failures stay until

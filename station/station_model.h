@@ -129,6 +129,11 @@ class StationModel : private StationObserver {
     std::function<void(unsigned changes)> onChanged;
     // The failure list's clock ("HH:MM:SS").
     std::function<std::string()> timeOfDay;
+    // Told of the station's events after the model (the network doors).
+    StationObserver* alsoTell = nullptr;
+    // The station once it has started, and nullptr just before it is taken
+    // apart.
+    std::function<void(Station* line)> onLine;
 
     // --- Set-up: the operator's edits ---
     // Fills the set-up; a plan file is read at once. The sockets given are
@@ -198,11 +203,14 @@ class StationModel : private StationObserver {
   private:
     // StationObserver
     bool AcceptPlan(const Socket& socket, const module::Kind& kind) override;
+    void OnAttemptBegun(const Socket& socket, const record::Attempt& attempt) override;
+    void OnAdapter(const Socket& socket, bool present, const std::string& reason) override;
     void OnAttempt(const Socket& socket, const record::Attempt& attempt, bool logged,
                    const std::string& recordError) override;
     void OnPhase(const Socket& socket) override;
     void OnStationEnded(const Station& station) override;
 
+    void ShowSocket(const Socket& socket);
     void Changed(unsigned changes);
     void SetMessage(std::string text, bool problem);
     void EvaluatePlan();
