@@ -8,20 +8,16 @@ namespace {
 
 using station::Phase;
 
-// An attempt under way, from its running row to the record's last answer.
-// The idle identity polls of an empty socket are not: the PLC's busy input
-// would blink once a second.
+// The phases of a module's attempt, from its running row to its result.
+bool AttemptPhase(Phase phase) {
+    return phase == Phase::Recording || phase == Phase::Writing || phase == Phase::Checking ||
+           phase == Phase::Confirming || phase == Phase::Testing;
+}
+
+// An attempt under way, to the record's last answer. The idle identity polls
+// of an empty socket are not: the PLC's busy input would blink once a second.
 bool Busy(const station::Socket& s) {
-    switch (s.CurrentPhase()) {
-        case Phase::Recording:
-        case Phase::Writing:
-        case Phase::Checking:
-        case Phase::Confirming:
-        case Phase::Testing:
-            return true;
-        default:
-            return s.InAttempt();
-    }
+    return AttemptPhase(s.CurrentPhase()) || s.InAttempt();
 }
 
 SocketFlags FlagsOf(const station::Socket& s, const station::Station& line) {
@@ -44,22 +40,14 @@ SocketFlags FlagsOf(const station::Socket& s, const station::Station& line) {
 }  // namespace
 
 std::string ShownSerial(const station::Socket& s) {
-    switch (s.CurrentPhase()) {
-        case Phase::Recording:
-        case Phase::Writing:
-        case Phase::Checking:
-        case Phase::Confirming:
-        case Phase::Testing:
-            // The module being written, not the one before it.
-            return s.Serial();
-        case Phase::Passed:
-        case Phase::Failed:
-        case Phase::NotRecorded:
-        case Phase::Skipped:
-            return s.LastAttempt().serial;
-        default:
-            return {};  // no module known in the socket
+    const Phase phase = s.CurrentPhase();
+    // The module being written, not the one before it.
+    if (AttemptPhase(phase)) return s.Serial();
+    if (phase == Phase::Passed || phase == Phase::Failed || phase == Phase::NotRecorded ||
+        phase == Phase::Skipped) {
+        return s.LastAttempt().serial;
     }
+    return {};  // no module known in the socket
 }
 
 StationLink::StationLink(Hub& hub, StationFacts facts, LinkHooks hooks)
