@@ -62,6 +62,7 @@ Station& StationAssembly::MakeStation(const SocketsSetup& s, StationObserver& ob
         config.verify = s.verify;
         config.testChannel = s.testChannel;
         config.job = s.job;
+        config.trigger = s.trigger;
         timers_.push_back(parts_.MakeTimers());
         Socket& socket = line_->AddSocket(config, *ports_[i], *timers_.back());
         socket.SetAutoPort(s.autoPort);

@@ -61,6 +61,7 @@ struct SocketsSetup {
     bool verify = true;
     int testChannel = 0;
     bool autoPort = false;  // the one adapter found, not one named
+    bool trigger = false;   // each new module waits for a start from outside (the PLC)
 };
 
 // What a port that does not open is called, as the kind's own bench window

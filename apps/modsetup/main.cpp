@@ -20,6 +20,7 @@
 #include "frequency.h"
 #include "json_text.h"
 #include "live_table.h"
+#include "open_doors.h"
 #include "options.h"
 #include "plan.h"
 #include "port_survey.h"
@@ -31,6 +32,7 @@
 #include "sql_record.h"
 #include "station.h"
 #include "station_id.h"
+#include "station_link.h"
 #include "tool_version.h"
 
 namespace modsetup {
@@ -66,24 +68,8 @@ TableRow RowOf(const station::Socket& s) {
     row.state = s.PhaseText();
     using station::Phase;
     const Phase phase = s.CurrentPhase();
-    switch (phase) {
-        case Phase::Recording:
-        case Phase::Writing:
-        case Phase::Checking:
-        case Phase::Confirming:
-        case Phase::Testing:
-            // The module being written, not the one before it.
-            row.serial = s.Serial();
-            break;
-        case Phase::Passed:
-        case Phase::Failed:
-        case Phase::NotRecorded:
-        case Phase::Skipped:
-            row.serial = last.serial;
-            break;
-        default:
-            break;  // no module known in the socket
-    }
+    // What the doors show too.
+    row.serial = doors::ShownSerial(s);
     // Nothing before the socket's first attempt.
     if (!last.attemptId.empty()) row.result = record::ToText(last.result);
     if (last.durationMs > 0) {
@@ -103,6 +89,18 @@ TableRow RowOf(const station::Socket& s) {
 // is plugged in.
 bool BuiltInPort(const std::string& device) {
     return device.rfind("/dev/ttyS", 0) == 0;
+}
+
+// Two stations run from one data folder must not share an outbox: each
+// appends to its own journal.
+std::string MqttOutboxName(const std::string& station) {
+    std::string name;
+    for (const char c : station) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '.';
+        name += plain ? c : '_';
+    }
+    return "modsetup_mqtt_" + name + ".outbox";
 }
 
 class Programmer : public station::StationObserver {
@@ -130,12 +128,16 @@ class Programmer : public station::StationObserver {
     int Ports();
     std::string ChoosePort(int* exitCode, bool* automatic);
     int ModuleCommand();
+    // The doors asked for, attached to the station made; false once said why.
+    bool OpenDoors();
+    void DoorNotice(const std::string& text);
     void Say(const std::string& line);
     void Error(const std::string& what);
     void Summary();
 
     // station::StationObserver
     bool AcceptPlan(const station::Socket& socket, const module::Kind& kind) override;
+    void OnAttemptBegun(const station::Socket& socket, const record::Attempt& a) override;
     void OnAttempt(const station::Socket& socket, const record::Attempt& a, bool logged,
                    const std::string& recordError) override;
     void OnPhase(const station::Socket& socket) override;
@@ -158,6 +160,12 @@ class Programmer : public station::StationObserver {
     // The record, the ports and the sockets, taken apart in order at the end.
     station::QtStationParts parts_{portFolders_};
     station::StationAssembly assembly_{parts_};
+    // The doors see the station through the hub only; they close before
+    // the link and the hub go. Posts to a context that is gone are dropped.
+    doors::Hub hub_;
+    QObject linkContext_;
+    std::unique_ptr<doors::StationLink> link_;
+    std::unique_ptr<doors::Doors> doors_;
     bool stopped_ = false;
     bool outputClosed_ = false;
     bool table_ = false;        // a live table instead of result lines
@@ -368,9 +376,12 @@ int Programmer::ModuleCommand() {
     setup.verify = !o_.noCheck;
     setup.testChannel = o_.testChannel < 0 ? 0 : o_.testChannel;
     setup.autoPort = automatic;
+    setup.trigger = o_.doors.triggerPlc;
     assembly_.MakeStation(setup, *this);
 
     const bool station = job == station::Job::Station;
+    // Before production: a door that cannot open is a station set up wrong.
+    if (station && o_.doors.Any() && !OpenDoors()) return kExitUsage;
     table_ = station && !o_.json && ::isatty(STDOUT_FILENO) == 1;
     logOnScreen_ = table_ && ErrorsOnTheTerminal();
     drawTimer_.setSingleShot(true);
@@ -379,6 +390,7 @@ int Programmer::ModuleCommand() {
         std::string list;
         for (const auto& n : names) list += (list.empty() ? "" : ", ") + n;
         Say("station " + station_ + " on " + list + ": waiting for modules");
+        if (doors_) Say("doors: " + doors_->Describe());
     }
     // Rows a database could not take yet are sent while the line runs.
     QTimer flush;
@@ -392,9 +404,11 @@ int Programmer::ModuleCommand() {
         }
         // The passes per hour move with the time, and rows get sent.
         RequestDraw();
+        if (link_) link_->Refresh();
     });
     flush.start(1000);
     assembly_.Line()->Start();
+    if (link_) link_->Started();
     if (assembly_.Line()->Running()) QCoreApplication::exec();
     flush.stop();
     if (!assembly_.DrainRecord(10000)) {
@@ -405,8 +419,56 @@ int Programmer::ModuleCommand() {
         Error(std::to_string(r.unsent) + " rows not yet sent to " + r.describe +
               "; they are kept and sent by the next run");
     }
+    // Every attempt's end has reached the hub by now; what the MQTT broker
+    // has not acknowledged stays in the outbox for the next run.
+    doors_.reset();
+    if (link_) link_->Detach();
     assembly_.TearDown();
     return exitCode_;
+}
+
+bool Programmer::OpenDoors() {
+    doors::DoorsOptions options = o_.doors;
+    if (options.mqtt && options.mqttOutbox.empty()) {
+        options.mqttOutbox = dataFolder_ + "/" + MqttOutboxName(station_);
+    }
+    doors::LinkHooks hooks;
+    // The hub wakes us from a door's thread with its lock held: only a
+    // queued call onto this thread, which drains the commands in its turn.
+    hooks.post = [this](std::function<void()> fn) {
+        QMetaObject::invokeMethod(&linkContext_, std::move(fn), Qt::QueuedConnection);
+    };
+    // As SIGTERM: the attempts under way end with whole rows, and the
+    // record gets its 10 s.
+    hooks.stop = [this] { Stop(); };
+    hooks.startRefusal =
+        "modsetup's set-up is fixed on its command line: the station started when it was run";
+    hooks.notice = [this](const std::string& text) { DoorNotice(text); };
+    link_ = std::make_unique<doors::StationLink>(
+        hub_, doors::StationFacts{station_, stationId_, kToolVersion}, std::move(hooks));
+    link_->Attach(*assembly_.Line(), assembly_.Record());
+    std::string error;
+    doors_ = doors::OpenDoors(options, hub_, &error);
+    if (!doors_) {
+        Error(error);
+        link_->Detach();
+        link_.reset();
+        return false;
+    }
+    return true;
+}
+
+void Programmer::DoorNotice(const std::string& text) {
+    if (o_.json) {
+        std::cout << "{\"command\":\"door\",\"message\":" << record::JsonText(text) << "}\n";
+        std::cout.flush();
+        return;
+    }
+    Error(text);
+}
+
+void Programmer::OnAttemptBegun(const station::Socket& socket, const record::Attempt& a) {
+    if (link_) link_->OnAttemptBegun(socket, a);
 }
 
 bool Programmer::AcceptPlan(const station::Socket&, const module::Kind& kind) {
@@ -417,6 +479,7 @@ bool Programmer::AcceptPlan(const station::Socket&, const module::Kind& kind) {
 
 void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt& a, bool logged,
                            const std::string& recordError) {
+    if (link_) link_->OnAttempt(socket, a, logged, recordError);
     const bool station = o_.command == "station";
     const bool several = assembly_.Line()->Sockets().size() > 1;
     // A result that cannot be recorded is no pass: a script must not take
@@ -489,6 +552,7 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
 }
 
 void Programmer::OnAdapter(const station::Socket& socket, bool present, const std::string& reason) {
+    if (link_) link_->OnAdapter(socket, present, reason);
     // Off a terminal too: a station whose hub dropped must not sit silent.
     const station::SocketConfig& c = socket.Config();
     if (o_.json) {
@@ -506,7 +570,8 @@ void Programmer::OnAdapter(const station::Socket& socket, bool present, const st
     }
 }
 
-void Programmer::OnPhase(const station::Socket&) {
+void Programmer::OnPhase(const station::Socket& socket) {
+    if (link_) link_->OnPhase(socket);
     RequestDraw();
 }
 
@@ -558,6 +623,7 @@ void Programmer::FinishTable() {
 }
 
 void Programmer::OnStationEnded(const station::Station& line) {
+    if (link_) link_->OnStationEnded(line);
     FinishTable();
     for (const auto& s : line.Sockets()) {
         switch (s->Ended()) {
@@ -642,7 +708,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (parsed.options.help) {
-        std::cout << (parsed.options.command == "station" ? kStationUsageText : kUsageText);
+        std::cout << (parsed.options.command == "station" ? StationUsageText() : kUsageText);
         return kExitPass;
     }
     if (parsed.options.version) {

@@ -100,10 +100,19 @@ const char kStationUsageText[] =
     "                     grid (transmitter) or not exactly made by the synthesizer\n"
     "  --json             a JSON object per result, skip and summary on standard output\n"
     "  --quiet            no progress or summary lines on standard error\n"
-    "\n"
+    "\n";
+
+const char kStationExitText[] =
     "exit codes: 0 every module attempted passed (and --count was reached), 1 a\n"
     "module failed or was interrupted, the station stopped before --count, or it\n"
-    "only skipped, 2 usage, plan or record error, 3 a port cannot be opened.\n";
+    "only skipped, 2 usage, plan, record or door error (a door that cannot open),\n"
+    "3 a port cannot be opened.\n";
+
+std::string StationUsageText() {
+    return std::string(kStationUsageText) + doors::kDoorsUsageText +
+           "                         [modsetup_mqtt_STATION.outbox in the data folder]\n\n" +
+           kStationExitText;
+}
 
 namespace {
 
@@ -145,7 +154,7 @@ bool NeedsPlan(const std::string& command) {
     return command != "ports" && command != "info";
 }
 
-ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+ParsedOptions ParseOptions(const std::vector<std::string>& line) {
     ParsedOptions out;
     Options& o = out.options;
     std::vector<std::string> words;
@@ -153,6 +162,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         out.error = message;
         return out;
     };
+    // The doors' options are read by their own parser, the one modstation
+    // uses too.
+    std::vector<std::string> args = line;
+    if (std::string error; !doors::TakeDoorOptions(args, &o.doors, &error)) return fail(error);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "-h") {
@@ -247,6 +260,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     if (!o.forget.empty() && !o.assign.empty()) return fail("give either --forget or --assign");
     if (o.system && o.forget.empty() && o.assign.empty()) {
         return fail("--system belongs to ports --assign or --forget");
+    }
+    if (o.doors.Any() && o.command != "station") {
+        return fail(std::string(o.doors.http     ? "--http"
+                                : o.doors.modbus ? "--modbus"
+                                                 : "--mqtt") +
+                    " belongs to station");
     }
     if ((o.count > 0 || o.again) && o.command != "station") {
         return fail(std::string(o.count > 0 ? "--count" : "--again") + " belongs to station");

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "door_options.h"
 #include "station_options.h"
 
 namespace modsetup {
@@ -34,6 +35,8 @@ struct Options : station::StationOptions {
     std::string assign;
     std::string assignDevice;
     bool system = false;
+    // station: the doors to the line's network, read as modstation reads them
+    doors::DoorsOptions doors;
 };
 
 struct ParsedOptions {
@@ -49,7 +52,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args);
 bool NeedsPlan(const std::string& command);
 
 extern const char kUsageText[];
-// modsetup station --help: the station's own options.
-extern const char kStationUsageText[];
+// modsetup station --help: the station's own options, the doors' among them.
+std::string StationUsageText();
 
 }  // namespace modsetup

@@ -46,7 +46,12 @@ HttpDoor::HttpDoor(Hub& hub, std::string token, HttpDoorLimits limits)
 }
 
 HttpDoor::~HttpDoor() {
+    // What the station answered just before the doors close (POST /stop
+    // ends the program) still reaches its client: the answers waiting are
+    // handed out and written to the system before the connections go.
+    Drain();
     for (auto& [socket, c] : connections_) {
+        socket->flush();
         socket->disconnect();
         socket->abort();
         socket->deleteLater();

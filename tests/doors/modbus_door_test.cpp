@@ -9,33 +9,8 @@
 
 namespace {
 
-const char kPython[] = "/usr/bin/python3";
-
-// Runs a client script with `c` connected to the door; what it prints.
-std::string Plc(int port, const std::string& body) {
-    const std::string script =
-        "import sys, time\n"
-        "from pymodbus.client import ModbusTcpClient\n"
-        "c = ModbusTcpClient('127.0.0.1', port=" +
-        std::to_string(port) +
-        ", timeout=2)\n"
-        "if not c.connect(): print('no connection'); sys.exit(1)\n"
-        "def bit(a):\n"
-        "    r = c.read_discrete_inputs(a, 1, slave=1)\n"
-        "    return None if r.isError() else int(r.bits[0])\n"
-        "def wait(a, v, s=10):\n"
-        "    end = time.time() + s\n"
-        "    while time.time() < end:\n"
-        "        if bit(a) == v: return True\n"
-        "        time.sleep(0.01)\n"
-        "    return False\n" +
-        body + "c.close()\n";
-    return doorstest::Run(std::string(kPython) + " -c \"$(cat <<'EOF'\n" + script +
-                          "\nEOF\n)\" 2>&1")
-        .text;
-}
-
 using doorstest::Open;
+using doorstest::Plc;
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 // pseudo-terminal, exit codes, result lines and the production log.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QListWidget>
 #include <algorithm>
@@ -11,7 +12,9 @@
 #include <vector>
 
 #include "child_process.h"
+#include "client_programs.h"
 #include "e2e_support.h"
+#include "free_port.h"
 #include "frequency.h"
 #include "recv_profile.h"
 #include "send_profile.h"
@@ -339,6 +342,81 @@ TEST_F(Modsetup, StationWritesEachModuleOnceAndSkipsOnesTheLogShowsAsPassed) {
     }
     // Each written exactly once: one "/W 00" per module, none for the skipped.
     EXPECT_EQ(Count(sim.Recorded(), "/W 00\r"), 3u);
+}
+
+// The line's systems see the station and steer it: a status over HTTP, the
+// PLC's start and its pass input over Modbus, a pause and a stop over HTTP.
+TEST_F(Modsetup, StationDoorsShowTheSocketLetThePlcStartItAndStopIt) {
+    using doorstest::Curl;
+    const int http = FreeLoopbackPort();
+    int modbus = FreeLoopbackPort();
+    while (modbus == http) modbus = FreeLoopbackPort();
+    const std::string base = "http://127.0.0.1:" + std::to_string(http);
+    {
+        // A door that cannot open stops the start before any module is read.
+        ModSim sim(folder, "rx");
+        e2e::WriteTextFile(folder + "/token", "a-token-long-enough-for-the-door\n");
+        ::chmod((folder + "/token").c_str(), 0644);
+        const Result r =
+            Run({"station", "--port", "COM1", "--channels", DefaultChannels(), "--http",
+                 "127.0.0.1:" + std::to_string(http), "--http-token-file", folder + "/token"});
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_NE(r.err.find("may be read by others"), std::string::npos) << r.err;
+        EXPECT_EQ(sim.Recorded(), "");
+        sim.Stop();
+    }
+    Fresh();
+    ModSim sim(folder, "rx");
+    const pid_t pid =
+        child::Spawn(Argv({"station", "--port", "COM1", "--channels", DefaultChannels(), "--http",
+                           "127.0.0.1:" + std::to_string(http), "--modbus",
+                           "127.0.0.1:" + std::to_string(modbus), "--trigger", "plc"}),
+                     {});
+    // The module in the socket waits for the PLC's start.
+    std::string status;
+    EXPECT_TRUE(e2e::WaitFor(
+        [&] {
+            status = Curl(base + "/status").body;
+            return status.find("\"state\":\"waiting for start\"") != std::string::npos;
+        },
+        15000))
+        << status;
+    EXPECT_NE(status.find("\"socket\":1,\"port\":\"COM1\""), std::string::npos) << status;
+    EXPECT_NE(status.find("\"waiting_for_trigger\":true"), std::string::npos) << status;
+    EXPECT_EQ(Count(sim.Recorded(), "/W 00\r"), 0u);
+
+    const std::string plc =
+        doorstest::Plc(modbus,
+                       "c.write_coil(1, True, slave=1)\n"
+                       "print('busy', wait(0, 1, 15))\n"
+                       "print('pass', wait(1, 1, 20))\n"
+                       "print('after', bit(0), bit(2))\n"
+                       "print('coil', int(c.read_coils(1, 1, slave=1).bits[0]))\n");
+    EXPECT_NE(plc.find("busy True\npass True\nafter 0 0\ncoil 0\n"), std::string::npos) << plc;
+    EXPECT_EQ(Count(sim.Recorded(), "/W 00\r"), 1u);
+
+    const doorstest::Answer paused = Curl("-X POST " + base + "/pause");
+    EXPECT_EQ(paused.code, 200);
+    EXPECT_EQ(paused.body, "{\"ok\":true}");
+    EXPECT_NE(Curl(base + "/status").body.find("\"state\":\"paused\""), std::string::npos);
+    // The answer reaches the client, though the program ends with it.
+    const doorstest::Answer stopped = Curl("-X POST " + base + "/stop");
+    EXPECT_EQ(stopped.code, 200);
+    EXPECT_EQ(stopped.body, "{\"ok\":true}");
+    // As a SIGTERM after one pass: a normal end of the shift.
+    EXPECT_EQ(child::WaitExit(pid, 15000), 0);
+    const std::vector<std::string> rows = Rows(Log());
+    ASSERT_EQ(rows.size(), 1u) << Log();
+    EXPECT_NE(rows[0].find(std::string(",COM1,rx,") + kSerial + ","), std::string::npos) << rows[0];
+    EXPECT_NE(rows[0].find(",write,pass,"), std::string::npos) << rows[0];
+    const std::string err = e2e::ReadFile(folder + "/err");
+    EXPECT_NE(err.find("modsetup: doors: HTTP on 127.0.0.1:" + std::to_string(http) +
+                       "; Modbus on 127.0.0.1:" + std::to_string(modbus) + " (PLC trigger)\n"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("modsetup: pause by http 127.0.0.1\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("1 written, 1 passed, 0 failed, 0 skipped"), std::string::npos) << err;
+    sim.Stop();
 }
 
 TEST_F(Modsetup, SigintMidWriteLogsAWholeFailRowAndASummary) {

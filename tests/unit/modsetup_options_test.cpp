@@ -56,6 +56,9 @@ TEST(ModsetupOptions, BadLinesAreRefusedWithAReason) {
         {"info --forget COM3", "--forget belongs to ports"},
         {"ports --forget COM3 --assign COM4 /dev/ttyUSB0", "either --forget or --assign"},
         {"ports --system", "--system belongs to ports --assign or --forget"},
+        {"write --http 8080 " + std::string(kPlan), "--http belongs to station"},
+        {"station --trigger plc " + std::string(kPlan), "--trigger plc needs --modbus"},
+        {"station --modbus 0.0.0.0:1502 " + std::string(kPlan), "it needs --modbus-allow"},
     };
     for (const auto& c : cases) {
         const ParsedOptions p = ParseOptions(Words(c.line));
@@ -84,6 +87,14 @@ TEST(ModsetupOptions, OptionsMayStandBeforeOrAfterTheCommand) {
     EXPECT_TRUE(s.options.again);
     EXPECT_EQ(s.options.channels,
               (std::vector<std::string>{"433.075", "433.1", "433.92", "434.7"}));
+    // The doors' options stand anywhere too, and reach the station's set-up.
+    const ParsedOptions d = ParseOptions(Words("--http 8080 station --modbus=127.0.0.1:1502 " +
+                                               std::string(kPlan) + " --trigger plc"));
+    ASSERT_EQ(d.error, "");
+    ASSERT_TRUE(d.options.doors.http && d.options.doors.modbus);
+    EXPECT_EQ(d.options.doors.http->Text(), "127.0.0.1:8080");
+    EXPECT_EQ(d.options.doors.modbus->port, 1502);
+    EXPECT_TRUE(d.options.doors.triggerPlc);
     const ParsedOptions a = ParseOptions(Words("--assign=COM7 /dev/ttyUSB0 ports"));
     ASSERT_EQ(a.error, "");
     EXPECT_EQ(a.options.assign, "COM7");
