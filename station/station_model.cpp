@@ -38,7 +38,11 @@ std::string Join(const std::vector<std::string>& parts, const char* between) {
 std::string LocalTimeOfDay() {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     char text[16];
     std::strftime(text, sizeof text, "%H:%M:%S", &local);
     return text;
