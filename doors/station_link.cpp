@@ -155,6 +155,11 @@ Reply StationLink::Obey(const Command& c) {
     if (c.kind == CommandKind::Start) {
         return hooks_.start ? hooks_.start() : Reply::Refused(hooks_.startRefusal);
     }
+    // modstation ends as SIGTERM ends it, in its set-up as well.
+    if (c.kind == CommandKind::Stop && !line_ && hooks_.stop) {
+        hooks_.stop();
+        return Reply::Ok();
+    }
     if (!line_) return Reply::Refused("the station is not running");
     const bool ending = ended_ || line_->Ending();
     if (c.kind == CommandKind::Stop) {

@@ -59,6 +59,8 @@ class StationLink {
     // The station made by the assembly, and its record; published at once
     // (state "setup" until Started). Detach before the station goes.
     void Attach(station::Station& line, const record::Recorder& record);
+    // modstation's set-up may name another station between two productions.
+    void SetFacts(StationFacts facts) { facts_ = std::move(facts); }
     void Detach();
     // After Station::Start: production from now on.
     void Started();

@@ -146,7 +146,16 @@ void StationModel::Changed(unsigned changes) {
 }
 
 void StationModel::SetMessage(std::string text, bool problem) {
+    ownMessage_ = text;
     message_ = {std::move(text), problem};
+    Changed(kMessageChanged);
+}
+
+void StationModel::Say(const std::string& text) {
+    // Added to what the station said last, not in its place: a start at a
+    // door must not hide how many sockets started, nor a pause the reason
+    // production stopped.
+    message_.text = ownMessage_.empty() ? text : ownMessage_ + " (" + text + ")";
     Changed(kMessageChanged);
 }
 
@@ -374,6 +383,7 @@ bool StationModel::Start() {
     setup.stationId = stationId;
     setup.operatorName = s.operatorName;
     setup.toolVersion = options_.toolVersion;
+    setup.trigger = options_.trigger;
     Station& line = assembly_.MakeStation(setup, *this);
     tiles_.clear();
     changedTiles_.clear();

@@ -108,6 +108,7 @@ struct StationModelOptions {
     std::string dataFolder;  // the record, the station id
     std::string toolVersion;
     std::string hostName;  // the station's name when none is given
+    bool trigger = false;  // each socket waits for a start from outside (a PLC)
 };
 
 // modstation as data and handlers: the set-up, the plan's state and what
@@ -173,6 +174,16 @@ class StationModel : private StationObserver {
     const Station* Line() const { return assembly_.Line(); }
     Station* Line() { return assembly_.Line(); }
     const StationAssembly& Assembly() const { return assembly_; }
+    StationAssembly& Assembly() { return assembly_; }
+    // Each socket waits for a start from outside (a PLC's coil).
+    void SetTrigger(bool on) { options_.trigger = on; }
+    // Something the operator is told that changes nothing here (a command
+    // carried out at a network door).
+    void Say(const std::string& text);
+    // The station's name as the record has it: the one given, or the host's.
+    std::string StationName() const {
+        return setup_.station.empty() ? options_.hostName : setup_.station;
+    }
 
     // --- What the window shows ---
     bool SetupEnabled() const { return !Producing(); }
@@ -232,6 +243,7 @@ class StationModel : private StationObserver {
     std::string planNotes_;
     std::array<ChannelPlan, 4> planChannels_;
     MessageLine message_;
+    std::string ownMessage_;  // the station's own words, without a door's
     std::vector<Tile> tiles_;
     std::set<std::size_t> changedTiles_;
     CounterTexts counters_;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -14,8 +15,10 @@
 #endif
 
 #include "file_system.h"
+#include "open_doors.h"
 #include "program_runtime.h"
 #include "shortcut_options.h"
+#include "station_link.h"
 #include "station_window.h"
 #include "tool_version.h"
 
@@ -38,23 +41,51 @@ bool UsageBoxWanted() {
 #endif
 }
 
+// The window's station as the doors see it: every event goes on to the link.
+class DoorsObserver : public station::StationObserver {
+  public:
+    explicit DoorsObserver(doors::StationLink& link) : link_(link) {}
+    bool AcceptPlan(const station::Socket&, const module::Kind&) override { return true; }
+    void OnAttemptBegun(const station::Socket& s, const record::Attempt& a) override {
+        link_.OnAttemptBegun(s, a);
+    }
+    void OnAttempt(const station::Socket& s, const record::Attempt& a, bool logged,
+                   const std::string& recordError) override {
+        link_.OnAttempt(s, a, logged, recordError);
+    }
+    void OnPhase(const station::Socket& s) override { link_.OnPhase(s); }
+    void OnAdapter(const station::Socket& s, bool present, const std::string& reason) override {
+        link_.OnAdapter(s, present, reason);
+    }
+    void OnStationEnded(const station::Station& line) override { link_.OnStationEnded(line); }
+
+  private:
+    doors::StationLink& link_;
+};
+
+int UsageError(int argc, char** argv, const std::string& error) {
+    std::cerr << "modstation: " << error << "\n" << modstation::kUsageText;
+    if (UsageBoxWanted()) {
+        QApplication app(argc, argv);
+        QMessageBox::critical(
+            nullptr, "modstation",
+            QString::fromStdString("modstation: " + error + "\n\n(see modstation --help)"));
+    }
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    doors::DoorsOptions doorOptions;
+    std::string doorError;
+    if (!doors::TakeDoorOptions(args, &doorOptions, &doorError))
+        return UsageError(argc, argv, doorError);
     const modstation::Options options = modstation::ParseOptions(args);
-    if (!options.error.empty()) {
-        std::cerr << "modstation: " << options.error << "\n" << modstation::kUsageText;
-        if (UsageBoxWanted()) {
-            QApplication app(argc, argv);
-            QMessageBox::critical(nullptr, "modstation",
-                                  QString::fromStdString("modstation: " + options.error +
-                                                         "\n\n(see modstation --help)"));
-        }
-        return 2;
-    }
+    if (!options.error.empty()) return UsageError(argc, argv, options.error);
     if (options.help) {
-        std::cout << modstation::kUsageText;
+        std::cout << modstation::kUsageText << doors::kDoorsUsageText;
         return 0;
     }
     const std::string version = kToolVersion;
@@ -74,13 +105,77 @@ int main(int argc, char** argv) {
     window.RefreshPorts();
     window.LoadSettings();
     window.Apply(modstation::Merge(window.Current(), options));
-    window.show();
     // A signal ends production the way Stop does, without the question:
     // every running attempt gets its whole "interrupted" row.
-    auto onSignal = runtime::OnTerminationSignals([&window] {
+    const auto end = [&window] {
         window.SetConfirm([](const QString&) { return true; });
         window.close();
-    });
+    };
+    auto onSignal = runtime::OnTerminationSignals(end);
+
+    // The doors see the window's station through the hub only. They open
+    // before the window shows, so a door that cannot open is said at once;
+    // they close before the link and the hub go.
+    station::StationModel& model = window.Model();
+    doors::Hub hub;
+    QObject linkContext;
+    std::unique_ptr<doors::StationLink> link;
+    std::unique_ptr<DoorsObserver> doorsObserver;
+    std::unique_ptr<doors::Doors> openDoors;
+    QTimer linkRefresh;
+    if (doorOptions.Any()) {
+        model.SetTrigger(doorOptions.triggerPlc);
+        if (doorOptions.mqtt && doorOptions.mqttOutbox.empty())
+            doorOptions.mqttOutbox = places.data + "/modstation_mqtt.outbox";
+        doors::LinkHooks hooks;
+        // The hub wakes us from a door's thread with its lock held: only a
+        // queued call onto the window's thread, which drains the commands.
+        hooks.post = [&linkContext](std::function<void()> fn) {
+            QMetaObject::invokeMethod(&linkContext, std::move(fn), Qt::QueuedConnection);
+        };
+        hooks.stop = end;
+        // The Start button's own handler, refused for the same reason.
+        hooks.start = [&window] {
+            if (window.Producing()) return doors::Reply::Refused("production is running already");
+            return window.StartProduction() ? doors::Reply::Ok()
+                                            : doors::Reply::Refused(window.Message().toStdString());
+        };
+        hooks.notice = [&model](const std::string& text) {
+            std::cerr << "modstation: " << text << "\n";
+            model.Say(text);
+        };
+        link = std::make_unique<doors::StationLink>(
+            hub, doors::StationFacts{model.StationName(), "", version}, std::move(hooks));
+        doorsObserver = std::make_unique<DoorsObserver>(*link);
+        model.alsoTell = doorsObserver.get();
+        model.onLine = [&link, &model, &version](station::Station* line) {
+            if (!line) {
+                link->Detach();
+                return;
+            }
+            link->SetFacts({model.StationName(), line->Sockets().empty()
+                                                     ? std::string()
+                                                     : line->Sockets().front()->Config().stationId,
+                            version});
+            link->Attach(*line, model.Assembly().Record());
+            link->Started();
+        };
+        QObject::connect(&linkRefresh, &QTimer::timeout, &linkContext, [&link] { link->Refresh(); });
+        linkRefresh.start(1000);
+        std::string error;
+        openDoors = doors::OpenDoors(doorOptions, hub, &error);
+        if (!openDoors) {
+            model.alsoTell = nullptr;
+            model.onLine = nullptr;
+            std::cerr << "modstation: " << error << "\n";
+            if (UsageBoxWanted())
+                QMessageBox::critical(nullptr, "modstation",
+                                      QString::fromStdString("modstation: " + error));
+            return 2;
+        }
+        std::cerr << "modstation: doors: " << openDoors->Describe() << "\n";
+    }
+    window.show();
     // A shortcut's table that cannot be read must not start production
     // with the plan remembered from before.
     const bool planMissing =
@@ -90,5 +185,10 @@ int main(int argc, char** argv) {
     } else if (options.start && !window.StartProduction()) {
         std::cerr << "modstation: " << window.Message().toStdString() << "\n";
     }
-    return app.exec();
+    const int status = app.exec();
+    // Every attempt's end has reached the hub by now.
+    openDoors.reset();
+    model.alsoTell = nullptr;
+    model.onLine = nullptr;
+    return status;
 }

@@ -11,7 +11,9 @@
 #include <set>
 
 #include "child_process.h"
+#include "client_programs.h"
 #include "e2e_support.h"
+#include "free_port.h"
 #include "record_choice.h"
 #include "station_window.h"
 
@@ -247,6 +249,57 @@ TEST(ModstationShortcut, AUsageErrorWithoutATerminalIsShownInABox) {
                                       "station's alone)"),
               std::string::npos)
         << e2e::ReadFile(err);
+    fs::remove_all(folder);
+}
+
+// POST /start is the Start button: refused for the button's reason (a first
+// start has no plan), and once there is a plan it starts production; POST
+// /stop then ends the program as SIGTERM does.
+TEST(ModstationDoors, StartAtTheDoorIsTheStartButton) {
+    using doorstest::Curl;
+    const std::string folder = e2e::TempFolder();
+    fs::copy_file(e2e::BinDir() + "/modstation", folder + "/modstation");
+    ModSim sim(folder, "rx", Fixture(1, 2));
+    const int port = FreeLoopbackPort();
+    const std::string base = "http://127.0.0.1:" + std::to_string(port);
+    const auto run = [&](std::vector<std::string> more) {
+        std::vector<std::string> argv = {folder + "/modstation", "--http",
+                                         "127.0.0.1:" + std::to_string(port), "--ports", "COM1",
+                                         "--kind", "rx"};
+        argv.insert(argv.end(), more.begin(), more.end());
+        return child::Spawn(argv, {"QT_QPA_PLATFORM=offscreen"});
+    };
+    for (const bool plan : {false, true}) {
+        const pid_t pid = run(plan ? std::vector<std::string>{"--channels", "434.700,434.600,433.920,434.075"}
+                                   : std::vector<std::string>{});
+        std::string status;
+        ASSERT_TRUE(e2e::WaitFor(
+            [&] {
+                status = Curl(base + "/status").body;
+                return status.find("\"state\":\"setup\"") != std::string::npos;
+            },
+            15000))
+            << status;
+        const doorstest::Answer start = Curl("-X POST " + base + "/start");
+        EXPECT_EQ(start.code, plan ? 200 : 409);
+        if (!plan) {
+            EXPECT_EQ(start.body,
+                      "{\"ok\":false,\"error\":\"No plan yet: load a plan file or type the four "
+                      "frequencies\"}");
+        } else {
+            EXPECT_EQ(start.body, "{\"ok\":true}");
+            EXPECT_TRUE(e2e::WaitFor(
+                [&] {
+                    status = Curl(base + "/status").body;
+                    return status.find("\"state\":\"production\"") != std::string::npos &&
+                           status.find("\"port\":\"COM1\"") != std::string::npos;
+                },
+                10000))
+                << status;
+        }
+        EXPECT_EQ(Curl("-X POST " + base + "/stop").body, "{\"ok\":true}");
+        EXPECT_EQ(child::WaitExit(pid, 15000), 0);
+    }
     fs::remove_all(folder);
 }
 

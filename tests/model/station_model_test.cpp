@@ -241,6 +241,12 @@ TEST(StationModel, AShiftOfMixedModulesShowsEachAsItIs) {
     EXPECT_NE(s.model.Message().text.find("tx modules fail: tx Ch1 434.610 MHz"),
               std::string::npos)
         << s.model.Message().text;
+    // A door's word joins the line; it does not hide what Start said.
+    s.model.Say("pause by http 127.0.0.1");
+    s.model.Say("resume by http 127.0.0.1");
+    EXPECT_NE(s.model.Message().text.find("tx modules fail"), std::string::npos);
+    EXPECT_EQ(s.model.Message().text.find("pause by"), std::string::npos);
+    EXPECT_NE(s.model.Message().text.find("(resume by http 127.0.0.1)"), std::string::npos);
     ASSERT_EQ(s.model.Tiles().size(), 4u);
     EXPECT_EQ(s.TileOf(2).device, "/dev/fake/COM2");
 
