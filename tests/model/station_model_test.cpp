@@ -295,6 +295,13 @@ TEST(StationModel, AShiftOfMixedModulesShowsEachAsItIs) {
     EXPECT_TRUE(s.model.Tiles().empty());
     EXPECT_EQ(s.model.Counters().passed, "2");  // the last session's, until Start
     EXPECT_TRUE(s.model.StartEnabled());
+
+    // With a PLC's trigger every socket of the next production waits for it.
+    s.model.SetTrigger(true);
+    ASSERT_TRUE(s.model.Start()) << s.model.Message().text;
+    for (const auto& socket : s.model.Line()->Sockets()) EXPECT_TRUE(socket->Config().trigger);
+    s.model.Stop();
+    ASSERT_TRUE(s.RunUntil([&] { return !s.model.Producing(); }));
 }
 
 // With the kind fixed, a module of the other kind is failed once and stays
