@@ -5,12 +5,13 @@
 // 10 clients polling at 10 Hz; and the time from an attempt's end to an MQTT
 // subscriber.
 //
-// The station side is a StationSide: the fake station for now (sockets
-// that tick on a thread of their own), so that the same figures can be
-// taken with the real station's sockets on modsim.
+// The station is the real one by default: `modsetup station` over 8 modsim
+// fixtures, with its doors, its writes read from its --json lines
+// (--station fake: sockets that tick on a thread of this process).
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -20,34 +21,60 @@
 #include <QCoreApplication>
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "bench_support.h"
 #include "fake_station.h"
+#include "station_fixtures.h"
 #include "mosquitto_broker.h"
 #include "open_doors.h"
 
 namespace {
 
-// What the benchmark needs of a station.
+int Connect(int port);
+// CPU seconds of pid's threads whose names begin with "doors".
+double DoorsCpuSeconds(const std::string& pid);
+
+// What the benchmark needs of a station with its doors open.
 class StationSide {
   public:
     virtual ~StationSide() = default;
     virtual std::string Name() const = 0;
-    virtual void Start() = 0;
+    // Opens HTTP, Modbus and MQTT (to the broker, under the prefix "bench").
+    virtual bool Start(int brokerPort, const std::string& outbox, std::string* why) = 0;
+    virtual int HttpPort() const = 0;
     virtual void Stop() = 0;
     virtual std::vector<double> WriteMs() const = 0;
     virtual std::size_t Failed() const = 0;
-    // When each attempt's end reached the hub (monotonic ns), by attempt id.
+    // When each attempt ended (monotonic ns), by attempt id.
     virtual std::map<std::string, long long> FinishedAtNs() const = 0;
+    virtual double DoorsCpu() const = 0;
 };
+
+std::vector<std::string> DoorArgs(int http, int brokerPort, const std::string& outbox) {
+    return {"--http",        "127.0.0.1:" + std::to_string(http),
+            "--modbus",      "127.0.0.1:" + std::to_string(MosquittoBroker::FreePort()),
+            "--mqtt",        "mqtt://127.0.0.1:" + std::to_string(brokerPort) + "/bench",
+            "--mqtt-outbox", outbox};
+}
 
 class FakeSide : public StationSide {
   public:
-    FakeSide(doors::Hub& hub, int sockets) : station_(hub, Options(sockets)) {}
+    explicit FakeSide(int sockets) : station_(hub_, Options(sockets)) {}
+    ~FakeSide() override { doors_.reset(); }
     std::string Name() const override { return "fake station"; }
-    void Start() override { station_.Start(); }
+    bool Start(int brokerPort, const std::string& outbox, std::string* why) override {
+        doors::DoorsOptions options;
+        std::vector<std::string> args = DoorArgs(0, brokerPort, outbox);
+        if (!doors::TakeDoorOptions(args, &options, why)) return false;
+        doors_ = doors::OpenDoors(options, hub_, why);
+        if (!doors_) return false;
+        station_.Start();
+        return true;
+    }
+    int HttpPort() const override { return doors_->HttpPort(); }
     void Stop() override { station_.Stop(); }
     std::vector<double> WriteMs() const override { return station_.WriteMs(); }
     std::size_t Failed() const override {
@@ -58,6 +85,7 @@ class FakeSide : public StationSide {
     std::map<std::string, long long> FinishedAtNs() const override {
         return station_.FinishedAtNs();
     }
+    double DoorsCpu() const override { return DoorsCpuSeconds("self"); }
 
   private:
     static FakeStationOptions Options(int sockets) {
@@ -66,7 +94,106 @@ class FakeSide : public StationSide {
         o.tickMs = 208;
         return o;
     }
+    doors::Hub hub_;
     FakeStation station_;
+    std::unique_ptr<doors::Doors> doors_;
+};
+
+// modsetup station on modsim fixtures: an attempt's end is when its result
+// line reached us, a hair after the station pushed it to the doors.
+class ModsetupSide : public StationSide {
+  public:
+    explicit ModsetupSide(int sockets) : sockets_(sockets) {}
+    ~ModsetupSide() override { Stop(); }
+    std::string Name() const override { return "modsetup station on modsim"; }
+    bool Start(int brokerPort, const std::string& outbox, std::string* why) override {
+        folder_ = bench::MakeTempFolder("doors-bench");
+        const std::vector<std::string> env = {"HOME=" + folder_,
+                                              "XDG_DATA_HOME=" + folder_ + "/data",
+                                              "XDG_CONFIG_HOME=" + folder_ + "/config"};
+        sims_ = bench::StartFixtures(folder_, env, sockets_, 100000, 1);
+        http_ = MosquittoBroker::FreePort();
+        std::vector<std::string> argv =
+            bench::StationCommand(folder_, sockets_, "434.700,434.600,433.920,434.075");
+        for (const std::string& a : DoorArgs(http_, brokerPort, outbox)) argv.push_back(a);
+        argv.insert(argv.end(), {"--log", folder_ + "/log.csv"});
+        int out[2];
+        if (pipe(out) != 0) return false;
+        const int err = ::open((folder_ + "/stderr").c_str(), O_WRONLY | O_CREAT, 0600);
+        pid_ = bench::Spawn(argv, env, out[1], err);
+        ::close(out[1]);
+        ::close(err);
+        reader_ = std::thread([this, fd = out[0]] { Read(fd); });
+        for (int i = 0; i < 150; ++i) {
+            const int fd = Connect(http_);
+            if (fd >= 0) {
+                ::close(fd);
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        *why = "modsetup station did not open its doors: " + bench::ReadFile(folder_ + "/stderr");
+        return false;
+    }
+    int HttpPort() const override { return http_; }
+    void Stop() override {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGINT);
+            bench::WaitExit(pid_, 30000);
+            pid_ = -1;
+        }
+        if (reader_.joinable()) reader_.join();
+        for (pid_t sim : sims_) ::kill(sim, SIGTERM);
+        for (pid_t sim : sims_) bench::WaitExit(sim, 10000);
+        sims_.clear();
+        if (!folder_.empty()) bench::RemoveFolder(folder_);
+        folder_.clear();
+    }
+    std::vector<double> WriteMs() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return writes_;
+    }
+    std::size_t Failed() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failed_;
+    }
+    std::map<std::string, long long> FinishedAtNs() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return finished_;
+    }
+    double DoorsCpu() const override { return DoorsCpuSeconds(std::to_string(pid_)); }
+
+  private:
+    void Read(int fd) {
+        std::string pending;
+        char buffer[8192];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+            pending.append(buffer, static_cast<std::size_t>(n));
+            for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+                const std::string json = pending.substr(0, nl);
+                pending.erase(0, nl + 1);
+                if (bench::JsonField(json, "command") != "write") continue;
+                std::lock_guard<std::mutex> lock(mutex_);
+                finished_[bench::JsonField(json, "attempt_id")] = bench::MonotonicNs();
+                if (bench::JsonField(json, "result") != "pass") ++failed_;
+                // Only a write that ran to its end takes 13 ticks.
+                const double ms = std::atof(bench::JsonField(json, "write_ms").c_str());
+                if (ms > 0) writes_.push_back(ms);
+            }
+        }
+        ::close(fd);
+    }
+
+    int sockets_;
+    std::string folder_;
+    std::vector<pid_t> sims_;
+    pid_t pid_ = -1;
+    int http_ = 0;
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::vector<double> writes_;
+    std::size_t failed_ = 0;
+    std::map<std::string, long long> finished_;
 };
 
 int Connect(int port) {
@@ -138,15 +265,15 @@ void Poll(int port, const std::string& path, long periodUs, std::atomic<bool>& s
     if (fd >= 0) ::close(fd);
 }
 
-// CPU seconds of this process's threads whose names begin with "doors".
-double DoorsCpuSeconds() {
+double DoorsCpuSeconds(const std::string& pid) {
     double total = 0;
-    DIR* d = ::opendir("/proc/self/task");
+    const std::string tasks = "/proc/" + pid + "/task";
+    DIR* d = ::opendir(tasks.c_str());
     if (!d) return 0;
     const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
     while (dirent* e = ::readdir(d)) {
         if (e->d_name[0] == '.') continue;
-        const std::string task = std::string("/proc/self/task/") + e->d_name;
+        const std::string task = tasks + "/" + e->d_name;
         if (bench::ReadFile(task + "/comm").rfind("doors", 0) != 0) continue;
         const std::string stat = bench::ReadFile(task + "/stat");
         std::istringstream fields(stat.substr(stat.rfind(')') + 2));
@@ -208,11 +335,13 @@ int main(int argc, char** argv) {
     int seconds = 30;
     int cpuSeconds = 20;
     int sockets = 8;
+    std::string kind = "real";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--seconds") seconds = std::atoi(argv[i + 1]);
         if (a == "--cpu-seconds") cpuSeconds = std::atoi(argv[i + 1]);
         if (a == "--sockets") sockets = std::atoi(argv[i + 1]);
+        if (a == "--station") kind = argv[i + 1];
     }
     MosquittoBroker broker;
     std::string why;
@@ -220,25 +349,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "doors_bench: %s\n", why.c_str());
         return 1;
     }
-    doors::Hub hub;
-    FakeSide station(hub, sockets);
-    doors::DoorsOptions options;
-    std::string error;
-    std::vector<std::string> args = {
-        "--http",        "127.0.0.1:0",
-        "--modbus",      "127.0.0.1:" + std::to_string(MosquittoBroker::FreePort()),
-        "--mqtt",        "mqtt://127.0.0.1:" + std::to_string(broker.Port()) + "/bench",
-        "--mqtt-outbox", broker.Dir() + "/outbox"};
-    if (!doors::TakeDoorOptions(args, &options, &error)) return 1;
-    auto doors = doors::OpenDoors(options, hub, &error);
-    if (!doors) {
-        std::fprintf(stderr, "doors_bench: %s\n", error.c_str());
-        return 1;
+    std::unique_ptr<StationSide> side;
+    if (kind == "fake") {
+        side = std::make_unique<FakeSide>(sockets);
+    } else {
+        side = std::make_unique<ModsetupSide>(sockets);
     }
-    const int port = doors->HttpPort();
+    StationSide& station = *side;
     MqttListener mes;
     if (!mes.Start(broker.Port())) return 1;
-    station.Start();
+    if (!station.Start(broker.Port(), broker.Dir() + "/outbox", &why)) {
+        std::fprintf(stderr, "doors_bench: %s\n", why.c_str());
+        return 1;
+    }
+    const int port = station.HttpPort();
 
     bench::Section("Doors under abuse beside a " + station.Name() + " of " +
                    std::to_string(sockets) + " sockets (" + std::to_string(seconds) + " s)");
@@ -359,18 +483,18 @@ int main(int argc, char** argv) {
     bench::Section("Doors' CPU beside the same station (" + std::to_string(cpuSeconds) +
                    " s each)");
     std::this_thread::sleep_for(std::chrono::seconds(2));  // the abusers' leftovers time out
-    double before = DoorsCpuSeconds();
+    double before = station.DoorsCpu();
     std::this_thread::sleep_for(std::chrono::seconds(cpuSeconds));
-    const double idleShare = (DoorsCpuSeconds() - before) / cpuSeconds;
+    const double idleShare = (station.DoorsCpu() - before) / cpuSeconds;
     stop = false;
     std::atomic<long> polled{0};
     threads.clear();
     for (int i = 0; i < 10; ++i) {
         threads.emplace_back([&] { Poll(port, "/status", 100000, stop, nullptr, &polled); });
     }
-    before = DoorsCpuSeconds();
+    before = station.DoorsCpu();
     std::this_thread::sleep_for(std::chrono::seconds(cpuSeconds));
-    const double pollShare = (DoorsCpuSeconds() - before) / cpuSeconds;
+    const double pollShare = (station.DoorsCpu() - before) / cpuSeconds;
     stop = true;
     for (std::thread& t : threads) t.join();
     bench::Row("doors' threads, no client", bench::Format("%.2f %% of a core", idleShare * 100),
@@ -378,10 +502,6 @@ int main(int argc, char** argv) {
     bench::Row("doors' threads, 10 clients polling /status at 10 Hz",
                bench::Format("%.2f %% of a core (%ld requests)", pollShare * 100, polled.load()),
                "under 1 %", bench::Verdict(pollShare < 0.01));
-    bench::Note(
-        "doors_bench runs the doors beside a fake station (sockets ticking every 208 ms on a "
-        "thread of their own); the real station's sockets on modsim plug in as another "
-        "StationSide");
     station.Stop();
     return 0;
 }

@@ -28,6 +28,7 @@
 #include "bench_support.h"
 #include "csv_log.h"
 #include "pg_cluster.h"
+#include "station_fixtures.h"
 #include "sql_record.h"
 #include "serial_port.h"
 
@@ -188,18 +189,6 @@ long long RealMs() {
     return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
-std::string Field(const std::string& json, const std::string& key) {
-    const std::string tag = "\"" + key + "\":";
-    std::size_t at = json.find(tag);
-    if (at == std::string::npos) return {};
-    at += tag.size();
-    if (json[at] == '"') {
-        const std::size_t end = json.find('"', at + 1);
-        return json.substr(at + 1, end - at - 1);
-    }
-    return json.substr(at, json.find_first_of(",}", at) - at);
-}
-
 struct Module {
     bool pass = false;
     double stationMs = 0;  // duration_ms
@@ -220,37 +209,12 @@ struct Line {
 Line RunStation(const std::string& folder, const std::vector<std::string>& record, int sockets,
                 int modules, const std::function<void(pid_t)>& during = {}) {
     Line line;
-    const std::string bin = bench::BinDir();
     const std::vector<std::string> env = {"HOME=" + folder, "XDG_DATA_HOME=" + folder + "/data",
                                           "XDG_CONFIG_HOME=" + folder + "/config"};
     static int fixtureRound = 0;
-    ++fixtureRound;
-    std::vector<pid_t> sims;
-    for (int s = 1; s <= sockets; ++s) {
-        int out[2];
-        if (pipe(out) != 0) return line;
-        // A module stays in until the station has read it back, as an
-        // operator who waits for the result leaves it: a station that was
-        // slow to answer fails nothing for want of a module.
-        sims.push_back(bench::Spawn(
-            {bin + "/modsim", "--kind", "rx", "--folder", folder, "--com", std::to_string(s),
-             "--serial", bench::Format("%02X%04X", fixtureRound, s << 8), "--fixture",
-             std::to_string(modules), "--hold", "--present", "1500", "--absent", "600"},
-            env, out[1]));
-        close(out[1]);
-        char ready[256];
-        pollfd p{out[0], POLLIN, 0};
-        if (poll(&p, 1, 10000) <= 0 || read(out[0], ready, sizeof ready) <= 0)
-            bench::Note("modsim did not start");
-        close(out[0]);
-    }
-    std::vector<std::string> argv = {bin + "/modsetup", "station", "--json", "--quiet",
-                                     "--station", "bench", "--channels", kChannels};
+    const std::vector<pid_t> sims = bench::StartFixtures(folder, env, sockets, modules, ++fixtureRound);
+    std::vector<std::string> argv = bench::StationCommand(folder, sockets, kChannels);
     argv.insert(argv.end(), record.begin(), record.end());
-    for (int s = 1; s <= sockets; ++s) {
-        argv.push_back("--port");
-        argv.push_back(folder + "/ports/COM" + std::to_string(s));
-    }
     int out[2];
     if (pipe(out) != 0) return line;
     const pid_t tool = bench::Spawn(argv, env, out[1]);
@@ -269,14 +233,14 @@ Line RunStation(const std::string& folder, const std::vector<std::string>& recor
         for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
             const std::string json = pending.substr(0, nl);
             pending.erase(0, nl + 1);
-            if (Field(json, "command") != "write") continue;
+            if (bench::JsonField(json, "command") != "write") continue;
             Module m;
             m.atMs = RealMs();
-            m.pass = Field(json, "result") == "pass";
-            m.stationMs = std::atof(Field(json, "duration_ms").c_str());
-            m.writeMs = std::atof(Field(json, "write_ms").c_str());
-            m.endToEndMs = static_cast<double>(m.atMs - EpochMs(Field(json, "started_at")));
-            m.message = Field(json, "message");
+            m.pass = bench::JsonField(json, "result") == "pass";
+            m.stationMs = std::atof(bench::JsonField(json, "duration_ms").c_str());
+            m.writeMs = std::atof(bench::JsonField(json, "write_ms").c_str());
+            m.endToEndMs = static_cast<double>(m.atMs - EpochMs(bench::JsonField(json, "started_at")));
+            m.message = bench::JsonField(json, "message");
             line.modules.push_back(m);
         }
     }
