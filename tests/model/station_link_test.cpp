@@ -9,12 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "csv_sink.h"
-#include "fakes.h"
-#include "frequency.h"
-#include "module_engine.h"
-#include "record_worker.h"
-#include "station.h"
+#include "one_socket_line.h"
 
 namespace {
 
@@ -28,39 +23,17 @@ modsim::EngineOptions Module() {
     return o;
 }
 
-struct Bench : station::StationObserver {
+struct Bench : station::StationObserver, testing_support::OneSocketLine {
     explicit Bench(bool trigger)
-        : record(
-              [this](std::string*) -> std::unique_ptr<record::Sink> {
-                  auto csv = std::make_unique<record::CsvSink>(folder + "/log.csv");
-                  if (!csv->Open(nullptr)) return nullptr;
-                  return csv;
-              },
-              nullptr, record::RecordWorker::Mode::Inline),
-          line(record, *this),
-          link(hub, {"L1", "id-1", "1.5.2"}, Hooks()) {
-        station::SocketConfig config;
-        config.port = "COM1";
-        config.device = "/dev/ttyUSB0";
-        config.station = "L1";
-        config.fixedKind = &module::Receiver();
-        config.trigger = trigger;
-        for (std::size_t i = 0; i < 4; ++i) config.plan[i] = channel::kDefaultFrequencies[i];
-        socket = &line.AddSocket(config, port, clock);
-        clock.SetTickHandler([this](module::TimerId id) {
-            port.DeliverReplies();
-            socket->OnTimer(id);
-            Answer();
-        });
-        port.SetReceiveHandler([this](wire::CommEvent e) { socket->OnPortEvent(e); });
-        port.responder = [this](const std::string& bytes) {
-            if (onCommand) onCommand(bytes);
-            return inSocket ? inSocket->Receive(bytes) : std::string();
-        };
-        port.Open();
+        : OneSocketLine(*this, Config(trigger)), link(hub, {"L1", "id-1", "1.5.2"}, Hooks()) {
         link.Attach(line, record);
     }
-    ~Bench() override { testing_support::RemoveFolder(folder); }
+    static station::SocketConfig Config(bool trigger) {
+        station::SocketConfig config = OneSocketLine::Config("L1");
+        config.device = "/dev/ttyUSB0";
+        config.trigger = trigger;
+        return config;
+    }
 
     doors::LinkHooks Hooks() {
         doors::LinkHooks h;
@@ -70,25 +43,14 @@ struct Bench : station::StationObserver {
         return h;
     }
     void Start() {
-        record.Start([](const std::string& error) { EXPECT_EQ(error, ""); });
-        Answer();
-        line.Start();
+        OneSocketLine::Start();
         link.Started();
     }
-    void Answer() {
-        do {
-            record.RunQueued();
-            record.Deliver();
-        } while (record.State().waiting > 0);
-    }
     bool RunUntil(const std::function<bool()>& done, long limitMs = 30000) {
-        for (long t = 0; t < limitMs; t += 10) {
-            if (done()) return true;
-            clock.Advance(10);
+        return OneSocketLine::RunUntil(done, limitMs, [this] {
             Answer();
             Take();
-        }
-        return done();
+        });
     }
     // What a door has been given so far.
     void Take() {
@@ -133,19 +95,11 @@ struct Bench : station::StationObserver {
         link.OnStationEnded(l);
     }
 
-    std::string folder = testing_support::MakeTempFolder();
-    testing_support::FakeSerialPort port;
-    testing_support::VirtualClock clock;
-    record::RecordWorker record;
-    station::Station line;
     doors::Hub hub;
     std::vector<std::function<void()>> posted;
     std::vector<std::string> notices;
     doors::StationLink link;
     doors::Hub::Client door{hub, 10000, [] {}};
-    station::Socket* socket = nullptr;
-    std::unique_ptr<modsim::ModuleEngine> inSocket;
-    std::function<void(const std::string&)> onCommand;
     std::vector<record::Attempt> attempts;
     std::vector<doors::Event> events;
     std::vector<std::pair<std::uint64_t, doors::Reply>> replies;

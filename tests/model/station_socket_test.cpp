@@ -5,12 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "csv_sink.h"
-#include "fakes.h"
-#include "frequency.h"
-#include "module_engine.h"
-#include "record_worker.h"
-#include "station.h"
+#include "one_socket_line.h"
 
 namespace {
 
@@ -23,59 +18,9 @@ modsim::EngineOptions Module(const std::string& serial = "012345") {
     return o;
 }
 
-struct Bench : station::StationObserver {
-    explicit Bench(int count = 0)
-        : record(
-              [this](std::string*) -> std::unique_ptr<record::Sink> {
-                  auto csv = std::make_unique<record::CsvSink>(folder + "/log.csv");
-                  if (!csv->Open(nullptr)) return nullptr;
-                  return csv;
-              },
-              nullptr, record::RecordWorker::Mode::Inline),
-          line(record, *this, count) {
-        station::SocketConfig config;
-        config.port = "COM1";
-        config.station = "bench";
-        config.fixedKind = &module::Receiver();
-        for (std::size_t i = 0; i < 4; ++i) config.plan[i] = channel::kDefaultFrequencies[i];
-        socket = &line.AddSocket(config, port, clock);
-        clock.SetTickHandler([this](module::TimerId id) {
-            port.DeliverReplies();
-            socket->OnTimer(id);
-            if (!holdRecord) Answer();
-        });
-        port.SetReceiveHandler([this](wire::CommEvent e) { socket->OnPortEvent(e); });
-        port.responder = [this](const std::string& bytes) {
-            commands.push_back(bytes);
-            if (onCommand) onCommand(bytes);
-            return inSocket ? inSocket->Receive(bytes) : std::string();
-        };
-        port.Open();
-    }
-    ~Bench() override { testing_support::RemoveFolder(folder); }
+struct Bench : station::StationObserver, testing_support::OneSocketLine {
+    explicit Bench(int count = 0) : OneSocketLine(*this, Config("bench"), count) {}
 
-    // The record is opened (reading the log as it is now), then the sockets.
-    void Start() {
-        record.Start([](const std::string& error) { EXPECT_EQ(error, ""); });
-        Answer();
-        line.Start();
-    }
-    // The record answers between two ticks, as the worker's thread would.
-    void Answer() {
-        do {
-            record.RunQueued();
-            record.Deliver();
-        } while (record.State().waiting > 0);
-    }
-    void Put(modsim::EngineOptions o) { inSocket = std::make_unique<modsim::ModuleEngine>(o); }
-    // Runs until the condition holds, at most limitMs of virtual time.
-    bool RunUntil(const std::function<bool()>& done, long limitMs = 30000) {
-        for (long t = 0; t < limitMs; t += 10) {
-            if (done()) return true;
-            clock.Advance(10);
-        }
-        return done();
-    }
     int Count(const std::string& command) const {
         int n = 0;
         for (const auto& c : commands) n += c == command ? 1 : 0;
@@ -90,16 +35,6 @@ struct Bench : station::StationObserver {
     }
     void OnStationEnded(const station::Station&) override { ended = true; }
 
-    std::string folder = testing_support::MakeTempFolder();
-    FakeSerialPort port;
-    VirtualClock clock;
-    record::RecordWorker record;
-    station::Station line;
-    bool holdRecord = false;  // the record is slow: it answers only when the test says
-    station::Socket* socket = nullptr;
-    std::unique_ptr<modsim::ModuleEngine> inSocket;
-    std::function<void(const std::string&)> onCommand;
-    std::vector<std::string> commands;
     std::vector<record::Attempt> attempts;
     bool ended = false;
     bool unloggable = false;  // the disk fills up before the row is kept
@@ -335,13 +270,7 @@ struct Line : station::StationObserver {
         long emptyAt = -1;  // when the last one was taken out
     };
     Line(int sockets, int count)
-        : record(
-              [this](std::string*) -> std::unique_ptr<record::Sink> {
-                  auto csv = std::make_unique<record::CsvSink>(folder + "/log.csv");
-                  if (!csv->Open(nullptr)) return nullptr;
-                  return csv;
-              },
-              nullptr, record::RecordWorker::Mode::Inline),
+        : record(testing_support::CsvLogIn(folder), nullptr, record::RecordWorker::Mode::Inline),
           line(record, *this, count) {
         for (int i = 0; i < sockets; ++i) places.push_back(std::make_unique<Place>());
         for (std::size_t i = 0; i < places.size(); ++i) {
