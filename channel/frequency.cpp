@@ -59,13 +59,17 @@ std::string StepFrequency(std::string_view text, StepDirection direction) {
 }
 
 bool FrequencyAcceptable(std::string_view text, bool gridCheck) {
+    return FrequencyAcceptable(text, kLowestFrequency, kHighestFrequency, gridCheck ? 25 : 0);
+}
+
+bool FrequencyAcceptable(std::string_view text, double lowMHz, double highMHz, int gridKHz) {
     const double x = LeadingNumber(text);
-    if (!(x >= kLowestFrequency && x <= kHighestFrequency)) return false;
-    if (gridCheck && x != kOffGridFrequency) {
+    if (!(x >= lowMHz && x <= highMHz)) return false;
+    if (gridKHz > 0 && x != kOffGridFrequency) {
         // Round half to even, like the module's firmware tools; x is in the
         // band here, so the kHz value fits easily.
-        const auto kHz = static_cast<std::int32_t>(std::nearbyint(x * 1000.0));
-        if (kHz % 25 != 0) return false;
+        const auto kHz = static_cast<std::int64_t>(std::nearbyint(x * 1000.0));
+        if (kHz % gridKHz != 0) return false;
     }
     return true;
 }

@@ -38,6 +38,9 @@ std::string StepFrequency(std::string_view text, StepDirection direction);
 // false = RangeErrorColour). With gridCheck the value must also lie on the
 // 25 kHz grid or be 433.920.
 bool FrequencyAcceptable(std::string_view text, bool gridCheck);
+// The same for any band: low..high MHz, both included, and with gridKHz > 0
+// on that grid counted from 0 Hz (433.920 always passes, as above).
+bool FrequencyAcceptable(std::string_view text, double lowMHz, double highMHz, int gridKHz);
 
 // Every "," replaced by "."; frequencies are stored with a point whatever
 // the locale.

@@ -124,7 +124,17 @@ const Kind* KindByName(std::string_view name) {
 }
 
 bool ChannelAcceptable(const Kind& kind, std::string_view text) {
-    return channel::FrequencyAcceptable(text, kind.gridCheck);
+    return channel::FrequencyAcceptable(text, kind.bandLowMHz, kind.bandHighMHz,
+                                        kind.gridCheck ? kind.gridKHz : 0);
+}
+
+std::string OutsideBandText(const Kind& kind) {
+    return "outside " + channel::FormatFrequency(kind.bandLowMHz) + "-" +
+           channel::FormatFrequency(kind.bandHighMHz) + " MHz";
+}
+
+std::string OffGridText(const Kind& kind) {
+    return "off the " + std::to_string(kind.gridKHz) + " kHz grid";
 }
 
 }  // namespace module

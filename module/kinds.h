@@ -37,7 +37,8 @@ struct Kind {
     int channelCount = 4;
     double bandLowMHz = 0.0;     // both ends included
     double bandHighMHz = 0.0;
-    bool gridCheck = false;      // channels must also lie on the 25 kHz grid
+    bool gridCheck = false;      // channels must also lie on the grid
+    int gridKHz = 25;            // the grid's step, counted from 0 Hz
     std::vector<std::string> registerNames;
     ChannelSynthesis (*synthesize)(std::string_view frequencyText) = nullptr;
 
@@ -73,5 +74,9 @@ const Kind* KindByName(std::string_view name);
 // Whether a channel text passes the kind's box check: in the band and, for
 // a kind with a grid, on it (the one rule the windows and the programmer use).
 bool ChannelAcceptable(const Kind& kind, std::string_view text);
+// What a plan check says of a channel the kind refuses: "outside
+// 433.075-434.700 MHz", "off the 25 kHz grid".
+std::string OutsideBandText(const Kind& kind);
+std::string OffGridText(const Kind& kind);
 
 }  // namespace module

@@ -112,10 +112,10 @@ ChannelPlan EvaluateChannel(const module::Kind& kind, const std::string& text) {
 
     const double f = plan.wantedMHz;
     if (!(f >= kind.bandLowMHz && f <= kind.bandHighMHz)) {
-        plan.problem = "outside 433.075-434.700 MHz";
+        plan.problem = module::OutsideBandText(kind);
     } else if (!module::ChannelAcceptable(kind, text)) {
         // In the band, so the kind's grid refused it.
-        plan.problem = "off the 25 kHz grid";
+        plan.problem = module::OffGridText(kind);
     } else if (!plan.makeable || r.inexact ||
                std::fabs(plan.errorHz) > resolutionHz + 0.01) {
         plan.problem = "the synthesizer cannot make it exactly";

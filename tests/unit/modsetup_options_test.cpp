@@ -268,4 +268,26 @@ TEST(StationOptions, AShortcutRefusesWhatOnlyModsetupDoes) {
     EXPECT_EQ(help.options.command, "station");
 }
 
+// The band, the grid and their words come from the kind, not from the two
+// kinds there are today.
+TEST(ModsetupPlan, BandAndGridAreTheKinds) {
+    module::Kind narrow = module::Transmitter();
+    narrow.bandLowMHz = 433.5;
+    narrow.bandHighMHz = 434.0;
+    narrow.gridKHz = 50;
+    const struct {
+        const char* text;
+        const char* problem;
+    } cases[] = {
+        {"433.550", ""},
+        {"434.000", ""},
+        {"433.100", "outside 433.500-434.000 MHz"},
+        {"433.525", "off the 50 kHz grid"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(module::ChannelAcceptable(narrow, c.text), *c.problem == '\0') << c.text;
+        EXPECT_EQ(station::EvaluateChannel(narrow, c.text).problem, c.problem) << c.text;
+    }
+}
+
 }  // namespace
