@@ -103,6 +103,12 @@ std::string MqttOutboxName(const std::string& station) {
     return "modsetup_mqtt_" + name + ".outbox";
 }
 
+// The identity of a kind with a frequency offset carries it.
+bool HasOffset(const std::string& kindName) {
+    const module::Kind* kind = module::KindByName(kindName);
+    return kind && kind->hasOffset;
+}
+
 class Programmer : public station::StationObserver {
   public:
     Programmer(const Options& options, const store::FilePlaces& places)
@@ -499,7 +505,7 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
         if (a.operation == record::Operation::Info) {
             const module::Identity& id = socket.Engine().LastIdentity();
             std::cout << ",\"test_date\":" << record::JsonText(id.testDate);
-            if (a.kind == "tx") std::cout << ",\"offset\":" << record::JsonText(id.offset);
+            if (HasOffset(a.kind)) std::cout << ",\"offset\":" << record::JsonText(id.offset);
         }
         for (int i = 0; i < 4 && a.operation != record::Operation::Info; ++i) {
             std::cout << ",\"ch" << i
@@ -526,7 +532,7 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
         const module::Identity& id = socket.Engine().LastIdentity();
         std::cout << a.kind << "  version " << a.version << "  serial " << a.serial
                   << "  test date " << id.testDate;
-        if (a.kind == "tx") std::cout << "  offset " << id.offset;
+        if (HasOffset(a.kind)) std::cout << "  offset " << id.offset;
         std::cout << "\n";
     } else {
         std::cout << o_.command << " " << record::ToText(result) << "  " << a.kind << "  serial "
