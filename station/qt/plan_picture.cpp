@@ -16,11 +16,11 @@ PlanPicture::PlanPicture(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-void PlanPicture::SetPlan(const std::array<ChannelPlan, 4>& channels, double lowMHz,
-                          double highMHz) {
+void PlanPicture::SetPlan(const std::array<ChannelPlan, 4>& channels, const module::Kind& kind) {
     channels_ = channels;
-    low_ = lowMHz;
-    high_ = highMHz;
+    low_ = kind.bandLowMHz;
+    high_ = kind.bandHighMHz;
+    gridKHz_ = std::max(1, kind.gridKHz);
     QString description;
     for (int i = 0; i < 4; ++i) {
         const ChannelPlan& c = channels_[static_cast<std::size_t>(i)];
@@ -41,12 +41,13 @@ void PlanPicture::paintEvent(QPaintEvent*) {
     const int axis = height() - 18;
     const double width = std::max(1, this->width() - 2 * margin);
     const auto xOf = [&](double mhz) { return margin + (mhz - low_) / (high_ - low_) * width; };
-    // The grid: a short tick every 25 kHz, a long one every 250 kHz.
+    // The grid: a short tick every step, a long one every ten steps.
     p.setPen(QPen(pal.color(QPalette::Mid), 1));
-    const int steps = static_cast<int>(std::lround((high_ - low_) / 0.025));
+    const double step = gridKHz_ / 1000.0;
+    const int steps = static_cast<int>(std::lround((high_ - low_) / step));
     for (int k = 0; k <= steps; ++k) {
-        const double x = xOf(low_ + k * 0.025);
-        const bool major = std::lround((low_ + k * 0.025) * 1000) % 250 == 0;
+        const double x = xOf(low_ + k * step);
+        const bool major = std::lround((low_ + k * step) * 1000) % (10 * gridKHz_) == 0;
         p.drawLine(QPointF(x, axis), QPointF(x, axis - (major ? 8 : 4)));
     }
     p.setPen(QPen(pal.color(QPalette::WindowText), 1));

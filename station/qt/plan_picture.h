@@ -7,13 +7,13 @@
 
 namespace station {
 
-// The four channels drawn against the band and its 25 kHz grid. A channel
+// The four channels drawn against the kind's band and grid. A channel
 // the synthesizer cannot make exactly is drawn hollow with a "!" beside its
 // name, so the mark does not depend on colour alone.
 class PlanPicture : public QWidget {
   public:
     explicit PlanPicture(QWidget* parent = nullptr);
-    void SetPlan(const std::array<ChannelPlan, 4>& channels, double lowMHz, double highMHz);
+    void SetPlan(const std::array<ChannelPlan, 4>& channels, const module::Kind& kind);
     QSize sizeHint() const override { return {520, 84}; }
 
   protected:
@@ -23,6 +23,7 @@ class PlanPicture : public QWidget {
     std::array<ChannelPlan, 4> channels_;
     double low_ = 433.075;
     double high_ = 434.700;
+    int gridKHz_ = 25;
 };
 
 }  // namespace station

@@ -374,7 +374,7 @@ void StationWindow::ShowPlan() {
     inexact_->setText(Q(model_.PlanNotes()));
     inexact_->setAccessibleDescription(inexact_->text());
     const module::Kind& shown = model_.ShownKind();
-    picture_->SetPlan(model_.PlanChannels(), shown.bandLowMHz, shown.bandHighMHz);
+    picture_->SetPlan(model_.PlanChannels(), shown);
 }
 
 void StationWindow::ShowRecord() {
