@@ -48,11 +48,13 @@ struct LinkHooks {
 // whose result is held; empty while none is known.
 std::string ShownSerial(const station::Socket& socket);
 
-class StationLink {
+// A station observer as well, so a front end that tells one more observer
+// (the station model) can hand it the link as it is.
+class StationLink : public station::StationObserver {
   public:
     StationLink(Hub& hub, StationFacts facts, LinkHooks hooks);
     // No wake reaches the link after it has gone.
-    ~StationLink();
+    ~StationLink() override;
     StationLink(const StationLink&) = delete;
     StationLink& operator=(const StationLink&) = delete;
 
@@ -65,13 +67,16 @@ class StationLink {
     // After Station::Start: production from now on.
     void Started();
 
-    // The station observer's calls, forwarded by the front end.
-    void OnAttemptBegun(const station::Socket& socket, const record::Attempt& attempt);
+    // The station observer's calls, forwarded by the front end. The doors
+    // never judge a plan: that stays the front end's.
+    bool AcceptPlan(const station::Socket&, const module::Kind&) override { return true; }
+    void OnAttemptBegun(const station::Socket& socket, const record::Attempt& attempt) override;
     void OnAttempt(const station::Socket& socket, const record::Attempt& attempt, bool logged,
-                   const std::string& recordError);
-    void OnPhase(const station::Socket& socket);
-    void OnAdapter(const station::Socket& socket, bool present, const std::string& reason);
-    void OnStationEnded(const station::Station& line);
+                   const std::string& recordError) override;
+    void OnPhase(const station::Socket& socket) override;
+    void OnAdapter(const station::Socket& socket, bool present,
+                   const std::string& reason) override;
+    void OnStationEnded(const station::Station& line) override;
 
     // For the program's slow timer: the record's figures (rows unsent,
     // errors) move without the station; published only when they did.

@@ -41,28 +41,6 @@ bool UsageBoxWanted() {
 #endif
 }
 
-// The window's station as the doors see it: every event goes on to the link.
-class DoorsObserver : public station::StationObserver {
-  public:
-    explicit DoorsObserver(doors::StationLink& link) : link_(link) {}
-    bool AcceptPlan(const station::Socket&, const module::Kind&) override { return true; }
-    void OnAttemptBegun(const station::Socket& s, const record::Attempt& a) override {
-        link_.OnAttemptBegun(s, a);
-    }
-    void OnAttempt(const station::Socket& s, const record::Attempt& a, bool logged,
-                   const std::string& recordError) override {
-        link_.OnAttempt(s, a, logged, recordError);
-    }
-    void OnPhase(const station::Socket& s) override { link_.OnPhase(s); }
-    void OnAdapter(const station::Socket& s, bool present, const std::string& reason) override {
-        link_.OnAdapter(s, present, reason);
-    }
-    void OnStationEnded(const station::Station& line) override { link_.OnStationEnded(line); }
-
-  private:
-    doors::StationLink& link_;
-};
-
 int UsageError(int argc, char** argv, const std::string& error) {
     std::cerr << "modstation: " << error << "\n" << modstation::kUsageText;
     if (UsageBoxWanted()) {
@@ -120,7 +98,6 @@ int main(int argc, char** argv) {
     doors::Hub hub;
     QObject linkContext;
     std::unique_ptr<doors::StationLink> link;
-    std::unique_ptr<DoorsObserver> doorsObserver;
     std::unique_ptr<doors::Doors> openDoors;
     QTimer linkRefresh;
     if (doorOptions.Any()) {
@@ -146,8 +123,7 @@ int main(int argc, char** argv) {
         };
         link = std::make_unique<doors::StationLink>(
             hub, doors::StationFacts{model.StationName(), "", version}, std::move(hooks));
-        doorsObserver = std::make_unique<DoorsObserver>(*link);
-        model.alsoTell = doorsObserver.get();
+        model.alsoTell = link.get();
         model.onLine = [&link, &model, &version](station::Station* line) {
             if (!line) {
                 link->Detach();
