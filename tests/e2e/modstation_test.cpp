@@ -228,8 +228,10 @@ TEST(ModstationShortcut, AUsageErrorWithoutATerminalIsShownInABox) {
         std::string box;
         EXPECT_TRUE(e2e::WaitFor(
             [&] {
-                box =
-                    e2e::RunOnDisplay(display, "xdotool search --name '^modstation$' 2>/dev/null");
+                // Only a mapped window takes the focus: the program's other
+                // windows of that name are never shown.
+                box = e2e::RunOnDisplay(
+                    display, "xdotool search --onlyvisible --name '^modstation$' 2>/dev/null");
                 return !box.empty();
             },
             15000));

@@ -80,8 +80,9 @@ TEST_P(Programs, AChangedFrequencyIsSavedWhenClosedBySigterm) {
             for (char& c : pattern) {
                 if (c == '(' || c == ')' || c == '.') c = '.';
             }
-            window =
-                e2e::RunOnDisplay(display, "xdotool search --name '^" + pattern + "$' 2>/dev/null");
+            // Only a mapped window takes the focus.
+            window = e2e::RunOnDisplay(
+                display, "xdotool search --onlyvisible --name '^" + pattern + "$' 2>/dev/null");
             return !window.empty();
         },
         15000));
