@@ -11,9 +11,6 @@
 
 namespace module {
 
-// The most channels a kind may have; the windows' kinds have four.
-constexpr int kMaxChannels = 8;
-
 // The four timer-driven conversations with a module.
 enum class Sequence { Identity, Test, Check, Write };
 

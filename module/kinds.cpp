@@ -104,9 +104,24 @@ const Kind& Transmitter() {
     return kind;
 }
 
-const std::vector<const Kind*>& Kinds() {
-    static const std::vector<const Kind*> kinds = {&Receiver(), &Transmitter()};
+namespace {
+
+std::vector<const Kind*>& KindList() {
+    static std::vector<const Kind*> kinds = {&Receiver(), &Transmitter()};
     return kinds;
+}
+
+}  // namespace
+
+const std::vector<const Kind*>& Kinds() {
+    return KindList();
+}
+
+bool AddKind(const Kind& kind) {
+    if (KindByLetter(kind.letter) || KindByName(kind.name)) return false;
+    // Kept for the program's life: the engines hold pointers to their kind.
+    KindList().push_back(new Kind(kind));
+    return true;
 }
 
 const Kind* KindByLetter(char letter) {

@@ -28,6 +28,10 @@ struct ChannelSynthesis {
     double stepHz = 0.0;
 };
 
+// The most channels a kind may have (a table key names one digit); the
+// windows' kinds have four.
+inline constexpr int kMaxChannels = 8;
+
 // A module kind as data: everything the protocol, the plan check and the
 // front ends need to know of it. A new kind is one more entry in kinds.cpp.
 struct Kind {
@@ -67,6 +71,10 @@ const Kind& Receiver();
 const Kind& Transmitter();
 // Every kind, in the order a station tries them.
 const std::vector<const Kind*>& Kinds();
+// Adds a kind after those built in (a letter or name already taken is
+// refused: false). For kinds that exist outside the table, as a test's; call
+// it before any port opens, the list is read without a lock.
+bool AddKind(const Kind& kind);
 // nullptr for a letter or name no kind has.
 const Kind* KindByLetter(char letter);
 const Kind* KindByName(std::string_view name);

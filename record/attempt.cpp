@@ -50,4 +50,29 @@ std::optional<Step> StepFromText(std::string_view text) {
     return Find<Step>(kSteps, text);
 }
 
+std::string ChannelAt(const std::vector<std::string>& channels, std::size_t index) {
+    return index < channels.size() ? channels[index] : std::string();
+}
+
+std::string MoreChannels(const std::vector<std::string>& channels) {
+    std::string more;
+    for (std::size_t i = kChannelColumns; i < channels.size(); ++i) {
+        if (i > kChannelColumns) more += '|';
+        more += channels[i];
+    }
+    return more;
+}
+
+std::vector<std::string> JoinChannels(std::vector<std::string> four, std::string_view more) {
+    if (more.empty()) return four;
+    four.resize(kChannelColumns);
+    for (;;) {
+        const std::size_t bar = more.find('|');
+        four.emplace_back(more.substr(0, bar));
+        if (bar == std::string_view::npos) break;
+        more.remove_prefix(bar + 1);
+    }
+    return four;
+}
+
 }  // namespace record

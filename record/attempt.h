@@ -1,9 +1,9 @@
 #pragma once
 
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace record {
 
@@ -28,6 +28,17 @@ std::optional<Operation> OperationFromText(std::string_view text);
 const char* ToText(Step step);
 std::optional<Step> StepFromText(std::string_view text);
 
+// Every record keeps Ch0 to Ch3 in columns of their own, as it always has; a
+// kind of more channels keeps the rest in one more column, joined by "|"
+// (neither a frequency nor a register row can hold one).
+inline constexpr std::size_t kChannelColumns = 4;
+// The channel's text; empty past the end.
+std::string ChannelAt(const std::vector<std::string>& channels, std::size_t index);
+// The channels after the fourth, joined; empty for a kind of four or fewer.
+std::string MoreChannels(const std::vector<std::string>& channels);
+// The four columns' texts and the joined rest, as one list again.
+std::vector<std::string> JoinChannels(std::vector<std::string> four, std::string_view more);
+
 // One attempt at one module in one socket: what every record keeps. A row is
 // made before the first command of the attempt goes to the module (result
 // Running) and finished once when the attempt ends.
@@ -42,8 +53,8 @@ struct Attempt {
     std::string kind;       // "rx" / "tx", empty when unknown
     std::string serial;     // as the module reported it
     std::string version;
-    std::array<std::string, 4> channels;  // the plan, MHz, Ch0 first; empty for info
-    std::array<std::string, 4> readBack;  // register rows read back, values joined by ","
+    std::vector<std::string> channels;  // the plan, MHz, Ch0 first, as many as the kind has
+    std::vector<std::string> readBack;  // register rows read back, values joined by ","
     Operation operation = Operation::Info;
     Result result = Result::Running;
     Step failedStep = Step::None;

@@ -32,7 +32,8 @@ constexpr const char* kColumns[] = {"time",         "station",
                                     "failed_step",  "rb0",
                                     "rb1",          "rb2",
                                     "rb3",          "recorded_offline",
-                                    "corrects"};
+                                    "corrects",     "ch_more",
+                                    "rb_more"};
 constexpr std::size_t kColumnCount = std::size(kColumns);
 // The header of the logs the versions before wrote, sixteen columns at most.
 constexpr std::size_t kOldColumnCount = 16;
@@ -150,10 +151,10 @@ std::string FormatProductionRow(const Attempt& a) {
                                   a.kind,
                                   a.serial,
                                   a.version,
-                                  a.channels[0],
-                                  a.channels[1],
-                                  a.channels[2],
-                                  a.channels[3],
+                                  ChannelAt(a.channels, 0),
+                                  ChannelAt(a.channels, 1),
+                                  ChannelAt(a.channels, 2),
+                                  ChannelAt(a.channels, 3),
                                   ToText(a.operation),
                                   ToText(a.result),
                                   a.message,
@@ -165,12 +166,14 @@ std::string FormatProductionRow(const Attempt& a) {
                                   a.operatorName,
                                   a.device,
                                   ToText(a.failedStep),
-                                  a.readBack[0],
-                                  a.readBack[1],
-                                  a.readBack[2],
-                                  a.readBack[3],
+                                  ChannelAt(a.readBack, 0),
+                                  ChannelAt(a.readBack, 1),
+                                  ChannelAt(a.readBack, 2),
+                                  ChannelAt(a.readBack, 3),
                                   a.recordedOffline ? "1" : "",
-                                  a.corrects};
+                                  a.corrects,
+                                  MoreChannels(a.channels),
+                                  MoreChannels(a.readBack)};
     static_assert(std::size(fields) == kColumnCount);
     std::string line;
     for (std::size_t i = 0; i < std::size(fields); ++i) {
@@ -331,7 +334,7 @@ Attempt CsvLogReader::FromFields(const std::vector<std::string>& f) const {
     a.kind = get(3);
     a.serial = get(4);
     a.version = get(5);
-    for (std::size_t c = 0; c < 4; ++c) a.channels[c] = get(6 + c);
+    a.channels = {get(6), get(7), get(8), get(9)};
     // A text this program never writes: no write, and no pass.
     a.operation = OperationFromText(get(10)).value_or(Operation::Check);
     a.result = ResultFromText(get(11)).value_or(Result::Fail);
@@ -344,9 +347,11 @@ Attempt CsvLogReader::FromFields(const std::vector<std::string>& f) const {
     a.operatorName = get(18);
     a.device = get(19);
     a.failedStep = StepFromText(get(20)).value_or(Step::None);
-    for (std::size_t c = 0; c < 4; ++c) a.readBack[c] = get(21 + c);
+    a.readBack = {get(21), get(22), get(23), get(24)};
     a.recordedOffline = get(25) == "1";
     a.corrects = get(26);
+    a.channels = JoinChannels(std::move(a.channels), get(27));
+    a.readBack = JoinChannels(std::move(a.readBack), get(28));
     return a;
 }
 
@@ -423,7 +428,7 @@ std::vector<Attempt> ReadProductionRows(const std::string& path) {
 
 std::optional<PriorPass> FindPassedWrite(const std::string& path, const std::string& kind,
                                          const std::string& serial,
-                                         const std::array<std::string, 4>& channels) {
+                                         const std::vector<std::string>& channels) {
     std::optional<PriorPass> found;
     std::string foundId;
     CsvLogReader reader(path);

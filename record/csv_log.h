@@ -15,7 +15,8 @@ namespace record {
 // The CSV production log: one line per attempt, the columns
 // time,station,port,kind,serial,version,ch0..ch3,operation,result,message,
 // duration_ms,tool_version,socket, then attempt_id,station_id,operator,
-// device,failed_step,rb0..rb3,recorded_offline,corrects. New columns are only
+// device,failed_step,rb0..rb3,recorded_offline,corrects,ch_more,rb_more (the
+// channels after Ch3 and their read-back, joined by "|"). New columns are only
 // ever added at the end, so readers of the older fifteen or sixteen keep
 // working; a log begun by an older version gets this header line again
 // before its first row of the new shape, and readers take the columns from
@@ -104,7 +105,7 @@ std::vector<Attempt> ReadProductionRows(const std::string& path);
 // correction took back; its socket is 0 when the row names none.
 std::optional<PriorPass> FindPassedWrite(const std::string& path, const std::string& kind,
                                          const std::string& serial,
-                                         const std::array<std::string, 4>& channels);
+                                         const std::vector<std::string>& channels);
 
 // Serial numbers of modules the log shows with a passed write.
 std::set<std::string> PassedSerials(const std::string& path);

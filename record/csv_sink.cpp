@@ -15,7 +15,7 @@ namespace fsys = store::fsys;
 // FNV-1a over the fields that make two writes the same: kind, serial and
 // the plan. A hash that matches is checked against the row itself.
 std::uint64_t KeyOf(const std::string& kind, const std::string& serial,
-                    const std::array<std::string, 4>& plan) {
+                    const std::vector<std::string>& plan) {
     std::uint64_t h = 14695981039346656037ull;
     const auto add = [&h](const std::string& text) {
         for (const unsigned char c : text) {
@@ -191,7 +191,7 @@ bool CsvSink::Finish(const Attempt& attempt, std::string* error) {
 }
 
 std::optional<PriorPass> CsvSink::PassedBefore(const std::string& kind, const std::string& serial,
-                                               const std::array<std::string, 4>& plan) {
+                                               const std::vector<std::string>& plan) {
     CatchUp();
     const std::uint64_t key = KeyOf(kind, serial, plan);
     std::vector<unsigned long long> offsets;

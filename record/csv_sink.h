@@ -36,7 +36,7 @@ class CsvSink : public Sink {
         return Append(correction, error);
     }
     std::optional<PriorPass> PassedBefore(const std::string& kind, const std::string& serial,
-                                          const std::array<std::string, 4>& plan) override;
+                                          const std::vector<std::string>& plan) override;
     std::string Describe() const override { return "CSV " + path_; }
     std::string Warning() const override { return warning_; }
 

@@ -98,7 +98,7 @@ bool FanOutSink::Finish(const Attempt& attempt, std::string* error) {
 
 std::optional<PriorPass> FanOutSink::PassedBefore(const std::string& kind,
                                                   const std::string& serial,
-                                                  const std::array<std::string, 4>& plan) {
+                                                  const std::vector<std::string>& plan) {
     for (const auto& sink : sinks_) {
         if (auto prior = sink->PassedBefore(kind, serial, plan)) return prior;
     }

@@ -19,7 +19,7 @@ class FanOutSink : public Sink {
     bool Finish(const Attempt& attempt, std::string* error) override;
     bool Skip(const Attempt& skipped, std::string* error) override;
     std::optional<PriorPass> PassedBefore(const std::string& kind, const std::string& serial,
-                                          const std::array<std::string, 4>& plan) override;
+                                          const std::vector<std::string>& plan) override;
     int Unsent() const override;
     int Flush() override;
     std::string Describe() const override;

@@ -72,7 +72,7 @@ class Sink {
     // and the same four channel frequencies, if the record knows one.
     virtual std::optional<PriorPass> PassedBefore(const std::string& kind,
                                                   const std::string& serial,
-                                                  const std::array<std::string, 4>& plan) = 0;
+                                                  const std::vector<std::string>& plan) = 0;
 
     // Rows kept but not yet where they belong (a database's local spool).
     virtual int Unsent() const { return 0; }

@@ -1,5 +1,6 @@
 #include "plan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
@@ -12,6 +13,18 @@
 
 namespace station {
 
+namespace {
+
+// "CH0F" to "CH7F": the windows' table keys, and the same for the channels
+// a kind of more than four has.
+int ChannelOfKey(const std::string& key) {
+    if (key.size() != 4 || key[0] != 'C' || key[1] != 'H' || key[3] != 'F') return -1;
+    if (key[2] < '0' || key[2] >= '0' + module::kMaxChannels) return -1;
+    return key[2] - '0';
+}
+
+}  // namespace
+
 PlanTexts ReadPlanFile(const std::string& path, std::string* error) {
     PlanTexts texts;
     const auto data = store::ReadTextFile(path);
@@ -23,22 +36,28 @@ PlanTexts ReadPlanFile(const std::string& path, std::string* error) {
     // become part of the first line's key and hide that channel.
     std::string_view text = *data;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    std::array<bool, 4> seen{};
+    std::vector<bool> seen;
     for (const store::Record& record : store::ReadRecords(text).records) {
-        const int ch = store::ChannelForKey(record.key);
+        const int ch = ChannelOfKey(record.key);
         if (ch < 0) continue;
+        const auto at = static_cast<std::size_t>(ch);
+        if (at >= seen.size()) {
+            seen.resize(at + 1);
+            texts.resize(at + 1);
+        }
         // Two lines for one channel: whichever the operator meant, the
         // other would be written without a word.
-        if (seen[static_cast<std::size_t>(ch)]) {
+        if (seen[at]) {
             *error = "Table File Read Error!! (" + path + " names Ch" + std::to_string(ch) +
                      " twice)";
             return texts;
         }
-        texts[static_cast<std::size_t>(ch)] = record.value;
-        seen[static_cast<std::size_t>(ch)] = true;
+        texts[at] = record.value;
+        seen[at] = true;
     }
-    for (int ch = 0; ch < 4; ++ch) {
-        if (!seen[static_cast<std::size_t>(ch)]) {
+    seen.resize(std::max<std::size_t>(seen.size(), 4));
+    for (std::size_t ch = 0; ch < seen.size(); ++ch) {
+        if (!seen[ch]) {
             *error = "Table File Read Error!! (" + path + " has no frequency for Ch" +
                      std::to_string(ch) + ")";
             return texts;
@@ -63,6 +82,12 @@ bool IsPlainFrequency(const std::string& text) {
 
 std::vector<std::string> PlanProblems(const module::Kind& kind, const PlanTexts& plan) {
     std::vector<std::string> problems;
+    if (static_cast<int>(plan.size()) != kind.channelCount) {
+        problems.push_back(kind.name + ": the plan has " + std::to_string(plan.size()) +
+                           " channels, the " + kind.description + " " +
+                           std::to_string(kind.channelCount));
+        return problems;
+    }
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const ChannelPlan c = EvaluateChannel(kind, plan[i]);
         if (c.problem.empty()) continue;
@@ -83,9 +108,9 @@ bool RefusedByEveryKind(const PlanTexts& plan) {
     return true;
 }
 
-std::array<std::vector<std::string>, 4> PlanRows(const module::Kind& kind, const PlanTexts& plan) {
-    std::array<std::vector<std::string>, 4> rows;
-    for (std::size_t i = 0; i < 4; ++i) rows[i] = kind.synthesize(plan[i]).registers;
+std::vector<std::vector<std::string>> PlanRows(const module::Kind& kind, const PlanTexts& plan) {
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& text : plan) rows.push_back(kind.synthesize(text).registers);
     return rows;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -19,10 +18,12 @@ struct ChannelPlan {
     std::string problem;  // why the channel is refused; empty when accepted
 };
 
-using PlanTexts = std::array<std::string, 4>;
+// One text per channel, Ch0 first: as many as the kinds it is for have.
+using PlanTexts = std::vector<std::string>;
 
-// The four channel texts from a table file as the windows' Load reads it;
-// the file must name all four channels, each once. Empty *error on success.
+// The channel texts from a table file as the windows' Load reads it
+// ("CH0F=..."): the file must name Ch0 to Ch3, and any channel after them
+// without a gap, each once. Empty *error on success.
 PlanTexts ReadPlanFile(const std::string& path, std::string* error);
 
 // A frequency text that is not a plain number in MHz ("433.92", "434") is
@@ -36,13 +37,14 @@ ChannelPlan EvaluateChannel(const module::Kind& kind, const std::string& text);
 bool Inexact(const ChannelPlan& c);
 
 // Every channel of the plan the kind may not write, Ch0 first, each as
-// "rx Ch1 434.613 MHz: the synthesizer cannot make it exactly".
+// "rx Ch1 434.613 MHz: the synthesizer cannot make it exactly"; a plan of
+// another channel count than the kind's is one problem of its own.
 std::vector<std::string> PlanProblems(const module::Kind& kind, const PlanTexts& plan);
 
 // No kind may write the plan: refused before any port is touched.
 bool RefusedByEveryKind(const PlanTexts& plan);
 
 // The plan's register rows for a kind, Ch0 first.
-std::array<std::vector<std::string>, 4> PlanRows(const module::Kind& kind, const PlanTexts& plan);
+std::vector<std::vector<std::string>> PlanRows(const module::Kind& kind, const PlanTexts& plan);
 
 }  // namespace station

@@ -587,7 +587,10 @@ void Socket::BeginAttempt(record::Operation operation, std::function<void()> go,
     // the digits the windows show for it are no module's number.
     attempt_.serial = engine_.HasSerial() && id.serialValid ? id.serial : std::string();
     attempt_.version = engine_.Version();
-    if (operation != record::Operation::Info) attempt_.channels = config_.plan;
+    if (operation != record::Operation::Info) {
+        attempt_.channels = config_.plan;
+        attempt_.readBack.assign(config_.plan.size(), std::string());
+    }
     attempt_.operation = operation;
     attempt_.result = record::Result::Running;
     attempt_.toolVersion = config_.toolVersion;

@@ -283,8 +283,9 @@ std::string StationModel::KindProblems(const module::Kind& kind) const {
 void StationModel::EvaluatePlan() {
     const module::Kind* kind = KindNamed(setup_.kind);
     const module::Kind& shown = ShownKind();
-    for (std::size_t i = 0; i < planChannels_.size(); ++i)
-        planChannels_[i] = EvaluateChannel(shown, setup_.channels[i]);
+    planChannels_.clear();
+    for (const std::string& text : setup_.channels)
+        planChannels_.push_back(EvaluateChannel(shown, text));
     if (!HasPlan()) {
         planText_ = "No plan yet: load a plan file or type the four frequencies";
         planNotes_.clear();

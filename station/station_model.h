@@ -145,8 +145,8 @@ class StationModel : private StationObserver {
     // A frequency typed by hand is no longer the table's.
     void OnFrequencyEdited(int channel, const std::string& text);
     void OnKindChosen(const std::string& kind);  // "rx", "tx", "": whichever answers
-    // Reads a .tbl file into the four frequencies; false with the reason on
-    // the message line.
+    // Reads a .tbl file into the plan (four frequencies, or as many as it
+    // names); false with the reason on the message line.
     bool LoadPlanFile(const std::string& path);
     // A remembered plan file that has gone: its frequencies are kept, and
     // its name, so the operator sees which one it was.
@@ -196,7 +196,7 @@ class StationModel : private StationObserver {
     bool HasPlan() const;
     // The kind the picture is drawn for, and its channels.
     const module::Kind& ShownKind() const;
-    const std::array<ChannelPlan, 4>& PlanChannels() const { return planChannels_; }
+    const std::vector<ChannelPlan>& PlanChannels() const { return planChannels_; }
     // Where the tiles go before Start: what to set up first, or that Start
     // may begin.
     std::string SetupHint() const;
@@ -241,7 +241,7 @@ class StationModel : private StationObserver {
     std::vector<PortChoice> ports_;
     std::string planText_;
     std::string planNotes_;
-    std::array<ChannelPlan, 4> planChannels_;
+    std::vector<ChannelPlan> planChannels_;
     MessageLine message_;
     std::string ownMessage_;  // the station's own words, without a door's
     std::vector<Tile> tiles_;

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "db_uri.h"
+#include "kinds.h"
 #include "serial_port.h"
 
 namespace station {
@@ -47,8 +48,11 @@ std::string ApplyStationOption(StationOptions& o, const std::string& name,
         o.ports.insert(o.ports.end(), names.begin(), names.end());
     } else if (name == "--kind") {
         // "any" lets a shortcut say "whichever answers" over a remembered kind.
-        if (value != "rx" && value != "tx" && value != "any") {
-            return "--kind must be rx, tx or any, not \"" + value + "\"";
+        if (value != "any" && !module::KindByName(value)) {
+            std::string names;
+            for (const module::Kind* k : module::Kinds()) names += k->name + ", ";
+            names.resize(names.size() - 2);
+            return "--kind must be " + names + " or any, not \"" + value + "\"";
         }
         o.kind = value == "any" ? "" : value;
         o.kindGiven = true;
@@ -61,7 +65,8 @@ std::string ApplyStationOption(StationOptions& o, const std::string& name,
             o.planFile = value;
         } else {
             const std::vector<std::string> parts = SplitCommas(value);
-            if (parts.size() != 4) {
+            // Four for the kinds of four channels; a kind of more takes more.
+            if (parts.size() < 4 || parts.size() > static_cast<std::size_t>(module::kMaxChannels)) {
                 return "--channels needs four frequencies F0,F1,F2,F3, not \"" + value + "\"";
             }
             o.channels = parts;

@@ -11,7 +11,7 @@ namespace station {
 // desktop shortcut, the settings file and the set-up controls all fill it.
 struct StationSetup {
     std::string planFile;            // a .tbl file; empty: the four frequencies
-    PlanTexts channels;              // Ch0 first
+    PlanTexts channels = PlanTexts(4);  // Ch0 first; the set-up has four fields
     std::string kind;                // "rx", "tx", or empty: whichever answers
     std::vector<std::string> ports;  // "COM5" or a device path, socket 1 first
     std::string record;              // the CSV file; empty: the default one

@@ -229,7 +229,7 @@ bool Programmer::LoadPlan() {
             return false;
         }
     } else {
-        for (std::size_t i = 0; i < 4; ++i) plan_[i] = o_.channels[i];
+        plan_.assign(o_.channels.begin(), o_.channels.end());
     }
     for (const std::string& text : plan_) {
         if (!station::IsPlainFrequency(text)) {
@@ -254,7 +254,7 @@ int Programmer::ShowPlan() {
     bool refused = false;
     for (const module::Kind* k : module::Kinds()) {
         if (!o_.kind.empty() && o_.kind != k->name) continue;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < static_cast<int>(plan_.size()); ++i) {
             const station::ChannelPlan c =
                 station::EvaluateChannel(*k, plan_[static_cast<std::size_t>(i)]);
             refused = refused || !c.problem.empty();
@@ -507,7 +507,8 @@ void Programmer::OnAttempt(const station::Socket& socket, const record::Attempt&
             std::cout << ",\"test_date\":" << record::JsonText(id.testDate);
             if (HasOffset(a.kind)) std::cout << ",\"offset\":" << record::JsonText(id.offset);
         }
-        for (int i = 0; i < 4 && a.operation != record::Operation::Info; ++i) {
+        for (int i = 0; i < static_cast<int>(plan_.size()) && a.operation != record::Operation::Info;
+             ++i) {
             std::cout << ",\"ch" << i
                       << "\":" << record::JsonText(plan_[static_cast<std::size_t>(i)]);
         }

@@ -81,7 +81,7 @@ station::StationSetup Merge(station::StationSetup s, const Options& o) {
         s.planFile = g.planFile;
     } else if (!g.channels.empty()) {
         s.planFile.clear();
-        for (std::size_t c = 0; c < s.channels.size(); ++c) s.channels[c] = g.channels[c];
+        s.channels.assign(g.channels.begin(), g.channels.end());
     }
     if (g.kindGiven) s.kind = g.kind;
     if (!g.ports.empty()) s.ports = g.ports;

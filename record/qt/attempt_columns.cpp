@@ -19,8 +19,8 @@ std::vector<QVariant> AttemptValues(const Attempt& a, bool postgres, bool offlin
                                                     : ToUtcIso(a.startedAt);
     std::vector<QVariant> v = {Q(a.attemptId), Q(a.station), a.socket,    Q(a.port),
                                Q(a.device),    Q(a.kind),    Q(a.serial), Q(a.version)};
-    for (const auto& c : a.channels) v.emplace_back(Q(c));
-    for (const auto& r : a.readBack) v.emplace_back(Q(r));
+    for (std::size_t i = 0; i < kChannelColumns; ++i) v.emplace_back(Q(ChannelAt(a.channels, i)));
+    for (std::size_t i = 0; i < kChannelColumns; ++i) v.emplace_back(Q(ChannelAt(a.readBack, i)));
     for (const char* text : {ToText(a.operation), ToText(a.result), ToText(a.failedStep)}) {
         v.emplace_back(QString::fromLatin1(text));
     }
@@ -32,6 +32,8 @@ std::vector<QVariant> AttemptValues(const Attempt& a, bool postgres, bool offlin
     v.emplace_back(Q(a.stationId));
     // A uuid column takes no empty text: no correction is NULL.
     v.emplace_back(a.corrects.empty() ? QVariant(QMetaType(QMetaType::QString)) : Q(a.corrects));
+    v.emplace_back(Q(MoreChannels(a.channels)));
+    v.emplace_back(Q(MoreChannels(a.readBack)));
     v.emplace_back(postgres ? QVariant(offline) : QVariant(offline ? 1 : 0));
     return v;
 }
@@ -69,7 +71,7 @@ QString FinishAttempt(bool postgres) {
     // The server stamps finished_at itself (with its rules); SQLite is given it.
     return QStringLiteral(
                "UPDATE attempts SET result = ?, failed_step = ?, message = ?, duration_ms = ?, "
-               "rb0 = ?, rb1 = ?, rb2 = ?, rb3 = ?, version = ?%1 WHERE attempt_id = ? AND "
+               "rb0 = ?, rb1 = ?, rb2 = ?, rb3 = ?, rb_more = ?, version = ?%1 WHERE attempt_id = ? AND "
                "result = 'running'")
         .arg(postgres ? QString()
                       : QStringLiteral(", finished_at = strftime('%Y-%m-%dT%H:%M:%fZ', 'now')"));
@@ -79,7 +81,8 @@ std::vector<QVariant> FinishValues(const Attempt& a) {
     std::vector<QVariant> v = {QString::fromLatin1(ToText(a.result)),
                                QString::fromLatin1(ToText(a.failedStep)), Q(a.message),
                                static_cast<qlonglong>(a.durationMs)};
-    for (const auto& r : a.readBack) v.emplace_back(Q(r));
+    for (std::size_t i = 0; i < kChannelColumns; ++i) v.emplace_back(Q(ChannelAt(a.readBack, i)));
+    v.emplace_back(Q(MoreChannels(a.readBack)));
     v.emplace_back(Q(a.version));
     v.emplace_back(Q(a.attemptId));
     return v;
@@ -176,8 +179,8 @@ Attempt AttemptFromQuery(const QSqlQuery& q, int first) {
     a.kind = S(q.value(i++).toString());
     a.serial = S(q.value(i++).toString());
     a.version = S(q.value(i++).toString());
-    for (auto& c : a.channels) c = S(q.value(i++).toString());
-    for (auto& r : a.readBack) r = S(q.value(i++).toString());
+    for (std::size_t c = 0; c < kChannelColumns; ++c) a.channels.push_back(S(q.value(i++).toString()));
+    for (std::size_t c = 0; c < kChannelColumns; ++c) a.readBack.push_back(S(q.value(i++).toString()));
     // A text this program never writes: no write, no pass, no step.
     a.operation = OperationFromText(S(q.value(i++).toString())).value_or(Operation::Check);
     a.result = ResultFromText(S(q.value(i++).toString())).value_or(Result::Fail);
@@ -189,6 +192,8 @@ Attempt AttemptFromQuery(const QSqlQuery& q, int first) {
     a.operatorName = S(q.value(i++).toString());
     a.stationId = S(q.value(i++).toString());
     a.corrects = S(q.value(i++).toString());
+    a.channels = JoinChannels(std::move(a.channels), S(q.value(i++).toString()));
+    a.readBack = JoinChannels(std::move(a.readBack), S(q.value(i++).toString()));
     return a;
 }
 

@@ -26,7 +26,8 @@ inline constexpr const char* kAttemptColumns[] = {
     "rb3",         "operation",    "result",
     "failed_step", "message",      "started_at",
     "duration_ms", "tool_version", "operator",
-    "station_id",  "corrects",     "recorded_offline"};
+    "station_id",  "corrects",     "ch_more",
+    "rb_more",     "recorded_offline"};
 inline constexpr int kAttemptColumnCount = static_cast<int>(std::size(kAttemptColumns));
 
 // Where a column is in kAttemptColumns (and in AttemptValues); -1 when it is

@@ -4,6 +4,7 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
 #include "attempt_columns.h"
 #include "sql_connection.h"
@@ -42,7 +43,7 @@ QString ChainColumns() {
       << QStringLiteral("tool_version") << QStringLiteral("operator")
       << QStringLiteral("CASE WHEN recorded_offline THEN 't' ELSE 'f' END")
       << QStringLiteral("corrects::text") << Micros("received_at") << Micros("finished_at")
-      << QStringLiteral("chain_hash");
+      << QStringLiteral("chain_hash") << QStringLiteral("ch_more") << QStringLiteral("rb_more");
     return c.join(QLatin1String(", "));
 }
 constexpr int kHashedFields = 32;  // chain_seq .. finished_at
@@ -54,7 +55,9 @@ enum ChainColumn {
     kSerial = 10,
     kResult = 21,
     kFinished = 31,
-    kStoredHash = 32
+    kStoredHash = 32,
+    kChMore = 33,  // hashed after the rest, and only when either is not empty
+    kRbMore = 34
 };
 
 // The text that is hashed: the fields joined by "|", each with "\" written
@@ -62,8 +65,12 @@ enum ChainColumn {
 // server's attempt_chain_text(), made again here so that verify trusts no
 // function in the database it checks.
 std::string ChainText(const QSqlQuery& q) {
+    std::vector<int> fields;
+    for (int i = 0; i < kHashedFields; ++i) fields.push_back(i);
+    if (!q.value(kChMore).toString().isEmpty() || !q.value(kRbMore).toString().isEmpty())
+        fields.insert(fields.end(), {kChMore, kRbMore});
     std::string text = kChainTag;
-    for (int i = 0; i < kHashedFields; ++i) {
+    for (const int i : fields) {
         text += '|';
         const QVariant v = q.value(i);
         if (v.isNull()) {
@@ -215,7 +222,7 @@ bool CheckAudit(QSqlDatabase db, VerifyReport* report, std::string* error) {
     QSqlQuery steps(db);
     const QString finishing = QStringLiteral(
         "ARRAY['result', 'failed_step', 'message', 'duration_ms', 'rb0', 'rb1', 'rb2', 'rb3', "
-        "'version', 'finished_at', 'chain_seq', 'chain_prev', 'chain_hash']");
+        "'rb_more', 'version', 'finished_at', 'chain_seq', 'chain_prev', 'chain_hash']");
     if (!read(steps,
               QStringLiteral(
                   "SELECT audit_id, to_char(at AT TIME ZONE 'UTC', "

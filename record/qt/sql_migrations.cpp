@@ -16,7 +16,7 @@ namespace {
 // The schema files, applied in this order; a file's number is the version
 // the schema has once it ran.
 constexpr const char* kSchemaFiles[] = {"001_init.sql", "002_line.sql", "003_integrity.sql",
-                                        "004_rules.sql"};
+                                        "004_rules.sql", "005_more_channels.sql"};
 constexpr int kLatest = static_cast<int>(std::size(kSchemaFiles));
 
 // A schema file cut into statements: at each ";" outside quotes, comments

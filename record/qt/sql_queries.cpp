@@ -14,16 +14,17 @@ namespace {
 
 constexpr const char kPassedBefore[] =
     "SELECT station, socket, %1 FROM attempts WHERE serial = ? AND kind = ? AND ch0 = ? AND "
-    "ch1 = ? AND ch2 = ? AND ch3 = ? AND operation = 'write' AND result = 'pass' "
+    "ch1 = ? AND ch2 = ? AND ch3 = ? AND ch_more = ? AND operation = 'write' AND result = 'pass' "
     "ORDER BY started_at LIMIT 1";
 // A pass another record could not keep was taken back by a correction.
 constexpr const char kNotTakenBack[] =
     " AND NOT EXISTS (SELECT 1 FROM attempts c WHERE c.corrects = attempts.attempt_id)";
 
 std::vector<QVariant> PassedArgs(const std::string& kind, const std::string& serial,
-                                 const std::array<std::string, 4>& plan) {
+                                 const std::vector<std::string>& plan) {
     std::vector<QVariant> args = {Q(serial), Q(kind)};
-    for (const auto& c : plan) args.emplace_back(Q(c));
+    for (std::size_t i = 0; i < kChannelColumns; ++i) args.emplace_back(Q(ChannelAt(plan, i)));
+    args.emplace_back(Q(MoreChannels(plan)));
     return args;
 }
 
@@ -35,7 +36,7 @@ PriorPass PassOf(const QSqlQuery& q) {
 
 std::optional<PriorPass> PassedWriteIn(QSqlDatabase db, bool postgres, const std::string& kind,
                                        const std::string& serial,
-                                       const std::array<std::string, 4>& plan, QSqlError* failed) {
+                                       const std::vector<std::string>& plan, QSqlError* failed) {
     QSqlQuery q(db);
     if (Exec(q,
              QString::fromLatin1(kPassedBefore)
@@ -52,7 +53,7 @@ std::optional<PriorPass> PassedWriteIn(QSqlDatabase db, bool postgres, const std
 
 std::optional<PriorPass> SpooledPassedWrite(QSqlDatabase spool, const std::string& target,
                                             const std::string& kind, const std::string& serial,
-                                            const std::array<std::string, 4>& plan) {
+                                            const std::vector<std::string>& plan) {
     QSqlQuery q(spool);
     std::vector<QVariant> args = PassedArgs(kind, serial, plan);
     args.emplace_back(Q(target));

@@ -19,12 +19,12 @@ namespace record {
 // the statement's error when it could not run (no row is no failure).
 std::optional<PriorPass> PassedWriteIn(QSqlDatabase db, bool postgres, const std::string& kind,
                                        const std::string& serial,
-                                       const std::array<std::string, 4>& plan, QSqlError* failed);
+                                       const std::vector<std::string>& plan, QSqlError* failed);
 
 // The same among the rows a spool keeps for target, times as the station
 // gave them.
 std::optional<PriorPass> SpooledPassedWrite(QSqlDatabase spool, const std::string& target,
                                             const std::string& kind, const std::string& serial,
-                                            const std::array<std::string, 4>& plan);
+                                            const std::vector<std::string>& plan);
 
 }  // namespace record

@@ -535,7 +535,7 @@ bool SqlSink::Finish(const Attempt& attempt, std::string* error) {
 }
 
 std::optional<PriorPass> SqlSink::PassedBefore(const std::string& kind, const std::string& serial,
-                                               const std::array<std::string, 4>& plan) {
+                                               const std::vector<std::string>& plan) {
     busy_ = false;
     if (postgres_) {
         // Passes this station made while the server was away count too.

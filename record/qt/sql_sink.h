@@ -33,7 +33,7 @@ class SqlSink : public Sink {
     bool Skip(const Attempt& skipped, std::string* error) override;
     bool Correct(const Attempt& correction, std::string* error) override;
     std::optional<PriorPass> PassedBefore(const std::string& kind, const std::string& serial,
-                                          const std::array<std::string, 4>& plan) override;
+                                          const std::vector<std::string>& plan) override;
     int Unsent() const override { return spool_.Unsent(); }
     int Flush() override;
     std::string Describe() const override;

@@ -176,7 +176,7 @@ void Spool::MarkRefused(long long seq, const std::string& why) {
 }
 
 std::optional<PriorPass> Spool::PassedBefore(const std::string& kind, const std::string& serial,
-                                             const std::array<std::string, 4>& plan) {
+                                             const std::vector<std::string>& plan) {
     return SpooledPassedWrite(db_.Db(), target_, kind, serial, plan);
 }
 

@@ -75,7 +75,7 @@ class Spool {
 
     // A verified write of this serial among the spooled rows.
     std::optional<PriorPass> PassedBefore(const std::string& kind, const std::string& serial,
-                                          const std::array<std::string, 4>& plan);
+                                          const std::vector<std::string>& plan);
 
   private:
     std::string path_;

@@ -16,13 +16,13 @@ PlanPicture::PlanPicture(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-void PlanPicture::SetPlan(const std::array<ChannelPlan, 4>& channels, const module::Kind& kind) {
+void PlanPicture::SetPlan(const std::vector<ChannelPlan>& channels, const module::Kind& kind) {
     channels_ = channels;
     low_ = kind.bandLowMHz;
     high_ = kind.bandHighMHz;
     gridKHz_ = std::max(1, kind.gridKHz);
     QString description;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < static_cast<int>(channels_.size()); ++i) {
         const ChannelPlan& c = channels_[static_cast<std::size_t>(i)];
         description += QString("Ch%1 %2 MHz%3; ")
                            .arg(i)
@@ -62,7 +62,7 @@ void PlanPicture::paintEvent(QPaintEvent*) {
     p.setFont(font());
     // Channels close together put their names on different rows.
     std::vector<QRectF> placed;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < static_cast<int>(channels_.size()); ++i) {
         const ChannelPlan& c = channels_[static_cast<std::size_t>(i)];
         if (c.text.empty()) continue;
         const double mhz = channel::LeadingNumber(c.text);

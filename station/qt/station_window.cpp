@@ -500,8 +500,10 @@ void StationWindow::LoadSettings() {
     s.planFile = S(ini.value("plan/file").toString());
     // No plan until one is chosen: a plan nobody chose is not written into
     // a line's modules by a Start pressed out of habit.
-    for (std::size_t i = 0; i < 4; ++i)
+    for (std::size_t i = 0; i < 4 || ini.contains(QString("plan/ch%1").arg(i)); ++i) {
+        if (i >= s.channels.size()) s.channels.emplace_back();
         s.channels[i] = S(ini.value(QString("plan/ch%1").arg(i)).toString());
+    }
     s.kind = S(ini.value("station/kind").toString());
     for (const QString& p : ini.value("station/sockets").toString().split(',', Qt::SkipEmptyParts))
         s.ports.push_back(S(p));
@@ -518,7 +520,11 @@ void StationWindow::SaveSettings() const {
     QSettings ini(Q(SettingsPath()), QSettings::IniFormat);
     const StationSetup s = Current();
     ini.setValue("plan/file", Q(s.planFile));
-    for (std::size_t i = 0; i < 4; ++i) ini.setValue(QString("plan/ch%1").arg(i), Q(s.channels[i]));
+    for (std::size_t i = 0; i < s.channels.size(); ++i)
+        ini.setValue(QString("plan/ch%1").arg(i), Q(s.channels[i]));
+    // A plan of fewer channels than the one before leaves none of its own behind.
+    for (std::size_t i = s.channels.size(); ini.contains(QString("plan/ch%1").arg(i)); ++i)
+        ini.remove(QString("plan/ch%1").arg(i));
     ini.setValue("station/kind", Q(s.kind));
     QStringList ports;
     for (const std::string& p : s.ports) ports << Q(p);

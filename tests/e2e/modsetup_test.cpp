@@ -585,6 +585,46 @@ TEST_F(Modsetup, AWriteIsRecordedInTheDatabaseAndTheLogAlike) {
     EXPECT_EQ(fromDb[0].substr(fromDb[0].find(',')), fromLog[0].substr(fromLog[0].find(',')));
 }
 
+// A kind of six channels the tests alone know (a copy of modsetup built
+// with it), played by modsim: the whole plan goes to the module, the
+// database and the log, and a plan of four is refused for it.
+TEST_F(Modsetup, ASixChannelKindIsWrittenAndRecordedWhole) {
+    fs::copy_file(e2e::BinDir() + "/../tests/modsetup_six_channels", folder + "/modsetup",
+                  fs::copy_options::overwrite_existing);
+    ModSim sim(folder, "rx", {"--channels", "6", "--version", "S1.05"});
+    const std::string db = "sqlite:" + folder + "/line.sqlite";
+    ASSERT_EQ(Run({"db", "init", "--db", db}).code, 0);
+    const Result four = Run({"station", "--count", "1", "--port", "COM1", "--channels",
+                             DefaultChannels(), "--db", db, "--log", folder + "/modsetup_log.csv",
+                             "--json"});
+    EXPECT_NE(four.out.find("the plan has 4 channels, the six-channel receiver 6"),
+              std::string::npos)
+        << four.out;
+    EXPECT_EQ(Count(sim.Recorded(), "/W"), 0u);
+
+    const std::string six = DefaultChannels() + ",433.920,434.700";
+    const Result r = Run({"station", "--count", "1", "--port", "COM1", "--channels", six, "--db",
+                          db, "--log", folder + "/modsetup_log.csv", "--json"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("\"kind\":\"rx6\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"result\":\"pass\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"ch5\":\"434.700\""), std::string::npos) << r.out;
+    EXPECT_EQ(Count(sim.Stored(), "\n"), 6u) << sim.Stored();
+    EXPECT_EQ(Count(sim.Recorded(), "/W 05"), 1u);
+
+    // Ch4 and Ch5 after the columns of the four, in the export as in the log.
+    ASSERT_EQ(Run({"export", "--db", db, "--csv", folder + "/export.csv"}).code, 0);
+    for (const std::string& rows : {e2e::ReadFile(folder + "/export.csv"), Log()}) {
+        const std::vector<std::string> all = Rows(rows);
+        ASSERT_FALSE(all.empty()) << rows;
+        const std::string& row = all.back();
+        EXPECT_NE(row.find(",rx6,00074565,S1.05,434.700,434.600,433.920,434.075,write,pass,"),
+                  std::string::npos)
+            << row;
+        EXPECT_NE(row.find(",433.920|434.700,"), std::string::npos) << row;
+    }
+}
+
 TEST_F(Modsetup, VersionAndShortHelp) {
     const Result v = Run({"--version"});
     EXPECT_EQ(v.code, 0);

@@ -57,7 +57,7 @@ struct OneSocketLine {
         config.port = "COM1";
         config.station = station;
         config.fixedKind = &module::Receiver();
-        for (std::size_t i = 0; i < 4; ++i) config.plan[i] = channel::kDefaultFrequencies[i];
+        config.plan.assign(std::begin(channel::kDefaultFrequencies), std::end(channel::kDefaultFrequencies));
         return config;
     }
 

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <set>
 
+#include "csv_log.h"
 #include "csv_sink.h"
 #include "fakes.h"
 #include "module_engine.h"
+#include "six_channel_kind.h"
 #include "station_model.h"
 
 namespace {
@@ -332,3 +335,52 @@ TEST(StationModel, WrongKindOnceAndWhyProductionStopped) {
 }
 
 }  // namespace
+
+// The tests' six-channel kind, from a plan file of six: its module is
+// written channel by channel to the sixth and passes, its row holds all
+// six; a receiver of four in the next socket is refused for the plan's
+// count, and the header says so before Start.
+TEST(StationModel, ASixChannelKindTakesItsCountFromTheKind) {
+    const module::Kind& six = testing_support::SixChannelKind();
+    Station s;
+    const std::string plan = s.folder + "/six.tbl";
+    {
+        std::ofstream f(plan);
+        const char* mhz[] = {"434.700", "434.600", "433.920", "434.075", "433.920", "434.700"};
+        for (int ch = 0; ch < 6; ++ch) f << "CH" << ch << "F ," << mhz[ch] << ",\r\n";
+    }
+    station::StationSetup setup = s.Setup("", "434.600", {"COM1", "COM2"});
+    s.model.Apply(setup);
+    ASSERT_TRUE(s.model.LoadPlanFile(plan)) << s.model.Message().text;
+    EXPECT_NE(s.model.PlanText().find("Ch5 434.700"), std::string::npos) << s.model.PlanText();
+    EXPECT_NE(s.model.PlanNotes().find("rx: the plan has 6 channels, the receiver 4"),
+              std::string::npos)
+        << s.model.PlanNotes();
+    modsim::EngineOptions o = Module("0E0001");
+    o.channelCount = six.channelCount;
+    o.version = std::string(1, six.letter) + "1.05";
+    s.line.Put("COM1", o);
+    s.line.Put("COM2", Module("0E0002"));
+    ASSERT_TRUE(s.model.Start()) << s.model.Message().text;
+    ASSERT_TRUE(s.RunUntil([&] { return s.TileOf(1).view.phase == station::Phase::Writing; }));
+    EXPECT_NE(s.TileOf(1).words.progress.find(" of 6 written"), std::string::npos)
+        << s.TileOf(1).words.progress;
+    ASSERT_TRUE(s.RunUntil(
+        [&] { return s.Shows(1, station::TileLook::Pass) && s.Shows(2, station::TileLook::Fail); }))
+        << s.TileOf(1).words.description << " | " << s.TileOf(2).words.description;
+    EXPECT_NE(s.TileOf(2).words.reason.find("the plan has 6 channels"), std::string::npos)
+        << s.TileOf(2).words.reason;
+    EXPECT_EQ(s.line.modules["COM1"]->Channel(5), s.line.modules["COM1"]->Channel(0));
+    s.model.Stop();
+    ASSERT_TRUE(s.RunUntil([&] { return !s.model.Producing(); }));
+    const std::vector<record::Attempt> rows = record::ReadProductionRows(s.folder + "/line.csv");
+    const auto passed = std::find_if(rows.begin(), rows.end(), [](const record::Attempt& a) {
+        return a.result == record::Result::Pass;
+    });
+    ASSERT_NE(passed, rows.end());
+    EXPECT_EQ(passed->kind, "rx6");
+    EXPECT_EQ(passed->channels, (std::vector<std::string>{"434.700", "434.600", "433.920",
+                                                          "434.075", "433.920", "434.700"}));
+    ASSERT_EQ(passed->readBack.size(), 6u);
+    EXPECT_EQ(passed->readBack[5], passed->readBack[0]);
+}

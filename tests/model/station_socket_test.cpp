@@ -279,7 +279,7 @@ struct Line : station::StationObserver {
             config.port = "COM" + std::to_string(i + 1);
             config.station = "line";
             config.fixedKind = &module::Receiver();
-            for (std::size_t c = 0; c < 4; ++c) config.plan[c] = channel::kDefaultFrequencies[c];
+            config.plan.assign(std::begin(channel::kDefaultFrequencies), std::end(channel::kDefaultFrequencies));
             station::Socket& s = line.AddSocket(config, p.port, p.clock);
             p.clock.SetTickHandler([this, &p, &s](module::TimerId id) {
                 p.port.DeliverReplies();

@@ -25,7 +25,7 @@ namespace {
 
 using record::Attempt;
 
-const std::array<std::string, 4> kPlan = {"434.700", "434.600", "433.920", "434.075"};
+const std::vector<std::string> kPlan = {"434.700", "434.600", "433.920", "434.075"};
 
 Attempt Running(const std::string& station, const std::string& stationId,
                 const std::string& serial, int socket = 1) {

@@ -31,7 +31,7 @@ namespace {
 
 using record::Attempt;
 
-const std::array<std::string, 4> kPlan = {"434.700", "434.600", "433.920", "434.075"};
+const std::vector<std::string> kPlan = {"434.700", "434.600", "433.920", "434.075"};
 
 Attempt MakeAttempt(const std::string& station, int socket, const std::string& serial) {
     Attempt a;

@@ -102,7 +102,7 @@ TEST_F(ProductionLog, FormulasAndControlBytesStayInsideTheirField) {
 }
 
 TEST_F(ProductionLog, OnlyAVerifiedWriteOfTheSameKindAndPlanCountsAsPassed) {
-    const std::array<std::string, 4> plan = {"433.075", "433.100", "433.920", "434.700"};
+    const std::vector<std::string> plan = {"433.075", "433.100", "433.920", "434.700"};
     Attempt unverified = Row("00000001", "pass");
     unverified.operation = Operation::WriteUnverified;
     Attempt skipped = Row("00000001", "skipped");
@@ -159,11 +159,11 @@ TEST_F(ProductionLog, HeaderOnceThenOneCompleteRowPerAttempt) {
     EXPECT_EQ(Slurp(Path()),
               "time,station,port,kind,serial,version,ch0,ch1,ch2,ch3,operation,result,message,"
               "duration_ms,tool_version,socket,attempt_id,station_id,operator,device,failed_step,"
-              "rb0,rb1,rb2,rb3,recorded_offline,corrects\r\n"
+              "rb0,rb1,rb2,rb3,recorded_offline,corrects,ch_more,rb_more\r\n"
               "2026-12-09T01:02:03+01:00,line 1,COM3,rx,00074565,R1.05,433.075,433.100,433.920,"
-              "434.700,write,pass,,4236,1.5.2,,,,,,,,,,,,\r\n"
+              "434.700,write,pass,,4236,1.5.2,,,,,,,,,,,,,,\r\n"
               "2026-12-09T01:02:03+01:00,line 1,COM3,rx,00074566,R1.05,433.075,433.100,433.920,"
-              "434.700,write,fail,\"Not Response!!, Ch1\",4236,1.5.2,,,,,,,,,,,,\r\n");
+              "434.700,write,fail,\"Not Response!!, Ch1\",4236,1.5.2,,,,,,,,,,,,,,\r\n");
 }
 
 TEST_F(ProductionLog, OnlyPassedWritesCountAsPassedEvenWithQuotedFields) {
@@ -218,7 +218,7 @@ TEST_F(ProductionLog, PassedBeforeComesFromAnIndexThatFollowsTheLog) {
     CsvSink sink(Path(), "id-a");
     std::string error;
     ASSERT_TRUE(sink.Open(&error)) << error;
-    const std::array<std::string, 4> plan = {"433.075", "433.100", "433.920", "434.700"};
+    const std::vector<std::string> plan = {"433.075", "433.100", "433.920", "434.700"};
     const auto old = sink.PassedBefore("rx", "00000001", plan);
     ASSERT_TRUE(old);
     EXPECT_EQ(old->station, "line 0");

@@ -54,7 +54,7 @@ class GatedSink : public record::Sink {
         return true;
     }
     std::optional<record::PriorPass> PassedBefore(const std::string&, const std::string&,
-                                                  const std::array<std::string, 4>&) override {
+                                                  const std::vector<std::string>&) override {
         return std::nullopt;
     }
     bool Retryable() const override { return retryable_; }

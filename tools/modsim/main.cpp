@@ -67,7 +67,8 @@ const char kUsage[] =
     "  --drop-nth N          do not answer the N-th command\n"
     "  --drop PREFIX         do not answer commands starting with PREFIX (repeatable)\n"
     "  --other-kind          report the other module kind in the version\n"
-    "  --wrong-channel N     store channel N (0..3) with its last value inverted\n"
+    "  --channels N          stored channels, 1 to 8: a kind of other than four [4]\n"
+    "  --wrong-channel N     store channel N (from 0) with its last value inverted\n"
     "  --crlf                end replies with CR LF instead of CR\n"
     "  --noise               send line noise before every reply and at start\n"
     "  --exit-after N        exit after the N-th command, as if the cable were pulled\n"
@@ -178,6 +179,7 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
         kDrop,
         kOtherKind,
         kWrongChannel,
+        kChannels,
         kCrlf,
         kNoise,
         kExitAfter,
@@ -208,6 +210,7 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
         {"drop", required_argument, nullptr, kDrop},
         {"other-kind", no_argument, nullptr, kOtherKind},
         {"wrong-channel", required_argument, nullptr, kWrongChannel},
+        {"channels", required_argument, nullptr, kChannels},
         {"crlf", no_argument, nullptr, kCrlf},
         {"noise", no_argument, nullptr, kNoise},
         {"exit-after", required_argument, nullptr, kExitAfter},
@@ -291,8 +294,13 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
                 engine.otherKind = true;
                 break;
             case kWrongChannel:
-                if (!ParseNumber(optarg, 0, modsim::kChannelCount - 1, &engine.wrongChannel)) {
-                    return UsageError("--wrong-channel must be 0, 1, 2 or 3");
+                if (!ParseNumber(optarg, 0, modsim::kMaxChannelCount - 1, &engine.wrongChannel)) {
+                    return UsageError("--wrong-channel must be a channel, 0 to 7");
+                }
+                break;
+            case kChannels:
+                if (!ParseNumber(optarg, 1, modsim::kMaxChannelCount, &engine.channelCount)) {
+                    return UsageError("--channels must be 1 to 8");
                 }
                 break;
             case kCrlf:
@@ -643,7 +651,7 @@ int Run(const Settings& settings) {
                 std::string reply = socketEmpty ? std::string() : engine.Receive(bytes);
                 if (fixture.hold && !socketEmpty && fixtureChangeAt == Clock::time_point::max() &&
                     fixture.modules > 0 &&
-                    engine.LastCommand().rfind("/R 0" + std::to_string(modsim::kChannelCount - 1),
+                    engine.LastCommand().rfind("/R 0" + std::to_string(settings.engine.channelCount - 1),
                                                0) == 0) {
                     fixtureChangeAt = Clock::now() + std::chrono::milliseconds(fixture.presentMs);
                 }

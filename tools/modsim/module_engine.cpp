@@ -1,5 +1,7 @@
 #include "module_engine.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -50,10 +52,10 @@ std::string JoinValues(const std::vector<std::string>& values) {
 }
 
 // Channel number of a "/W nn" or "/R nn" command, or -1 unless nn is 00..03.
-int ChannelOf(std::string_view command) {
+int ChannelOf(std::string_view command, int channelCount) {
     if (command.size() != 5 || command[2] != ' ' || command[3] != '0') return -1;
     const char digit = command[4];
-    if (digit < '0' || digit >= '0' + kChannelCount) return -1;
+    if (digit < '0' || digit >= '0' + channelCount) return -1;
     return digit - '0';
 }
 
@@ -100,8 +102,10 @@ ModuleEngine::ModuleEngine(EngineOptions options) : options_(std::move(options))
     if (options_.version.empty()) options_.version = DefaultVersion(options_.kind);
     for (char& c : options_.serial)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    options_.channelCount = std::clamp(options_.channelCount, 1, kMaxChannelCount);
     // A new module's flash is erased.
-    for (auto& channel : channels_) channel.assign(ValueCount(options_.kind), "FF");
+    channels_.assign(static_cast<std::size_t>(options_.channelCount),
+                     std::vector<std::string>(ValueCount(options_.kind), "FF"));
 }
 
 std::string ModuleEngine::Receive(std::string_view bytes) {
@@ -222,7 +226,7 @@ std::string ModuleEngine::EchoReply(const std::vector<std::string>& values) cons
 }
 
 std::string ModuleEngine::WriteReply(const std::string& command) {
-    const int channel = ChannelOf(command);
+    const int channel = ChannelOf(command, options_.channelCount);
     if (channel < 0 || !handedOver_) return "*W Err";
     std::vector<std::string> values = handedValues_;
     if (channel == options_.wrongChannel) Corrupt(values);
@@ -232,7 +236,7 @@ std::string ModuleEngine::WriteReply(const std::string& command) {
 }
 
 std::string ModuleEngine::ReadReply(const std::string& command) const {
-    const int channel = ChannelOf(command);
+    const int channel = ChannelOf(command, options_.channelCount);
     if (channel < 0) return {};
     return "*R " + command.substr(3, 2) + "," + JoinValues(channels_[channel]);
 }
@@ -264,10 +268,11 @@ bool ModuleEngine::LoadStoreText(std::string_view text) {
         if (end == std::string_view::npos) break;
         text.remove_prefix(end + 1);
     }
-    const std::size_t expected = kChannelCount + (options_.kind == ModuleKind::Transmitter ? 1 : 0);
+    const std::size_t count = channels_.size();
+    const std::size_t expected = count + (options_.kind == ModuleKind::Transmitter ? 1 : 0);
     if (lines.size() != expected) return false;
-    for (int i = 0; i < kChannelCount; ++i) channels_[i] = SplitValues(lines[i]);
-    if (options_.kind == ModuleKind::Transmitter) common_ = std::string(lines[kChannelCount]);
+    for (std::size_t i = 0; i < count; ++i) channels_[i] = SplitValues(lines[i]);
+    if (options_.kind == ModuleKind::Transmitter) common_ = std::string(lines[count]);
     return true;
 }
 

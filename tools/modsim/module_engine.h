@@ -12,8 +12,9 @@ namespace modsim {
 // The module the simulator plays.
 enum class ModuleKind { Receiver, Transmitter };
 
-// Stored channels 00..03.
+// Stored channels 00..03 unless the options say otherwise.
 constexpr int kChannelCount = 4;
+constexpr int kMaxChannelCount = 8;
 
 // How many register values one channel of this kind holds.
 std::size_t ValueCount(ModuleKind kind);
@@ -27,6 +28,7 @@ struct EngineOptions {
     std::string version;            // empty: DefaultVersion(kind)
     std::string date = "2026/11/30";
     std::string offset = "1A";  // transmitter only
+    int channelCount = kChannelCount;  // 1..kMaxChannelCount: a kind of more channels
 
     // Ways to misbehave, so the tools' error paths can be exercised.
     bool silent = false;
@@ -100,7 +102,7 @@ class ModuleEngine {
     std::string lastCommand_;
     bool handedOver_ = false;
     std::vector<std::string> handedValues_;
-    std::array<std::vector<std::string>, kChannelCount> channels_;
+    std::vector<std::vector<std::string>> channels_;
     std::string common_ = "06,29,B8";
     bool storeChanged_ = false;
     std::uint32_t noiseState_ = 0x2545F491u;
