@@ -120,6 +120,18 @@ std::string Finish(const std::string& id, const std::string& result,
            id + "' AND result = 'running'";
 }
 
+// The same statements for a module of six channels: Ch4 and Ch5 in ch_more.
+std::string SixChannels(std::string sql) {
+    if (sql.rfind("INSERT", 0) == 0) {
+        sql.replace(sql.find("recorded_offline) VALUES ("), 26,
+                    "recorded_offline, ch_more) VALUES (");
+        sql.insert(sql.rfind(')'), ", '433.920|434.700'");
+    } else {
+        sql.insert(sql.find(" WHERE"), ", rb_more = 'A4,06,02,01,08|A4,06,02,01,10'");
+    }
+    return sql;
+}
+
 std::string Register(const std::string& station, const std::string& stationId) {
     return "INSERT INTO stations (station, station_id) VALUES ('" + station + "', '" + stationId +
            "') ON CONFLICT (station) DO UPDATE SET station_id = excluded.station_id, seen_at = "
@@ -194,7 +206,8 @@ class Rules : public ::testing::Test {
              {Register("line 1", "A"), Begin(Id(2), "line 1", "A", "00010001"),
               Finish(Id(2), "pass"), Begin(Id(3), "line 1", "A", "00010002"),
               Finish(Id(3), "fail", "Discrepancy!! | \\ \\N\nsecond line"),
-              Begin(Id(4), "line 1", "A", "00010003"), Finish(Id(4), "pass"),
+              SixChannels(Begin(Id(4), "line 1", "A", "00010003")),
+              SixChannels(Finish(Id(4), "pass")),
               Begin(Id(5), "line 1", "A", "00010004")}) {
             ASSERT_TRUE(a.Run(sql, &error)) << sql << ": " << error;
         }
@@ -398,6 +411,11 @@ TEST_F(Rules, DbVerifyFindsEachKindOfTamper) {
          "UPDATE attempts SET message = '' WHERE serial = '00010002'",
          {"at link 2 is altered",
           "line_owner changed finished attempt " + Id(3) + " (fail): message"}},
+        {"a sixth channel altered, triggers off",
+         "modsetup",
+         std::string(kOff) + "UPDATE attempts SET ch_more = '433.920|434.600' WHERE serial = '00010003'",
+         {"(serial 00010003) at link 3 is altered",
+          "(serial 00010003) differs from its last audit entry (#10) in ch_more"}},
         {"a deleted row by the owner",
          "line_owner",
          "DELETE FROM attempts WHERE serial = '00010002'",
