@@ -190,7 +190,8 @@ void StationWindow::BuildSetup(QWidget* into) {
         if (!path.isEmpty()) LoadPlanFile(path.toStdString());
     });
 
-    for (int i = 0; i < 4; ++i) {
+    setupForm_ = form;
+    for (int i = 0; i < module::kMaxChannels; ++i) {
         auto* box = new QLineEdit(setupBox_);
         box->setObjectName(QString("Ch%1").arg(i));
         box->setAccessibleName(QString("Ch%1 frequency").arg(i));
@@ -348,7 +349,12 @@ void StationWindow::ShowSetup() {
         // Only a real change: the operator's cursor stays where it was.
         if (S(box->text()) != text) box->setText(Q(text));
     };
-    for (std::size_t i = 0; i < frequencies_.size(); ++i) put(frequencies_[i], s.channels[i]);
+    // Four fields, or as many as a plan file of more channels named.
+    const std::size_t shown = std::max<std::size_t>(4, s.channels.size());
+    for (std::size_t i = 0; i < frequencies_.size(); ++i) {
+        put(frequencies_[i], i < s.channels.size() ? s.channels[i] : std::string());
+        setupForm_->setRowVisible(frequencies_[i], i < shown);
+    }
     put(planFile_, s.planFile);
     planFile_->setToolTip(Q(s.planFile));
     const int kind = kind_->findData(Q(s.kind));

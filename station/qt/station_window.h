@@ -10,6 +10,7 @@
 #include "station_model.h"
 
 class QComboBox;
+class QFormLayout;
 class QGridLayout;
 class QGroupBox;
 class QLabel;
@@ -104,7 +105,10 @@ class StationWindow : public QWidget {
     QGroupBox* setupBox_;
     QLineEdit* planFile_;
     QPushButton* loadPlan_;
-    std::array<QLineEdit*, 4> frequencies_;
+    // One field per channel a kind may have; those past the plan's (and past
+    // Ch3) are hidden.
+    std::array<QLineEdit*, module::kMaxChannels> frequencies_{};
+    QFormLayout* setupForm_ = nullptr;
     QComboBox* kind_;
     QListWidget* ports_;
     QPushButton* refreshPorts_;

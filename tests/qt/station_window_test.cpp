@@ -11,12 +11,14 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "plan.h"
@@ -79,6 +81,33 @@ TEST(StationWindow, EveryControlHasItsAccessibleName) {
     ASSERT_NE(item, nullptr);
     EXPECT_TRUE(item->state().checkable);
     EXPECT_TRUE(item->state().checked);
+    std::filesystem::remove_all(folder);
+}
+
+// Four frequency fields, or one per channel of a plan file that names more;
+// the fields past the plan are hidden, so no one types into a channel no
+// kind will write.
+TEST(StationWindow, AFieldForEachChannelOfThePlan) {
+    const std::string folder = TempDir();
+    Window w(folder);
+    const auto shown = [&w] {
+        int n = 0;
+        for (int i = 0; i < 8; ++i)
+            n += w.win.findChild<QLineEdit*>(QString("Ch%1").arg(i))->isVisible() ? 1 : 0;
+        return n;
+    };
+    EXPECT_EQ(shown(), 4);
+    {
+        std::ofstream f(folder + "/six.tbl");
+        for (int ch = 0; ch < 6; ++ch) f << "CH" << ch << "F ,434.700,\r\n";
+    }
+    ASSERT_TRUE(w.win.LoadPlanFile(folder + "/six.tbl"));
+    QApplication::processEvents();
+    EXPECT_EQ(shown(), 6);
+    EXPECT_EQ(w.win.findChild<QLineEdit*>("Ch5")->text(), "434.700");
+    const QString shots = qEnvironmentVariable("SETUP_TEST_OUTPUT", QDir::tempPath());
+    QDir().mkpath(shots);
+    w.win.grab().save(shots + "/station-six-channel-plan.png");
     std::filesystem::remove_all(folder);
 }
 
