@@ -62,8 +62,9 @@ enum ChainColumn {
 
 // The text that is hashed: the fields joined by "|", each with "\" written
 // "\\" and "|" written "\|", and a missing value (NULL) as "\N". This is the
-// server's attempt_chain_text(), made again here so that verify trusts no
-// function in the database it checks.
+// server's attempt_chain_text() (and what attempt_chain_hash() adds to it),
+// made again here so that verify trusts no function in the database it
+// checks.
 std::string ChainText(const QSqlQuery& q) {
     std::vector<int> fields;
     for (int i = 0; i < kHashedFields; ++i) fields.push_back(i);

@@ -4,47 +4,14 @@
 ALTER TABLE attempts ADD COLUMN ch_more text NOT NULL DEFAULT '';
 ALTER TABLE attempts ADD COLUMN rb_more text NOT NULL DEFAULT '';
 
--- The chain hashes the two only when a row has them: every hash made
--- before stays the hash of its row.
-CREATE OR REPLACE FUNCTION attempt_chain_text(r attempts) RETURNS text
+-- The chain hashes the two only when a row has them, after the rest:
+-- every hash made before stays the hash of its row.
+CREATE OR REPLACE FUNCTION attempt_chain_hash(r attempts) RETURNS text
     LANGUAGE sql STABLE AS $$
-    SELECT concat_ws('|',
-        'modsetup-chain-1',
-        attempt_chain_field(r.chain_seq::text),
-        attempt_chain_field(r.chain_prev),
-        attempt_chain_field(r.attempt_id::text),
-        attempt_chain_field(r.station_id),
-        attempt_chain_field(r.station),
-        attempt_chain_field(r.db_user::text),
-        attempt_chain_field(r.socket::text),
-        attempt_chain_field(r.port),
-        attempt_chain_field(r.device),
-        attempt_chain_field(r.kind),
-        attempt_chain_field(r.serial),
-        attempt_chain_field(r.version),
-        attempt_chain_field(r.ch0),
-        attempt_chain_field(r.ch1),
-        attempt_chain_field(r.ch2),
-        attempt_chain_field(r.ch3),
-        attempt_chain_field(r.rb0),
-        attempt_chain_field(r.rb1),
-        attempt_chain_field(r.rb2),
-        attempt_chain_field(r.rb3),
-        attempt_chain_field(r.operation),
-        attempt_chain_field(r.result),
-        attempt_chain_field(r.failed_step),
-        attempt_chain_field(r.message),
-        attempt_chain_field(attempt_micros(r.started_at)),
-        attempt_chain_field(r.duration_ms::text),
-        attempt_chain_field(r.tool_version),
-        attempt_chain_field(r.operator),
-        attempt_chain_field(CASE WHEN r.recorded_offline THEN 't' ELSE 'f' END),
-        attempt_chain_field(r.corrects::text),
-        attempt_chain_field(attempt_micros(r.received_at)),
-        attempt_chain_field(attempt_micros(r.finished_at))) ||
+    SELECT encode(sha256(convert_to(attempt_chain_text(r) ||
         CASE WHEN r.ch_more = '' AND r.rb_more = '' THEN ''
              ELSE '|' || attempt_chain_field(r.ch_more) || '|' || attempt_chain_field(r.rb_more)
-        END
+        END, 'UTF8')), 'hex')
 $$;
 
 -- What a station may not change of a running attempt, and what a correction
