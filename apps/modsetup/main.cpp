@@ -241,11 +241,14 @@ bool Programmer::LoadPlan() {
 }
 
 // Exit status 2 with the reasons when the plan is not fit for this kind and
-// --force was not given; -1 when it may be written.
+// --force was not given; -1 when it may be written. A plan of another count
+// than the kind's channels is refused even so: there is nothing to write
+// into the channels it lacks.
 int Programmer::RefusePlan(const module::Kind& kind) {
     const std::vector<std::string> problems = station::PlanProblems(kind, plan_);
-    for (const std::string& p : problems) Error((o_.force ? "warning: " : "") + p);
-    if (problems.empty() || o_.force) return -1;
+    const bool forced = o_.force && static_cast<int>(plan_.size()) == kind.channelCount;
+    for (const std::string& p : problems) Error((forced ? "warning: " : "") + p);
+    if (problems.empty() || forced) return -1;
     Error("plan refused (--force writes it anyway)");
     return kExitUsage;
 }

@@ -594,9 +594,10 @@ TEST_F(Modsetup, ASixChannelKindIsWrittenAndRecordedWhole) {
     ModSim sim(folder, "rx", {"--channels", "6", "--version", "S1.05"});
     const std::string db = "sqlite:" + folder + "/line.sqlite";
     ASSERT_EQ(Run({"db", "init", "--db", db}).code, 0);
+    // Not even --force writes a plan of four into six channels.
     const Result four = Run({"station", "--count", "1", "--port", "COM1", "--channels",
-                             DefaultChannels(), "--db", db, "--log", folder + "/modsetup_log.csv",
-                             "--json"});
+                             DefaultChannels(), "--force", "--db", db, "--log",
+                             folder + "/modsetup_log.csv", "--json"});
     EXPECT_NE(four.out.find("the plan has 4 channels, the six-channel receiver 6"),
               std::string::npos)
         << four.out;
