@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QStringList>
 #include <algorithm>
+#include <cstdlib>
 
 #include "attempt_id.h"
 #include "sql_connection.h"
@@ -153,19 +154,36 @@ QString ReportAttemptColumns(bool postgres) {
     return columns.join(QLatin1String(", "));
 }
 
-Attempt ReportAttemptFromQuery(const QSqlQuery& q) {
+namespace {
+
+template <typename Text>
+Attempt ReportAttemptFrom(const Text& text) {
     Attempt a;
-    a.attemptId = S(q.value(0).toString());
-    a.station = S(q.value(1).toString());
-    a.socket = q.value(2).toInt();
-    a.serial = S(q.value(3).toString());
-    a.operation = OperationFromText(S(q.value(4).toString())).value_or(Operation::Check);
-    a.result = ResultFromText(S(q.value(5).toString())).value_or(Result::Fail);
-    a.failedStep = StepFromText(S(q.value(6).toString())).value_or(Step::None);
-    a.message = S(q.value(7).toString());
-    a.startedAt = S(q.value(8).toString());
-    a.corrects = S(q.value(9).toString());
+    a.attemptId = text(0);
+    a.station = text(1);
+    a.socket = std::atoi(text(2).c_str());
+    a.serial = text(3);
+    a.operation = OperationFromText(text(4)).value_or(Operation::Check);
+    a.result = ResultFromText(text(5)).value_or(Result::Fail);
+    a.failedStep = StepFromText(text(6)).value_or(Step::None);
+    a.message = text(7);
+    a.startedAt = text(8);
+    a.corrects = text(9);
     return a;
+}
+
+}  // namespace
+
+Attempt ReportAttemptFromQuery(const QSqlQuery& q) {
+    return ReportAttemptFrom([&q](int i) { return S(q.value(i).toString()); });
+}
+
+Attempt ReportAttemptFromFields(const std::vector<std::string>& fields) {
+    static const std::string kNone;
+    return ReportAttemptFrom([&fields](int i) -> const std::string& {
+        return static_cast<std::size_t>(i) < fields.size() ? fields[static_cast<std::size_t>(i)]
+                                                           : kNone;
+    });
 }
 
 Attempt AttemptFromQuery(const QSqlQuery& q, int first) {

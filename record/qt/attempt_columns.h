@@ -78,6 +78,8 @@ QString SelectedAttemptColumns(bool postgres);
 // reading), and the attempt such a row holds; the rest of it is empty.
 QString ReportAttemptColumns(bool postgres);
 Attempt ReportAttemptFromQuery(const QSqlQuery& q);
+// The same from the fields of a COPY row, in ReportAttemptColumns' order.
+Attempt ReportAttemptFromFields(const std::vector<std::string>& fields);
 
 // The attempt in the row q is on, selected with SelectedAttemptColumns
 // from column first on.
