@@ -171,4 +171,12 @@ std::optional<DbTarget> ParseDbUri(const std::string& uri, std::string* error) {
     return t;
 }
 
+std::vector<std::pair<std::string, std::string>> ConnectOptions(const DbTarget& target) {
+    auto options = target.options;
+    bool timeout = false;
+    for (const auto& option : options) timeout = timeout || option.first == "connect_timeout";
+    if (!timeout) options.emplace_back("connect_timeout", "3");
+    return options;
+}
+
 }  // namespace record

@@ -30,4 +30,9 @@ struct DbTarget {
 // with the reason in *error, for anything else and for a URI with a password.
 std::optional<DbTarget> ParseDbUri(const std::string& uri, std::string* error);
 
+// A PostgreSQL target's libpq keywords as given, with connect_timeout=3 when
+// it has none: a server that does not answer must not hold a station for
+// minutes (its rows go to the spool instead), nor a report.
+std::vector<std::pair<std::string, std::string>> ConnectOptions(const DbTarget& target);
+
 }  // namespace record

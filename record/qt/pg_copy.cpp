@@ -90,12 +90,7 @@ bool CopyRows(const DbTarget& target, const std::string& select,
     put("port", target.port > 0 ? std::to_string(target.port) : std::string());
     put("dbname", target.database);
     put("user", target.user);
-    bool timeout = false;
-    for (const auto& [key, value] : target.options) {
-        put(key, value);
-        timeout = timeout || key == "connect_timeout";
-    }
-    if (!timeout) put("connect_timeout", "3");
+    for (const auto& [key, value] : ConnectOptions(target)) put(key, value);
     std::vector<const char*> k, v;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         k.push_back(keys[i].c_str());

@@ -113,14 +113,7 @@ bool Connection::Open(const DbTarget& t, std::string* error, int busyMs) {
         // No password is ever set here: libpq reads ~/.pgpass, PGPASSFILE
         // and the service file itself.
         QStringList options;
-        bool timeout = false;
-        for (const auto& [key, value] : t.options) {
-            options << Q(key + "=" + value);
-            timeout = timeout || key == "connect_timeout";
-        }
-        // A server that does not answer must not hold the station for
-        // minutes; its rows go to the spool instead.
-        if (!timeout) options << QStringLiteral("connect_timeout=3");
+        for (const auto& [key, value] : ConnectOptions(t)) options << Q(key + "=" + value);
         db.setConnectOptions(options.join(QLatin1Char(';')));
     }
     if (!db.open()) {
