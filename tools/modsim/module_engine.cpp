@@ -51,7 +51,8 @@ std::string JoinValues(const std::vector<std::string>& values) {
     return text;
 }
 
-// Channel number of a "/W nn" or "/R nn" command, or -1 unless nn is 00..03.
+// Channel number of a "/W nn" or "/R nn" command, or -1 unless nn is one of
+// the module's channels.
 int ChannelOf(std::string_view command, int channelCount) {
     if (command.size() != 5 || command[2] != ' ' || command[3] != '0') return -1;
     const char digit = command[4];
